@@ -1,0 +1,56 @@
+// The fixed-column fields are the listing's whole contract with its readers: a field
+// that is one column too wide shifts every later column of the record.
+#include "report/record_format.hpp"
+
+#include <gtest/gtest.h>
+
+using namespace kaven::rec;
+
+TEST(RecordFields, IntegersFillOrOverflowTheirField) {
+  EXPECT_EQ(I(3, 230), "230");
+  EXPECT_EQ(I(4, -7), "  -7");
+  EXPECT_EQ(I(3, 1000), "***");
+  EXPECT_EQ(I(3, -100), "***");  // the sign needs a column too
+  EXPECT_EQ(I(2, 0), " 0");
+}
+
+TEST(RecordFields, FixedPointRoundsToNearestAndKeepsTheSign) {
+  EXPECT_EQ(F(8, 4, 0.0522), "  0.0522");
+  EXPECT_EQ(F(10, 4, 12.38), "   12.3800");
+  EXPECT_EQ(F(7, 2, -0.004), "  -0.00");   // negative values that round to zero
+  EXPECT_EQ(F(7, 2, 0.004), "   0.00");
+  EXPECT_EQ(F(6, 3, 0.125f), " 0.125");
+  EXPECT_EQ(F(5, 2, 0.125f), " 0.13");     // an exact binary tie goes away from zero
+  EXPECT_EQ(F(5, 2, -0.125f), "-0.13");
+  EXPECT_EQ(F(5, 1, 99.95), "100.0");      // rounding carries into a new digit, still fits
+  EXPECT_EQ(F(5, 1, 999.96), "*****");     // ... or no longer fits
+  EXPECT_EQ(F(4, 3, 0.5), ".500");         // no room for the leading zero
+  EXPECT_EQ(F(4, 3, 1.5), "****");
+  EXPECT_EQ(F(5, 3, -0.5), "-.500");
+  EXPECT_EQ(F(12, 2, 123456789.0), "123456789.00");
+  EXPECT_EQ(F(4, 0, 1.0), "  1.");
+  EXPECT_EQ(F(4, 0, -1.0), " -1.");
+  EXPECT_EQ(F(6, 3, 0.333333f), " 0.333");
+}
+
+TEST(RecordFields, ExponentFormWithAndWithoutRoomForTheLeadingZero) {
+  EXPECT_EQ(E(10, 4, 2e9 * 0.01), "0.2000E+08");
+  EXPECT_EQ(E(10, 2, 0.01), "  0.10E-01");
+  EXPECT_EQ(E(10, 4, -2e7), "-.2000E+08");  // no room for the zero with a sign
+  EXPECT_EQ(E(11, 4, -2e7), "-0.2000E+08");
+  EXPECT_EQ(E(10, 4, 0.0), "0.0000E+00");
+  EXPECT_EQ(E(10, 4, 9.99996e7), "0.1000E+09");  // rounding moves the exponent
+  EXPECT_EQ(E(10, 4, 1e-120), "0.1000-119");
+  EXPECT_EQ(E(9, 4, 1e-120), ".1000-119");
+  EXPECT_EQ(E(8, 4, 1e5), "********");
+}
+
+TEST(RecordFields, TextsAndPadding) {
+  EXPECT_EQ(A(5, "i-o"), "  i-o");
+  EXPECT_EQ(A(4, "Fe3+x"), "Fe3+");
+  EXPECT_EQ(X(3), "   ");
+  EXPECT_EQ(pad("yig.ps", 8), "yig.ps  ");
+  EXPECT_EQ(pad("abcdef", 3), "abc");
+  EXPECT_EQ(rtrim("ab  "), "ab");
+  EXPECT_EQ(rtrim("   "), "");
+}
