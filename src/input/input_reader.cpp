@@ -1,0 +1,280 @@
+#include "input/input_reader.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <new>
+
+#include "crystal/space_group.hpp"
+#include "report/record_format.hpp"
+#include "scattering/element_table.hpp"
+
+namespace kaven {
+namespace {
+
+// Every read error is written after two empty records.
+[[noreturn]] void read_error(RunContext& run, int status, const char* which) {
+  run.ierr = status;
+  run.stop({"", "", std::string("read-error in the ") + which + " of the input-file"});
+}
+
+void check(RunContext& run, int status, const char* which) {
+  run.ierr = status;
+  if (status != 0) read_error(run, status, which);
+}
+
+}  // namespace
+
+bool tube_constants(RunParameters& p, std::string_view clam) {
+  struct Tube {
+    const char* clam;
+    float alam1, dlam1, alam2, dlam2, flam2, tubefac, cos2tm;
+  };
+  static constexpr Tube tubes[] = {
+      {"Cu", 1.540598f, 0.000306f, 1.544426f, 0.000413f, 0.5f, 12.179f, 0.89423f},
+      {"Mo", 0.7093f, 0.00041f, 0.71359f, 0.00045f, 0.5f, 16.68f, 0.97749f},
+      {"Ag", 0.55942f, 0.00048f, 0.563811f, 0.00052f, 0.5f, 13.95f, 0.986f},
+  };
+  for (const Tube& t : tubes) {
+    if (clam != t.clam) continue;
+    p.clam = t.clam;
+    p.alam1 = t.alam1;
+    p.dlam1 = t.dlam1;
+    p.flam1 = 1.0f;
+    p.alam2 = t.alam2;
+    p.dlam2 = t.dlam2;
+    p.flam2 = t.flam2;
+    p.tubefac = t.tubefac;
+    p.cos2tm = t.cos2tm;
+    p.isyn = 0;
+    p.polsgn = 0;
+    p.i0 = 2e9f;
+    return true;
+  }
+  return false;
+}
+
+void monochromator(RunParameters& p) {
+  // Bragg angle of the cubic monochromator crystal's reflection hmono kmono lmono and its
+  // Darwin width 2 r_e F lambda^2 / (pi V sin 2theta) in the small-angle form the
+  // wavelength cancels from.
+  int n = p.hmono * p.hmono + p.kmono * p.kmono + p.lmono * p.lmono;
+  double qm = std::sqrt(static_cast<double>(n)) / p.amono;
+  p.thmono = static_cast<float>(std::asin(qm * p.alam1 * 0.5));
+  p.dwmono = static_cast<float>(2.0 * 1000.0 * p.fmono * p.alam1 * 2.817938 /
+                                (static_cast<double>(p.amono) * p.amono * p.amono * qm * qm *
+                                 1e8 * p.alam1));
+}
+
+void read_title(RunContext& run, LineSource& src) {
+  RunParameters& p = run.par;
+  check(run, read_text(src, 80, p.title), "first line");
+  run.out.blank(2);
+  run.out.record(" " + p.title);
+  run.out.blank();
+}
+
+void read_plot_name(RunContext& run, LineSource& src) {
+  check(run, read_text(src, 72, run.par.dname1), "second line");
+}
+
+void read_cell_to_counts(RunContext& run, LineSource& src) {
+  RunParameters& p = run.par;
+  {
+    const FreeItem items[] = {&p.a, &p.b, &p.c, &p.alpha, &p.beta, &p.gamma};
+    check(run, read_free(src, items), "third line");
+  }
+  // Line 4: the wavelength indicator in columns 1-2, compared exactly.
+  std::string line4;
+  check(run, read_text(src, 72, line4), "fourth line");
+  std::string ind = line4.substr(0, 2);
+  if (!tube_constants(p, ind)) {
+    LineSource again(line4);
+    if (ind == "1 " || ind == "2 ") {
+      const FreeItem items[] = {&p.isyn, &p.alam1, &p.amono, &p.hmono,
+                                &p.kmono, &p.lmono, &p.fmono};
+      check(run, read_free(again, items), "fourth line");
+      p.flam1 = 1.0f;
+      p.cos2tm = 1.0f;
+      p.tubefac = 1.0f;
+      p.i0 = p.alam1 == 1.275f ? 1.1e10f : 1e10f;
+      monochromator(p);
+      p.polsgn = p.isyn == 1 ? 1.0f : -1.0f;
+      p.clam = "dl";
+    } else {
+      const FreeItem items[] = {&p.alam1, &p.dlam1, &p.flam1, &p.alam2, &p.dlam2, &p.flam2};
+      check(run, read_free(again, items), "fourth line");
+      if (p.alam1 > p.alam2) {  // alam1 is the shorter wavelength
+        std::swap(p.alam1, p.alam2);
+        std::swap(p.dlam1, p.dlam2);
+        std::swap(p.flam1, p.flam2);
+      }
+      p.clam = "dl";
+      p.cos2tm = 1.0f;
+      p.tubefac = 1.0f;
+      p.i0 = 2e9f;
+      p.polsgn = 0;
+      p.isyn = 0;
+    }
+  }
+  {
+    const FreeItem items[] = {&p.diverp, &p.divers, &p.rkugel, &p.radius, &p.eta};
+    check(run, read_free(src, items), "fifth line");
+    p.rkugel = static_cast<float>(p.rkugel * 1e-4);  // µm to cm
+    p.block_path_cm = static_cast<float>(4.0 / 3.0 * p.radius * 1e-4);
+    if (p.isyn > 0) {
+      double div = p.diverp * 0.0174533 / std::tan(static_cast<double>(p.thmono));
+      p.dlam1 = static_cast<float>(std::sqrt(double(p.dwmono) * p.dwmono + div * div));
+    }
+  }
+  {
+    const FreeItem items[] = {&p.psia, &p.psie, &p.zsw1, &p.nnn, &p.drumin, &p.zeimax};
+    check(run, read_free(src, items), "sixth line");
+    p.drumin_scan = static_cast<float>(0.01 * p.drumin);
+    p.zsw = std::fabs(p.zsw1);
+    if (p.isyn == 0 && (p.psia < -180.0f || p.psie > 180.0f))
+      run.stop({"", " Psi-range is out of -180. to 180."});
+    if (p.isyn > 0 && (p.psia < 0.0f || p.psie > 360.0f))
+      run.stop({"", " Psi-range is out of 0. to 360."});
+  }
+  {
+    const FreeItem items[] = {&p.nr, &p.na, &p.nf};
+    check(run, read_free(src, items), "seventh line");
+    p.ncent = 1;
+    // Room for the largest centring expansion (four lattice points).
+    bool ok = p.na >= 0 && p.nf >= 0 && p.na <= (1 << 24) && p.nf <= (1 << 24);
+    if (ok) {
+      try {
+        p.atoms.assign(static_cast<std::size_t>(p.na), Atom{});
+        p.atoms.reserve(4 * static_cast<std::size_t>(p.na));
+        p.types.assign(static_cast<std::size_t>(p.nf), AtomType{});
+      } catch (const std::bad_alloc&) {
+        ok = false;
+      }
+    }
+    if (!ok)
+      run.stop({"", "", " Dynamical array allocation failed", " Number of atoms is to large",
+                " Please contact the author of KAVEN-xx!"});
+  }
+}
+
+void read_explicit_operators(RunContext& run, LineSource& src) {
+  RunParameters& p = run.par;
+  p.space_group = rec::pad("P", 30);
+  p.ncent = 1;
+  // One free read: ic, ns, then per operator and row the translation and the three
+  // coefficients (tx sxx sxy sxz ty syx syy syz tz szx szy szz). No operator beyond
+  // the 24th is stored.
+  FreeRead list(src);
+  const FreeItem head[] = {&p.ic, &p.ns};
+  check(run, list.read(head), "symmetry information lines");
+  std::vector<SymmetryOperator> ops(static_cast<std::size_t>(std::clamp(p.ns, 0, 24)));
+  std::vector<FreeItem> items;
+  for (auto& op : ops)
+    for (int j = 0; j < 3; ++j) {
+      items.push_back(&op.t[j]);
+      for (int k = 0; k < 3; ++k) items.push_back(&op.s[j][k]);
+    }
+  if (p.ns > 24) run.stop({" The number of symmetry lines is to large", " ( ns <= 24)"});
+  check(run, list.read(items), "symmetry information lines");
+  p.ops = std::move(ops);
+  list_explicit_operators(run);
+}
+
+}  // namespace kaven
+
+namespace kaven {
+
+void read_elements(RunContext& run, LineSource& src) {
+  RunParameters& p = run.par;
+  for (int f = 0; f < p.nf; ++f) {
+    // Columns 1-4 the symbol, 5-14 f', 15-24 f'' (F10.4: four implied decimals).
+    std::string line;
+    int st = read_text(src, 24, line);
+    AtomType& t = p.types[static_cast<std::size_t>(f)];
+    if (st == 0) st = parse_fixed_real(std::string_view(line).substr(4, 10), 4, t.fp);
+    if (st == 0) st = parse_fixed_real(std::string_view(line).substr(14, 10), 4, t.fpp);
+    check(run, st, "chemical symbol lines");
+    t.atn = line.substr(0, 4);
+    t.ncell = 0;
+    upform(run, f);
+    if (run.element_error) run.stop({});
+  }
+}
+
+void read_atoms(RunContext& run, LineSource& src) {
+  RunParameters& p = run.par;
+  // Atoms in the cell per atom of the asymmetric unit: the general position holds
+  // ns operators, doubled by the inversion (ic = 1), times the lattice points.
+  double ic = p.ic != 0 ? p.ic : 1;
+  double per_site = p.ns * 2.0 * p.ncent / ic;
+  for (int i = 0; i < p.na; ++i) {
+    Atom& at = p.atoms[static_cast<std::size_t>(i)];
+    const FreeItem items[] = {&at.fnr, &at.afact, &at.x, &at.y, &at.z, &at.bt[0],
+                              &at.bt[1], &at.bt[2], &at.bt[3], &at.bt[4], &at.bt[5]};
+    check(run, read_free(src, items), "atom parameter lines");
+    for (int f = 1; f <= p.nf; ++f)
+      if (at.fnr == static_cast<float>(f)) {
+        AtomType& t = p.types[static_cast<std::size_t>(f - 1)];
+        t.ncell = static_cast<float>(t.ncell + at.afact * per_site);
+      }
+  }
+}
+
+void read_primary_and_optional(RunContext& run, LineSource& src) {
+  using namespace rec;
+  RunParameters& p = run.par;
+  {
+    const FreeItem items[] = {&p.h, &p.k, &p.l, &p.f, &p.phi, &p.psi1, &p.psi2};
+    check(run, read_free(src, items), "primary reflection line");
+    p.npsi1 = static_cast<int>(std::lround((double(p.psi1) - p.psia) * p.zsw));
+    p.npsi2 = static_cast<int>(std::lround((double(p.psi2) - p.psia) * p.zsw));
+    p.phi = static_cast<float>(p.phi * 0.0174533);
+    p.scan_present = false;
+    p.dname2 = std::string(72, ' ');
+  }
+  p.ub_read = false;
+  {
+    std::array<float, 9> ub = p.ub;
+    const FreeItem items[] = {&ub[0], &ub[1], &ub[2], &ub[3], &ub[4],
+                              &ub[5], &ub[6], &ub[7], &ub[8]};
+    int st = read_free(src, items);
+    run.ierr = st;
+    if (st > 0) read_error(run, st, "ub-matrix lines");
+    if (st < 0) return;  // no orientation matrix and no scan file: reading ends
+    p.ub = ub;
+    p.ub_read = true;
+    run.out.blank();
+    run.out.record(" UB-matrix:");
+    for (int r = 0; r < 3; ++r)
+      run.out.record(F(12, 6, ub[3 * r]) + F(12, 6, ub[3 * r + 1]) + F(12, 6, ub[3 * r + 2]));
+    // The reciprocal constants the matrix implies: lengths of its columns and the
+    // angles between them. Only listed; the computation uses the cell constants.
+    auto col = [&](int j) {
+      return std::array<double, 3>{ub[j], ub[3 + j], ub[6 + j]};
+    };
+    auto dot = [](const std::array<double, 3>& u, const std::array<double, 3>& v) {
+      return u[0] * v[0] + u[1] * v[1] + u[2] * v[2];
+    };
+    auto c1 = col(0), c2 = col(1), c3 = col(2);
+    double as = std::sqrt(dot(c1, c1)), bs = std::sqrt(dot(c2, c2)), cs = std::sqrt(dot(c3, c3));
+    auto angle = [](double cosv) { return std::acos(std::clamp(cosv, -1.0, 1.0)) * 57.29578; };
+    double als = angle(dot(c2, c3) / (bs * cs));
+    double bes = angle(dot(c1, c3) / (as * cs));
+    double gas = angle(dot(c1, c2) / (as * bs));
+    run.out.blank();
+    run.out.record(std::string(" Reciprocal lattice constants calculated from the ") +
+                   "UB-matrix");
+    run.out.record(F(10, 4, float(as)) + F(10, 4, float(bs)) + F(10, 4, float(cs)) + X(2) +
+                   F(10, 2, float(als)) + F(10, 2, float(bes)) + F(10, 2, float(gas)));
+  }
+  {
+    // The scan-file name has a status of its own that never stops the run.
+    std::string name;
+    if (read_text(src, 72, name) == 0) {
+      p.dname2 = name;
+      p.scan_present = !rtrim(name).empty();
+    }
+  }
+}
+
+}  // namespace kaven

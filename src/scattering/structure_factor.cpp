@@ -1,0 +1,107 @@
+#include "scattering/structure_factor.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <new>
+
+#include "scattering/element_table.hpp"
+
+namespace kaven {
+
+StructureFactorCalculator::StructureFactorCalculator(const RunParameters& par)
+    : par_(par), sumc_(par.atoms.size()), sums_(par.atoms.size()), ff_(par.types.size()) {}
+
+StructureFactor StructureFactorCalculator::operator()(int h, int k, int l, float s) {
+  StructureFactor r;
+  if (s > 6.0f) return r;
+  const std::size_t na = par_.atoms.size();
+  std::fill(sumc_.begin(), sumc_.end(), 0.0f);
+  std::fill(sums_.begin(), sums_.end(), 0.0f);
+  const int n_ops = std::min<int>(par_.ns, static_cast<int>(par_.ops.size()));
+  for (int n = 0; n < n_ops; ++n) {
+    const SymmetryOperator& op = par_.ops[static_cast<std::size_t>(n)];
+    // h' = h R (the transpose of the rotation applied to h k l), truncated toward zero.
+    auto tr = [&](int j) {
+      return static_cast<int>(std::trunc(double(h) * op.s[0][j] + double(k) * op.s[1][j] +
+                                         double(l) * op.s[2][j]));
+    };
+    const int hh = tr(0), kk = tr(1), ll = tr(2);
+    const double td = double(h) * op.t[0] + double(k) * op.t[1] + double(l) * op.t[2];
+    // Integer products of the temperature factor, once per operator.
+    const float h2 = float(hh * hh), k2 = float(kk * kk), l2 = float(ll * ll);
+    const float hk = float(2 * hh * kk), hl = float(2 * hh * ll), kl = float(2 * kk * ll);
+    for (std::size_t i = 0; i < na; ++i) {
+      const Atom& a = par_.atoms[i];
+      const float arg = static_cast<float>(
+          6.283185 * (double(hh) * a.x + double(kk) * a.y + double(ll) * a.z + td));
+      const float q = static_cast<float>(-(double(h2) * a.bt[0] + double(k2) * a.bt[1] +
+                                           double(hk) * a.bt[3] + double(hl) * a.bt[4] +
+                                           double(kl) * a.bt[5] + double(l2) * a.bt[2]));
+      const double t = std::exp(double(q));
+      sumc_[i] = static_cast<float>(sumc_[i] + t * std::cos(double(arg)));
+      sums_[i] = static_cast<float>(sums_[i] + t * std::sin(double(arg)));
+    }
+  }
+  const bool acentric = par_.ic == 2;
+  if (par_.ic == 1)
+    for (float& c : sumc_) c *= 2.0f;
+  for (std::size_t f = 0; f < ff_.size(); ++f) {
+    const AtomType& t = par_.types[f];
+    float v = static_cast<float>(f0(t, s) + t.fp);
+    ff_[f] = v < 0.0f ? 0.0f : v;
+  }
+  double re = 0, im = 0;
+  for (std::size_t i = 0; i < na; ++i) {
+    const Atom& a = par_.atoms[i];
+    // Type number by truncation; an atom naming no type contributes nothing.
+    const int t = static_cast<int>(a.fnr);
+    if (t < 1 || t > static_cast<int>(ff_.size())) continue;
+    const double ff = ff_[static_cast<std::size_t>(t - 1)];
+    const double fpp = par_.types[static_cast<std::size_t>(t - 1)].fpp;
+    const double A = sumc_[i], B = sums_[i], w = a.afact;
+    if (acentric) {
+      re += w * (ff * A - fpp * B);
+      im += w * (ff * B + fpp * A);
+    } else {
+      re += w * A * ff;
+      im += w * A * fpp;
+    }
+  }
+  const float fre = static_cast<float>(re), fim = static_cast<float>(im);
+  r.im = fim;
+  r.fmod = static_cast<float>(std::sqrt(double(fre) * fre + double(fim) * fim));
+  if (fre != 0.0f && fim != 0.0f) {
+    r.phase = static_cast<float>(std::atan2(double(fim), double(fre)));
+    if (r.phase < -0.001f) r.phase = static_cast<float>(r.phase + 6.2831855);
+  } else if (fre > 0.0f) {
+    r.phase = 0.0f;
+  } else if (fre < 0.0f) {
+    r.phase = 3.1415927f;
+  } else if (fim > 0.0f) {
+    r.phase = 1.5707963f;
+  } else if (fim < 0.0f) {
+    r.phase = -1.5707963f;
+  } else {
+    r.phase = 0.0f;
+  }
+  return r;
+}
+
+void fcalc1(RunContext& run, int h, int k, int l, float s, float& fmod, float& phase,
+            float* imag) {
+  try {
+    StructureFactorCalculator calc(run.par);
+    StructureFactor r = calc(h, k, l, s);
+    fmod = r.fmod;
+    phase = r.phase;
+    if (imag) *imag = r.im;
+  } catch (const std::bad_alloc&) {
+    run.out.blank(2);
+    run.out.record(" Dynamical array allocation failed");
+    run.out.record(" Number of atoms is to large");
+    run.out.record(" Please contact the author of KAVEN-xx!");
+    run.element_error = true;
+  }
+}
+
+}  // namespace kaven

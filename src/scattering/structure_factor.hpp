@@ -1,0 +1,43 @@
+// Structure factor F(h k l) = sum over atoms and symmetry operators of
+// (f0 + f' + i f'') exp(-h^T B h) exp(2 pi i h.(R x + t)), formed as
+// sum_ops exp(2 pi i (h R) . x + 2 pi i h . t) with the transformed indices h R.
+//
+// The operator set is the reduced one: lattice centring comes in as copied atoms, and
+// for a centrosymmetric group (ic = 1, inversion at the origin) each term pairs with
+// its complex conjugate, so the cosine sums are doubled and the sine sums cancel.
+// There is no extinction-rule test: absent reflections come out with |F| ~ 0, and
+// callers count |F| <= 0.001 as absent.
+#pragma once
+#include <vector>
+
+#include "input/run_parameters.hpp"
+#include "report/listing.hpp"
+
+namespace kaven {
+
+struct StructureFactor {
+  float fmod = 0;   // |F| in electrons
+  float phase = 0;  // radians, in [-0.001, 2 pi - 0.001) (or -pi/2, see the phase rule)
+  float im = 0;     // imaginary part
+};
+
+// Holds the work arrays of the sum (per atom cosine and sine sums, per type f0 + f'),
+// so that repeated evaluations allocate nothing. Reads the operators, the atoms and the
+// types of the run record, which must outlive it and stay unchanged.
+class StructureFactorCalculator {
+ public:
+  explicit StructureFactorCalculator(const RunParameters& par);  // may throw bad_alloc
+  // s = sin(theta)/lambda (Å^-1); beyond 6 the model has no f0 and F = 0.
+  StructureFactor operator()(int h, int k, int l, float s);
+
+ private:
+  const RunParameters& par_;
+  std::vector<float> sumc_, sums_, ff_;
+};
+
+// One evaluation as the run uses it: on a failed allocation of the work arrays writes
+// the message, sets run.element_error and leaves fmod and phase unchanged.
+void fcalc1(RunContext& run, int h, int k, int l, float s, float& fmod, float& phase,
+            float* imag = nullptr);
+
+}  // namespace kaven

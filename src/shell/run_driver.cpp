@@ -1,0 +1,168 @@
+#include "shell/run_driver.hpp"
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "crystal/centring.hpp"
+#include "crystal/geometry.hpp"
+#include "crystal/space_group.hpp"
+#include "input/free_format.hpp"
+#include "input/input_reader.hpp"
+#include "report/listing.hpp"
+#include "report/record_format.hpp"
+#include "scattering/absorption.hpp"
+#include "scattering/element_table.hpp"
+#include "scattering/structure_factor.hpp"
+
+namespace kaven {
+namespace {
+
+std::string trim(std::string_view s) {
+  std::size_t b = s.find_first_not_of(' ');
+  if (b == std::string_view::npos) return {};
+  std::size_t e = s.find_last_not_of(' ');
+  return std::string(s.substr(b, e - b + 1));
+}
+
+std::filesystem::path resolve(const RunEnvironment& env, std::string_view name) {
+  std::filesystem::path p(trim(name));
+  return p.is_relative() ? env.base_dir / p : p;
+}
+
+// Releases the per-run work arrays at every exit of the run, normal or early.
+struct WorkArrays {
+  RunParameters& par;
+  ~WorkArrays() {
+    std::vector<Atom>().swap(par.atoms);
+    std::vector<AtomType>().swap(par.types);
+    std::vector<float>().swap(par.scan_calc);
+    std::vector<float>().swap(par.scan_meas);
+  }
+};
+
+[[noreturn]] void cannot_open(RunContext& run, const std::string& name) {
+  run.ierr = 1;
+  run.stop({"", "", "     " + name, " there is no such file or directory, or the file is empty,",
+            " check your input!"});
+}
+
+// Stages of the run that this version does not perform yet end the run here, so that
+// no listing shows a number that was not computed.
+[[noreturn]] void not_built_yet(RunContext& run) {
+  run.stop({"", "", " The calculation stages after this point are not built yet: the run ends here."});
+}
+
+void absorption_phase(RunContext& run) {
+  using namespace rec;
+  RunParameters& p = run.par;
+  AbsorptionResult r = mue(run.out, p.alam1, p.vol, p.types);
+  p.mue = r.mu;
+  p.density = r.density;
+  p.mur = static_cast<float>(double(p.mue) * p.rkugel);
+  run.out.blank(2);
+  run.out.record(" Density                                               :" + F(10, 3, p.density) +
+                 " g/cm -3");
+  run.out.record(" Linear absorption coefficient (I.T., 1962, III, 157ff):" + F(10, 3, p.mue) +
+                 " cm -1");
+  if (p.mur > 31.5f) {
+    run.out.blank(2);
+    run.out.record(" mue*radius is greater than 31.5,");
+    run.out.record(" the absorption factor cannot be calculated");
+    run.out.record(" the absorption factor is set to 1.");
+    run.out.blank(2);
+  }
+  bool all_dispersive = !p.types.empty();
+  for (const AtomType& t : p.types)
+    if (t.fpp == 0.0f) all_dispersive = false;
+  if (all_dispersive) {
+    // mu = 2 Gamma Im F(000): the absorption from the imaginary dispersion terms.
+    float f000 = 0, ph = 0, im = 0;
+    fcalc1(run, 0, 0, 0, 0.0f, f000, ph, &im);
+    if (run.element_error) run.stop({});
+    p.mue = static_cast<float>(2.0 * p.alam1 * 2.817938 * (1.0 / double(p.vol)) * 1000.0 * im);
+    p.mur = static_cast<float>(double(p.mue) * p.rkugel);
+    run.out.record(" Linear absorption coefficient (dispersion correction) :" + F(10, 3, p.mue) +
+                   " cm -1");
+    run.out.blank(2);
+  }
+}
+
+}  // namespace
+
+std::string calculated_scan_name(const std::string& dname2, const std::string& dname1) {
+  bool no_scan = rec::rtrim(dname2).empty();
+  std::string base = no_scan ? dname1 : dname2;
+  std::size_t b = base.find_first_not_of(' ');
+  base = b == std::string::npos ? std::string() : base.substr(b);
+  long n = static_cast<long>(rec::rtrim(base).size()) - (no_scan ? 3 : 4);
+  n = std::clamp(std::labs(n), 0L, 72L);
+  return rec::pad(base.substr(0, static_cast<std::size_t>(n)) + ".cal", 72);
+}
+
+RunOutcome kaven(RunParameters& par, RunNames& names, RunFiles& files, std::istream& input,
+                 std::ostream& listing, const RunEnvironment& env) {
+  RunContext run(par, listing, env.errors);
+  WorkArrays work{par};
+  LineSource src(input);
+  RunOutcome outcome;
+  try {
+    // 1. Entry
+    ExtinctionTable extinction = xtab1();
+    (void)extinction;
+    // 2. Banner
+    run.out.record(std::string(30, ' ') + "****  KAVEN-99  ****");
+    run.out.record(std::string(22, ' ') +
+                   "Multiple diffraction in a mosaic crystal: Renninger-scan simulation");
+    run.zeit(run.out);
+    // 3. Lines 1 and 2, the plot file
+    read_title(run, src);
+    read_plot_name(run, src);
+    names.dname1 = par.dname1;
+    files.plot.open(resolve(env, par.dname1), std::ios::out | std::ios::trunc);
+    if (!files.plot) cannot_open(run, par.dname1);
+    // 4. Lines 3 to 7
+    read_cell_to_counts(run, src);
+    // 5. Symmetry
+    if (par.nr < 1) {
+      run.ierr = kStatusMalformed;
+      run.stop({"", "", "read-error in the seventh line of the input-file",
+                " ( the space-group number nr must be at least 1 )"});
+    }
+    if (par.nr <= 230) {
+      raumgr(run, par.nr);
+      par.ncent = lattice_points(par.space_group[0]);
+    } else {
+      read_explicit_operators(run, src);
+    }
+    // 6. Elements, 7. atoms, 8. centring
+    read_elements(run, src);
+    read_atoms(run, src);
+    bravai(par, par.space_group);
+    // 9. Lines 10 to 12
+    names.dname2 = std::string(72, ' ');
+    read_primary_and_optional(run, src);
+    names.dname2 = par.dname2;
+    // 10. Geometry
+    allocate_scan(run);
+    wavelength_band(par);
+    reciprocal_cell(par);
+    primary_reflection(run);
+    // 11. Primary structure factor
+    sample_constants(par);
+    primary_structure_factor(run);
+    // 12. Crystal data
+    list_lattice_constants(run);
+    for (AtomType& t : par.types) tabulate_f0(t);
+    list_scattering_factors(run);
+    list_atoms(run);
+    // 13. Absorption
+    absorption_phase(run);
+    not_built_yet(run);
+  } catch (const RunStopped&) {
+    outcome.end = RunEnd::stopped;
+  }
+  outcome.ierr = run.ierr;
+  return outcome;
+}
+
+}  // namespace kaven

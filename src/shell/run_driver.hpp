@@ -1,0 +1,54 @@
+// One simulation run, from the input file to the listing, the calculated-scan file and
+// the plot, in a fixed order of phases. Every check that fails writes its message to
+// the listing and ends the run; the work arrays of the run are released at every exit.
+#pragma once
+#include <filesystem>
+#include <fstream>
+#include <istream>
+#include <ostream>
+#include <string>
+
+#include "input/run_parameters.hpp"
+
+namespace kaven {
+
+// The three 72-character names the run shares with its caller.
+struct RunNames {
+  std::string dname2 = std::string(72, ' ');   // measured-scan file (in/out)
+  std::string calname = std::string(72, ' ');  // calculated-scan file (out)
+  std::string dname1 = std::string(72, ' ');   // PostScript plot file (out)
+};
+
+// The files the run opens; the caller closes them (by destroying this) after the run,
+// whether or not they were opened.
+struct RunFiles {
+  std::ofstream plot;  // unit 7
+  std::ifstream scan;  // unit 11
+  std::ofstream cal;   // unit 12
+};
+
+enum class RunEnd {
+  complete,  // every phase reached
+  stopped,   // a check ended the run with a message in the listing
+};
+
+struct RunOutcome {
+  int ierr = 0;  // 0 success, >0 malformed value or failed opening, <0 end of file
+  RunEnd end = RunEnd::complete;
+};
+
+struct RunEnvironment {
+  std::filesystem::path base_dir;  // relative file names in the input are taken from here
+  std::ostream* errors = nullptr;  // stop messages are copied here (standard error)
+};
+
+// Performs one run. `input` is positioned at the first line of the input file and
+// `listing` is the print output.
+RunOutcome kaven(RunParameters& par, RunNames& names, RunFiles& files, std::istream& input,
+                 std::ostream& listing, const RunEnvironment& env);
+
+// The calculated-scan file name from the scan-file name (when not blank) or the plot
+// name: a fixed number of characters is removed whatever the real extension is.
+std::string calculated_scan_name(const std::string& dname2, const std::string& dname1);
+
+}  // namespace kaven
