@@ -41,12 +41,18 @@ IntOp int_op(const SymmetryOperator& op, int sign, const std::array<int, 3>& shi
 
 std::vector<std::array<int, 3>> centring_vectors(char lattice) {
   switch (lattice) {
-    case 'I': return {{0, 0, 0}, {12, 12, 12}};
-    case 'A': return {{0, 0, 0}, {0, 12, 12}};
-    case 'B': return {{0, 0, 0}, {12, 0, 12}};
-    case 'C': return {{0, 0, 0}, {12, 12, 0}};
-    case 'F': return {{0, 0, 0}, {0, 12, 12}, {12, 0, 12}, {12, 12, 0}};
-    default: return {{0, 0, 0}};  // P, and R on rhombohedral axes
+    case 'I':
+      return {{0, 0, 0}, {12, 12, 12}};
+    case 'A':
+      return {{0, 0, 0}, {0, 12, 12}};
+    case 'B':
+      return {{0, 0, 0}, {12, 0, 12}};
+    case 'C':
+      return {{0, 0, 0}, {12, 12, 0}};
+    case 'F':
+      return {{0, 0, 0}, {0, 12, 12}, {12, 0, 12}, {12, 12, 0}};
+    default:
+      return {{0, 0, 0}};  // P, and R on rhombohedral axes
   }
 }
 
@@ -201,8 +207,8 @@ TEST(SpaceGroupTable, FullGroupsEqualGemmis) {
     std::set<IntOp> got = full_group(par);
     EXPECT_EQ(got, want) << nr << " against gemmi " << sg->xhm();
     // no operator is stored twice, no centring or inversion partner is stored
-    std::size_t expanded = par.ops.size() * centring_vectors(par.space_group[0]).size() *
-                           (par.ic == 1 ? 2 : 1);
+    std::size_t expanded =
+        par.ops.size() * centring_vectors(par.space_group[0]).size() * (par.ic == 1 ? 2 : 1);
     EXPECT_EQ(got.size(), expanded) << nr;
     // the name, up to its setting remark, is gemmi's Hermann-Mauguin symbol
     std::string name = par.space_group.substr(0, par.space_group.find(';'));
@@ -257,7 +263,9 @@ TEST(SpaceGroupTable, RunValuesOfTheEdgeGroups) {
   const float exact[6] = {0, 1.0f / 3, 2.0f / 3, 0.5f, 5.0f / 6, 1.0f / 6};
   for (int i = 0; i < 6; ++i) {
     EXPECT_EQ(par.ops[i].t[2], exact[i]) << i;
-    if (i == 1 || i == 2 || i == 4 || i == 5) EXPECT_NE(p61.ops[i][11], exact[i]) << i;
+    if (i == 1 || i == 2 || i == 4 || i == 5) {
+      EXPECT_NE(p61.ops[i][11], exact[i]) << i;
+    }
   }
 }
 
@@ -286,6 +294,7 @@ TEST(SpaceGroupListing, TableGroupRecords) {
   raumgr(run, 14);
   raumgr(run, 169);
   raumgr(run, 230);
+  // clang-format off
   const std::vector<std::string> want = {
       " Space-group-Nr.   :  14      Centrosymmetric     Space-group: P 1 21/c 1                    ",
       "  2 symmetry operators:",
@@ -300,9 +309,9 @@ TEST(SpaceGroupListing, TableGroupRecords) {
       "    +x    ,     +y  ,       +z;  1/2-x    ,     -y  ,1/2    +z;     -x    ,1/2  +y  ,1/2    -z;"
       "  1/2+x    ,1/2  -y  ,       -z;  ",
       "        +z,   +x    ,     +y  ;  1/2    +z,1/2-x    ,     -y  ;  1/2    -z,   -x    ,1/2  +y  ;"
-      "           -z,1/2+x    ,1/2  -y  ;  ",
+      "         -z,1/2+x    ,1/2  -y  ;  ",
       "      +y  ,       +z,   +x    ;       -y  ,1/2    +z,1/2-x    ;  1/2  +y  ,1/2    -z,   -x    ;"
-      "    1/2  -y  ,       -z,1/2+x    ;  ",
+      "  1/2  -y  ,       -z,1/2+x    ;  ",
       " 3/4  +y  ,1/4+x    ,1/4    -z;  3/4  -y  ,3/4-x    ,3/4    -z;  1/4  +y  ,1/4-x    ,3/4    +z;"
       "  1/4  -y  ,3/4+x    ,1/4    +z;  ",
       " 3/4+x    ,1/4    +z,1/4  -y  ;  1/4-x    ,3/4    +z,1/4  +y  ;  3/4-x    ,3/4    -z,3/4  -y  ;"
@@ -310,6 +319,7 @@ TEST(SpaceGroupListing, TableGroupRecords) {
       " 3/4    +z,1/4  +y  ,1/4-x    ;  1/4    +z,1/4  -y  ,3/4+x    ;  1/4    -z,3/4  +y  ,1/4+x    ;"
       "  3/4    -z,3/4  -y  ,3/4-x    ",
   };
+  // clang-format on
   EXPECT_EQ(records(listing.str()), want);
 }
 
@@ -324,8 +334,8 @@ TEST(SpaceGroupListing, ExplicitOperatorsAreEchoedUnsnapped) {
   list_explicit_operators(run);
   const std::vector<std::string> want = {
       "   2 symmetry lines:",
-      "    0.400  1.  0.  0.   0.000  0.  1.  0.   0.000  0.  0.  1.",
-      "    0.000 -1.  0.  0.   0.500  0.  1.  0.   0.000  0.  0. -1.",
+      "    0.400  1.  0.  0.    0.000  0.  1.  0.    0.000  0.  0.  1.",
+      "    0.000 -1.  0.  0.    0.500  0.  1.  0.    0.000  0.  0. -1.",
   };
   EXPECT_EQ(records(listing.str()), want);
   EXPECT_EQ(par.ops[0].t[0], 0.4f);

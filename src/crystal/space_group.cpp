@@ -90,10 +90,10 @@ void raumgr(RunContext& run, int nr) {
     texts.push_back(operator_text(op, tran_text));
   }
 
-  run.out.record(" Space-group-Nr.   : " + I(3, nr) + X(5) +
-                 (par.ic == 1 ? " Centrosymmetric     Space-group: "
-                              : " Non-Centrosymmetric Space-group: ") +
-                 par.space_group);
+  run.out.record(
+      " Space-group-Nr.   : " + I(3, nr) + X(5) +
+      (par.ic == 1 ? " Centrosymmetric     Space-group: " : " Non-Centrosymmetric Space-group: ") +
+      par.space_group);
   run.out.record(I(3, par.ns) + " symmetry operators:");
   // Four operators to a line, each closed by ";" and two blanks except the last.
   std::string line;

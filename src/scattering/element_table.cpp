@@ -8,6 +8,7 @@
 #include "scattering/element_table.hpp"
 
 #include <cmath>
+#include <iterator>
 #include <string>
 
 #include "report/record_format.hpp"
@@ -79,8 +80,8 @@ double f0(const AtomType& t, double s) {
   const auto& c = t.coef;
   if (s <= c[13]) {
     const double s2 = s * s;
-    return c[0] * std::exp(-c[1] * s2) + c[2] * std::exp(-c[3] * s2) +
-           c[4] * std::exp(-c[5] * s2) + c[6] * std::exp(-c[7] * s2) + c[8];
+    return c[0] * std::exp(-c[1] * s2) + c[2] * std::exp(-c[3] * s2) + c[4] * std::exp(-c[5] * s2) +
+           c[6] * std::exp(-c[7] * s2) + c[8];
   }
   if (s > kModelLimit) return 0.0;  // the structure factor treats such reflections as 0
   return std::exp(c[9] + c[10] * s + c[11] * s * s * kTenth + c[12] * s * s * s * kHundredth);
