@@ -13,6 +13,9 @@
 #include "scattering/absorption.hpp"
 #include "scattering/element_table.hpp"
 #include "scattering/structure_factor.hpp"
+#include "report/event_listing.hpp"
+#include "simulation/event_search.hpp"
+#include "simulation/reference_direction.hpp"
 
 namespace kaven {
 namespace {
@@ -107,8 +110,10 @@ RunOutcome kaven(RunParameters& par, RunNames& names, RunFiles& files, std::istr
   RunOutcome outcome;
   try {
     // 1. Entry
-    ExtinctionTable extinction = xtab1();
-    (void)extinction;
+    const ExtinctionTable extinction = xtab1();
+    long contributing = 0;     // crossings entering the simulated scan
+    double theta_sum_deg = 0;  // primary Bragg angle summed over the passes
+    std::vector<ScanCrossing> crossings;
     // 2. Banner
     run.out.record(std::string(30, ' ') + "****  KAVEN-99  ****");
     run.out.record(std::string(22, ' ') +
@@ -157,6 +162,40 @@ RunOutcome kaven(RunParameters& par, RunNames& names, RunFiles& files, std::istr
     list_atoms(run);
     // 13. Absorption
     absorption_phase(run);
+    // 14. Measured scan
+    if (par.scan_present) {
+      files.scan.open(resolve(env, par.dname2));
+      if (!files.scan) cannot_open(run, par.dname2);
+      // Reading the measured scans is not built yet.
+      not_built_yet(run);
+    }
+    // 15. Scale factor
+    run.zeit(run.out);
+    // 16. Reference direction and the psi offset of the diffractometer
+    const std::array<float, 3> ref = reference_direction(par);
+    if (par.ub_read) par.psid = upsi(par, ref[0], ref[1], ref[2]);
+    // 17. Wavelength passes: Kalpha1 and Kalpha2 of a tube, one synchrotron line
+    std::vector<WavelengthPass> passes{{par.alam1, par.dlam1, par.flam1}};
+    if (par.isyn == 0) passes.push_back({par.alam2, par.dlam2, par.flam2});
+    const std::array<int, 3> lim = index_limits(par, par.isyn == 0 ? std::min(par.alam1, par.alam2) : par.alam1);
+    ReflectionCache cache(par, lim[0], lim[1], lim[2]);
+    for (std::size_t n = 0; n < passes.size(); ++n) {
+      const WavelengthPass& pass = passes[n];
+      par.alam = pass.lambda;
+      par.dlam = pass.dlam;
+      const PrimaryPass pp = primary_pass(par, extinction, pass);
+      theta_sum_deg += pp.theta_p * 57.29578;
+      EventPassResult result = search_events(par, pp, cache, n == 0, {env.threads});
+      if (result.events.size() > 600)
+        run.stop({"the number of output lines is to large",
+                  "please increase drumin on the seventh input line"});
+      list_event_pass(run.out, par, pass, pp, result, ref, MeasuredPrimary{});
+      run.zeit(run.out);
+      contributing += static_cast<long>(result.scan.size());
+      crossings.insert(crossings.end(), result.scan.begin(), result.scan.end());
+    }
+    (void)theta_sum_deg;
+    (void)contributing;
     not_built_yet(run);
   } catch (const RunStopped&) {
     outcome.end = RunEnd::stopped;

@@ -40,6 +40,7 @@ struct RunOutcome {
 struct RunEnvironment {
   std::filesystem::path base_dir;  // relative file names in the input are taken from here
   std::ostream* errors = nullptr;  // stop messages are copied here (standard error)
+  int threads = 0;                 // event search: 0 all cores, 1 serial
 };
 
 // Performs one run. `input` is positioned at the first line of the input file and

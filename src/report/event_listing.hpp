@@ -1,0 +1,20 @@
+// The listing sections of one wavelength pass: event header, primary-reflection block,
+// the sorted event table and the counts.
+#pragma once
+#include <array>
+
+#include "report/listing.hpp"
+#include "simulation/event_search.hpp"
+
+namespace kaven {
+
+struct MeasuredPrimary {
+  float intensity = 0;  // measured integrated intensity of the primary (cps)
+  float error = 0;
+};
+
+void list_event_pass(Listing& out, const RunParameters& par, const WavelengthPass& pass,
+                     const PrimaryPass& pp, const EventPassResult& result,
+                     const std::array<float, 3>& reference, const MeasuredPrimary& measured);
+
+}  // namespace kaven

@@ -1,0 +1,306 @@
+#include "simulation/event_search.hpp"
+
+#include <algorithm>
+#include <atomic>
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <thread>
+
+#include "scattering/structure_factor.hpp"
+#include "simulation/reference_direction.hpp"
+
+namespace kaven {
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+
+// ---- the structure-factor cache -------------------------------------------------
+
+// Not-yet-computed marker: a NaN pattern no computed |F| can have.
+constexpr std::uint64_t kEmpty = ~std::uint64_t{0};
+
+}  // namespace
+
+struct ReflectionCache::Impl {
+  int bh, bk, bl;  // index bounds of the box
+  std::vector<std::atomic<std::uint64_t>> slots;
+};
+
+ReflectionCache::ReflectionCache(const RunParameters& par, int hmax, int kmax, int lmax)
+    : impl_(new Impl) {
+  // Secondaries lie within the index limits; coupling reflections h_p - h within the
+  // limits shifted by the primary indices.
+  impl_->bh = hmax + std::abs(par.h);
+  impl_->bk = kmax + std::abs(par.k);
+  impl_->bl = lmax + std::abs(par.l);
+  const std::size_t n = std::size_t(2 * impl_->bh + 1) * std::size_t(2 * impl_->bk + 1) *
+                        std::size_t(2 * impl_->bl + 1);
+  // A box too large for memory is not worth it: then every F is computed directly.
+  if (n <= (std::size_t{1} << 26)) {
+    try {
+      impl_->slots = std::vector<std::atomic<std::uint64_t>>(n);
+      for (auto& s : impl_->slots) s.store(kEmpty, std::memory_order_relaxed);
+    } catch (const std::bad_alloc&) {
+      impl_->slots.clear();
+    }
+  }
+}
+
+ReflectionCache::~ReflectionCache() { delete impl_; }
+
+ReflectionCache::Entry ReflectionCache::get(int h, int k, int l, float s,
+                                            StructureFactorCalculator& calc) {
+  Impl& m = *impl_;
+  std::atomic<std::uint64_t>* slot = nullptr;
+  if (!m.slots.empty() && std::abs(h) <= m.bh && std::abs(k) <= m.bk && std::abs(l) <= m.bl) {
+    std::size_t idx = (std::size_t(h + m.bh) * std::size_t(2 * m.bk + 1) + std::size_t(k + m.bk)) *
+                          std::size_t(2 * m.bl + 1) +
+                      std::size_t(l + m.bl);
+    slot = &m.slots[idx];
+    std::uint64_t v = slot->load(std::memory_order_relaxed);
+    if (v != kEmpty)
+      return {std::bit_cast<float>(static_cast<std::uint32_t>(v >> 32)),
+              std::bit_cast<float>(static_cast<std::uint32_t>(v))};
+  }
+  StructureFactor f = calc(h, k, l, s);
+  if (slot) {
+    // Two threads may compute the same reflection; they store the same value.
+    std::uint64_t v = (std::uint64_t(std::bit_cast<std::uint32_t>(f.fmod)) << 32) |
+                      std::bit_cast<std::uint32_t>(f.phase);
+    slot->store(v, std::memory_order_relaxed);
+  }
+  return {f.fmod, f.phase};
+}
+
+std::array<int, 3> index_limits(const RunParameters& p, double lambda) {
+  return {static_cast<int>(2 * double(p.a) / lambda), static_cast<int>(2 * double(p.b) / lambda),
+          static_cast<int>(2 * double(p.c) / lambda)};
+}
+
+namespace {
+
+// Everything of a pass that every candidate reads.
+struct PassSetup {
+  const RunParameters& p;
+  const PrimaryPass& pp;
+  bool first_pass;
+  double lam = 0, inv_lam = 0, sp = 0, hp = 0, R = 0;
+  double g11 = 0, g22 = 0, g33 = 0, g12 = 0, g13 = 0, g23 = 0;
+  double q1 = 0, q2 = 0, q3 = 0;
+  std::array<double, 3> gr{};  // G* r
+  double r_len = 0;
+  std::array<double, 3> rxh{};  // r x h_p on the plain index components
+  bool scan_requested = false;
+};
+
+PassSetup make_setup(const RunParameters& p, const PrimaryPass& pp, bool first_pass) {
+  PassSetup s{p, pp, first_pass};
+  s.lam = pp.lambda;
+  s.inv_lam = 1 / s.lam;
+  s.sp = p.sp;
+  s.hp = p.hp_len;
+  s.R = std::cos(pp.theta_p) / s.lam;
+  s.g11 = p.g11, s.g22 = p.g22, s.g33 = p.g33, s.g12 = p.g12, s.g13 = p.g13, s.g23 = p.g23;
+  s.q1 = p.q1, s.q2 = p.q2, s.q3 = p.q3;
+  const std::array<float, 3> r = reference_direction(p);
+  s.gr = {s.g11 * r[0] + s.g12 * r[1] + s.g13 * r[2], s.g12 * r[0] + s.g22 * r[1] + s.g23 * r[2],
+          s.g13 * r[0] + s.g23 * r[1] + s.g33 * r[2]};
+  s.r_len = std::sqrt(r[0] * s.gr[0] + r[1] * s.gr[1] + r[2] * s.gr[2]);
+  s.rxh = {double(r[1]) * p.l - double(r[2]) * p.k, double(r[2]) * p.h - double(r[0]) * p.l,
+           double(r[0]) * p.k - double(r[1]) * p.h};
+  s.scan_requested = p.zsw1 > 0;
+  return s;
+}
+
+// Output of a stretch of the search (one h1 plane, or the whole pass).
+struct SearchChunk {
+  long full_turn = 0, in_range = 0;
+  std::vector<MultipleDiffractionEvent> events;
+  std::vector<ScanCrossing> scan;
+};
+
+double wrap_psi(double psi, int isyn) {
+  if (std::fabs(psi) > 180.0) psi -= 360.0 * (psi > 0 ? 1 : -1);
+  if (isyn > 0 && psi < 0) psi += 360.0;
+  return psi;
+}
+
+// One candidate h = (h1, k1, l1); F(h) from `sf`.
+template <class StructureFactors>
+void candidate(const PassSetup& s, int h1, int k1, int l1, StructureFactors&& sf, SearchChunk& out) {
+  const RunParameters& p = s.p;
+  const double hq = h1 * s.q1 + k1 * s.q2 + l1 * s.q3;
+  const double pax = hq / s.hp;  // component of h along the primary axis
+  if (pax < -(s.inv_lam - s.sp) || pax > s.inv_lam + s.sp) return;
+  const double hsq = s.g11 * h1 * h1 + s.g22 * k1 * k1 + s.g33 * l1 * l1 +
+                     2 * (s.g12 * h1 * k1 + s.g13 * h1 * l1 + s.g23 * k1 * l1);
+  if (hsq > 4 * s.inv_lam * s.inv_lam) return;  // outside the limiting sphere
+  const double rho2 = hsq - pax * pax;
+  if (rho2 < 1e-6) return;  // on the primary axis
+  const double rho = std::sqrt(rho2);
+  const double t = (s.hp / 2 - pax) * (s.hp / 2 - pax);
+  const double cos_delta = (rho2 + s.R * s.R - (s.inv_lam * s.inv_lam - t)) / (2 * s.R * rho);
+  if (std::fabs(cos_delta) > 1) return;  // never reaches the sphere
+  const double delta = std::acos(cos_delta);
+  // Signed azimuth of h about the primary axis, from the reference direction.
+  const double hlen = std::sqrt(hsq);
+  const double chi = std::acos(std::clamp(pax / hlen, -1.0, 1.0));
+  const double hgr = h1 * s.gr[0] + k1 * s.gr[1] + l1 * s.gr[2];
+  const double sin_chi = std::sin(chi);
+  double cos_phi = sin_chi != 0 ? hgr / (s.r_len * hlen * sin_chi) : 1.0;
+  cos_phi = std::clamp(cos_phi, -1.0, 1.0);
+  double phi = std::fabs(std::acos(cos_phi));
+  if (s.rxh[0] * h1 + s.rxh[1] * k1 + s.rxh[2] * l1 < 0) phi = -phi;
+  const double psid = p.psid;
+  const double psi_pos[2] = {wrap_psi((phi + delta) * 180 / kPi + psid, p.isyn),
+                             wrap_psi((phi - delta) * 180 / kPi + psid, p.isyn)};
+  ++out.full_turn;
+  // Secondary and coupling reflection.
+  const int h2 = p.h - h1, k2 = p.k - k1, l2 = p.l - l1;
+  const double s1 = hlen / 2;
+  const double theta1 = std::asin(std::min(1.0, s.lam * s1));
+  const double beta_deg = delta * 180 / kPi;
+  const double h2sq = s.g11 * h2 * h2 + s.g22 * k2 * k2 + s.g33 * l2 * l2 +
+                      2 * (s.g12 * h2 * k2 + s.g13 * h2 * l2 + s.g23 * k2 * l2);
+  const double s2 = std::sqrt(std::max(0.0, h2sq)) / 2;
+  const double theta2 = std::asin(std::min(1.0, s.lam * s2));
+  const auto F1 = sf(h1, k1, l1, static_cast<float>(s1));
+  const auto F2 = sf(h2, k2, l2, static_cast<float>(s2));
+  const float ext_code = F1.fmod < 0.001f ? 2.0f : (F2.fmod < 0.001f ? 3.0f : 0.0f);
+  EventGeometry g{rho, t, beta_deg, cos_delta, F1.fmod, F2.fmod, F1.phase, F2.phase,
+                  theta1, theta2};
+  const EventValues v = event_values(p, s.pp, g);
+  const double kk = s.pp.k_block * s.pp.k_block;
+  for (int c = 0; c < 2; ++c) {
+    const double psi = psi_pos[c];
+    if (psi > p.psia - 5.0 && psi < p.psie + 5.0) {
+      ++out.in_range;
+      if (p.drumin > 0 && v.peak >= p.drumin) {
+        MultipleDiffractionEvent e{};
+        e.h1 = float(h1), e.k1 = float(k1), e.l1 = float(l1);
+        e.f1 = F1.fmod;
+        e.theta1 = static_cast<float>(theta1);
+        e.h2 = float(h2), e.k2 = float(k2), e.l2 = float(l2);
+        e.f2 = F2.fmod;
+        e.theta2 = static_cast<float>(theta2);
+        e.ikaven = static_cast<float>(v.ikaven * kk);
+        e.iaufhe = static_cast<float>(v.iaufhe * kk);
+        e.p12 = static_cast<float>(v.p12);
+        e.abs = static_cast<float>(v.abs);
+        e.crossing = float(c + 1);
+        e.fwhm = static_cast<float>(v.fwhm);
+        e.beta = static_cast<float>(beta_deg);
+        e.psi = static_cast<float>(psi);
+        e.phase1 = F1.phase;
+        e.phase2 = F2.phase;
+        if (s.first_pass) {
+          e.phi_az = static_cast<float>(phi);
+          e.h_sq = static_cast<float>(hsq);
+          e.hp_sq = static_cast<float>(s.hp * s.hp);
+          e.hq = static_cast<float>(hq);
+          e.rho_sq = static_cast<float>(rho2);
+          e.ext_code = ext_code;
+        }
+        out.events.push_back(e);
+      }
+    }
+    if (s.scan_requested && v.peak > p.drumin_scan) {
+      out.scan.push_back({static_cast<float>(psi), static_cast<float>(beta_deg),
+                          static_cast<float>(v.w_in), static_cast<float>(v.w_out),
+                          static_cast<float>(v.eta_m), static_cast<float>(v.ikaven),
+                          static_cast<float>(v.iaufhe), static_cast<float>(s.pp.k_block),
+                          static_cast<float>(v.triplet), static_cast<float>(v.c_int),
+                          static_cast<float>(s.pp.iprim), c + 1});
+    }
+  }
+}
+
+template <class StructureFactors>
+void search_plane(const PassSetup& s, int h1, int kmax, int lmax, StructureFactors&& sf,
+                  SearchChunk& out) {
+  for (int k1 = -kmax; k1 <= kmax; ++k1)
+    for (int l1 = -lmax; l1 <= lmax; ++l1) {
+      if (h1 == 0 && k1 == 0 && l1 == 0) continue;
+      candidate(s, h1, k1, l1, sf, out);
+    }
+}
+
+EventPassResult finish(const RunParameters& p, const PrimaryPass& pp, std::array<int, 3> lim,
+                       SearchChunk&& all) {
+  EventPassResult r;
+  r.hmax = lim[0], r.kmax = lim[1], r.lmax = lim[2];
+  r.full_turn = 2 * all.full_turn;
+  r.in_range = all.in_range;
+  // Operative reflections by Prager's formula.
+  const double lam = pp.lambda;
+  r.prager = static_cast<int>(4 * 3.1415927 * 3.1415927 * p.vol * std::cos(pp.theta_p) /
+                              (lam * lam * lam));
+  r.events = std::move(all.events);
+  r.scan = std::move(all.scan);
+  // Ascending psi; stable, as the exchange of neighbours while any exchange happens.
+  if (p.drumin > 0)
+    std::stable_sort(r.events.begin(), r.events.end(),
+                     [](const MultipleDiffractionEvent& a, const MultipleDiffractionEvent& b) {
+                       return a.psi < b.psi;
+                     });
+  return r;
+}
+
+void append(SearchChunk& into, SearchChunk&& part) {
+  into.full_turn += part.full_turn;
+  into.in_range += part.in_range;
+  into.events.insert(into.events.end(), part.events.begin(), part.events.end());
+  into.scan.insert(into.scan.end(), part.scan.begin(), part.scan.end());
+}
+
+}  // namespace
+
+EventPassResult search_events(const RunParameters& p, const PrimaryPass& pp,
+                              ReflectionCache& cache, bool first_pass,
+                              const EventSearchOptions& opt) {
+  const PassSetup s = make_setup(p, pp, first_pass);
+  const std::array<int, 3> lim = index_limits(p, pp.lambda);
+  const int hmax = lim[0];
+  const int n_planes = 2 * hmax + 1;
+  std::vector<SearchChunk> planes(static_cast<std::size_t>(n_planes));
+  int threads = opt.threads > 0 ? opt.threads
+                                : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  threads = std::min(threads, n_planes);
+  // The h1 planes are handed out one at a time; each plane's results are kept apart
+  // and joined in h1 order afterwards, so the result equals the serial search.
+  std::atomic<int> next{0};
+  auto work = [&]() {
+    StructureFactorCalculator calc(p);
+    auto sf = [&](int h, int k, int l, float sv) { return cache.get(h, k, l, sv, calc); };
+    for (int i = next.fetch_add(1); i < n_planes; i = next.fetch_add(1))
+      search_plane(s, i - hmax, lim[1], lim[2], sf, planes[static_cast<std::size_t>(i)]);
+  };
+  if (threads <= 1) {
+    work();
+  } else {
+    std::vector<std::thread> pool;
+    for (int t = 1; t < threads; ++t) pool.emplace_back(work);
+    work();
+    for (auto& th : pool) th.join();
+  }
+  SearchChunk all;
+  for (auto& pl : planes) append(all, std::move(pl));
+  return finish(p, pp, lim, std::move(all));
+}
+
+EventPassResult search_events_plain(const RunParameters& p, const PrimaryPass& pp,
+                                    bool first_pass) {
+  const PassSetup s = make_setup(p, pp, first_pass);
+  const std::array<int, 3> lim = index_limits(p, pp.lambda);
+  StructureFactorCalculator calc(p);
+  auto sf = [&](int h, int k, int l, float sv) {
+    StructureFactor f = calc(h, k, l, sv);
+    return ReflectionCache::Entry{f.fmod, f.phase};
+  };
+  SearchChunk all;
+  for (int h1 = -lim[0]; h1 <= lim[0]; ++h1) search_plane(s, h1, lim[1], lim[2], sf, all);
+  return finish(p, pp, lim, std::move(all));
+}
+
+}  // namespace kaven
