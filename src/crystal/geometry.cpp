@@ -12,7 +12,11 @@ namespace kaven {
 void allocate_scan(RunContext& run) {
   RunParameters& p = run.par;
   double steps = std::round((double(p.psie) - p.psia) * p.zsw);
-  bool ok = std::isfinite(steps) && steps >= 0 && steps < 2.0e9;
+  // Two arrays of nstep + 1 floats each. Memory handed out lazily by the system would
+  // let a huge request "succeed" and fail later while it is filled, so requests beyond
+  // any sensible scan (5e7 steps: more than 100000 steps per degree over a full turn)
+  // are refused like a failed allocation.
+  bool ok = std::isfinite(steps) && steps >= 0 && steps <= 5.0e7;
   if (ok) {
     p.nstep = static_cast<int>(steps);
     try {

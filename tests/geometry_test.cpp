@@ -1,0 +1,196 @@
+// Cell, reciprocal cell, primary reflection and the checks the geometry makes before
+// any event is searched.
+#include "crystal/geometry.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <sstream>
+
+#include "crystal/centring.hpp"
+#include "crystal/space_group.hpp"
+#include "input/input_reader.hpp"
+#include "scattering/element_table.hpp"
+
+using namespace kaven;
+
+namespace {
+
+RunParameters yig_cell() {
+  RunParameters p;
+  p.a = p.b = p.c = 12.38f;
+  p.alpha = p.beta = p.gamma = 90.0f;
+  tube_constants(p, "Ag");
+  p.h = 8, p.k = 8, p.l = 2;
+  return p;
+}
+
+// Runs a geometry step and reports whether it stopped the run.
+template <class Step>
+bool stops(RunParameters& p, std::ostringstream& out, Step step) {
+  RunContext run(p, out);
+  try {
+    step(run);
+  } catch (const RunStopped&) {
+    return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+TEST(Geometry, CubicCellAndItsReciprocal) {
+  RunParameters p = yig_cell();
+  reciprocal_cell(p);
+  EXPECT_NEAR(p.vol, 1897.4, 0.05);
+  EXPECT_NEAR(p.as, 0.080775, 5e-7);
+  EXPECT_NEAR(p.bs, 0.080775, 5e-7);
+  EXPECT_NEAR(p.alphas, 90.0, 1e-4);
+  EXPECT_NEAR(p.g11, 0.080775 * 0.080775, 1e-7);
+  EXPECT_NEAR(p.g12, 0.0, 1e-8);  // cos 90 deg with the 0.0174533 conversion
+  // A general triclinic cell: G* must be the inverse of the direct metric G.
+  RunParameters t;
+  t.a = 5.1f, t.b = 6.3f, t.c = 7.7f, t.alpha = 81.f, t.beta = 97.f, t.gamma = 112.f;
+  reciprocal_cell(t);
+  const double d2r = M_PI / 180;
+  const double ca = std::cos(t.alpha * d2r), cb = std::cos(t.beta * d2r), cg = std::cos(t.gamma * d2r);
+  const double G[3][3] = {{t.a * t.a, t.a * t.b * cg, t.a * t.c * cb},
+                          {t.a * t.b * cg, t.b * t.b, t.b * t.c * ca},
+                          {t.a * t.c * cb, t.b * t.c * ca, t.c * t.c}};
+  const double Gs[3][3] = {{t.g11, t.g12, t.g13}, {t.g12, t.g22, t.g23}, {t.g13, t.g23, t.g33}};
+  for (int i = 0; i < 3; ++i)
+    for (int j = 0; j < 3; ++j) {
+      double s = 0;
+      for (int k = 0; k < 3; ++k) s += G[i][k] * Gs[k][j];
+      EXPECT_NEAR(s, i == j ? 1.0 : 0.0, 2e-5) << i << j;
+    }
+}
+
+TEST(Geometry, EwaldSphereTestUsesTheShorterWavelength) {
+  RunParameters p = yig_cell();
+  reciprocal_cell(p);
+  std::ostringstream out;
+  EXPECT_FALSE(stops(p, out, primary_reflection));
+  EXPECT_NEAR(p.sp * p.alam1, 0.2596, 5e-5);
+  EXPECT_NEAR(p.dp, 1.0 / (0.080775 * std::sqrt(132.0)), 1e-5);
+  p.alam1 = 2.2f;
+  std::ostringstream refused;
+  EXPECT_TRUE(stops(p, refused, primary_reflection));
+  EXPECT_NEAR(p.sp * p.alam1, 1.0208, 5e-5);
+  EXPECT_EQ(refused.str(),
+            "\n\n\n The wavelength is to large\n"
+            " the primary reflection is outside of the Ewald-sphere !!\n");
+}
+
+TEST(Geometry, ScanStepsAndTheirAllocation) {
+  RunParameters p;
+  p.psia = -66, p.psie = 16, p.zsw1 = 50, p.zsw = 50;
+  std::ostringstream out;
+  EXPECT_FALSE(stops(p, out, allocate_scan));
+  EXPECT_EQ(p.nstep, 4100);
+  EXPECT_EQ(p.scan_calc.size(), 4101u);
+  EXPECT_EQ(p.scan_meas.size(), 4101u);
+  EXPECT_EQ(p.scan_calc[4100], 0.0f);
+  EXPECT_EQ(p.scan_meas[0], 1e20f);
+  p.zsw1 = -50;  // the sign only switches the simulation off
+  EXPECT_FALSE(stops(p, out, allocate_scan));
+  EXPECT_EQ(p.nstep, 4100);
+  // Far too many steps: the message, not a crash.
+  p.psia = 0, p.psie = 360, p.zsw = 1e9f;
+  std::ostringstream huge;
+  EXPECT_TRUE(stops(p, huge, allocate_scan));
+  EXPECT_EQ(huge.str(),
+            "\n\n Dynamical array allocation failed\n"
+            " Number of steps = (psie - psia)*zsw is to large\n"
+            " Please reduce the number of steps in your input file!\n");
+}
+
+TEST(Geometry, MonochromatorAndWavelengthBand) {
+  RunParameters p;
+  p.alam1 = 0.5612f, p.amono = 5.43f, p.hmono = p.kmono = p.lmono = 1, p.fmono = 58.19f;
+  p.isyn = 1;
+  monochromator(p);
+  EXPECT_NEAR(p.thmono, std::asin(0.5612 * std::sqrt(3.0) / (2 * 5.43)), 1e-7);
+  // Darwin width 2e-5 r_e F / (a n): the wavelength cancels.
+  EXPECT_NEAR(p.dwmono, 2e-5 * 2.817938 * 58.19 / (5.43 * 3), 1e-10);
+  p.dlam1 = 1e-3f;
+  wavelength_band(p);
+  EXPECT_FLOAT_EQ(p.lamin, 0.5612f - 0.5f * 0.5612f * 1e-3f);
+  EXPECT_FLOAT_EQ(p.lamax, 0.5612f + 0.5f * 0.5612f * 1e-3f);
+  EXPECT_EQ(p.w1, 0.0f);
+  EXPECT_EQ(p.w2, 0.0f);
+  RunParameters t = yig_cell();
+  wavelength_band(t);
+  EXPECT_FLOAT_EQ(t.lamin, 0.55942f - 0.5f * 0.55942f * 0.00048f);
+  EXPECT_FLOAT_EQ(t.lamax, 0.563811f + 0.5f * 0.563811f * 0.00052f);
+  EXPECT_GT(t.w2, 0.0f);
+}
+
+TEST(Geometry, GivenPrimaryStructureFactorsAndTheWarningBox) {
+  RunParameters p = yig_cell();
+  p.f = 1.5f;
+  p.phi = static_cast<float>(30.0 * 0.0174533);
+  std::ostringstream quiet;
+  EXPECT_FALSE(stops(p, quiet, primary_structure_factor));
+  EXPECT_FLOAT_EQ(p.f, 1.5f);
+  EXPECT_NEAR(p.phi_deg, 30.0, 1e-4);
+  EXPECT_EQ(quiet.str(), "");
+  p.f = 0.0005f;  // given: not recomputed, phase set to 0
+  p.phi = 1.0f;
+  EXPECT_FALSE(stops(p, quiet, primary_structure_factor));
+  EXPECT_FLOAT_EQ(p.f, 0.0005f);
+  EXPECT_EQ(p.phi, 0.0f);
+  EXPECT_EQ(p.phi_deg, 0.0f);
+  p.f = 2.5f;
+  std::ostringstream box;
+  EXPECT_FALSE(stops(p, box, primary_structure_factor));
+  const std::string stars(76, '*'), side = "**" + std::string(72, ' ') + "**";
+  EXPECT_EQ(box.str(),
+            "\n\n" + stars + "\n" + stars + "\n" + side + "\n" +
+                "**    The structure factor of the primary reflection is larger than 2!    **\n"
+                "**    This part of KAVEN-xx is in work!                                   **\n"
+                "**    Only provisional results are obtained!                              **\n"
+                "**    Calculation without interference term, (nnn = 0) is recommended!    **\n" +
+                side + "\n" + side + "\n" + stars + "\n" + stars + "\n\n\n");
+  EXPECT_EQ(p.title,
+            "       P r o v i s i o n a l    output  of  KAVEN-xx  for  F-prim > 2  !!!      ");
+  EXPECT_EQ(p.title.size(), 80u);
+}
+
+TEST(Geometry, ComputedPrimaryOfAForbiddenReflection) {
+  // 8 8 2 is forbidden in I a -3 d (hhl with 2h + l != 4n): the computed F is ~0 and
+  // its phase is set to 0.
+  RunParameters p = yig_cell();
+  std::ostringstream out;
+  RunContext run(p, out);
+  raumgr(run, 230);
+  p.ncent = lattice_points(p.space_group[0]);
+  p.nf = 1;
+  p.types.assign(1, AtomType{});
+  p.types[0].atn = "Y3+ ";
+  upform(run, 0);
+  p.na = 1;
+  p.atoms.assign(1, Atom{});
+  p.atoms[0] = Atom{1, 0.25f, 0.125f, 0.0f, 0.25f, {0.0004909f, 0.0004909f, 0.0004909f, 0, 0, 0}};
+  bravai(p, p.space_group);
+  reciprocal_cell(p);
+  primary_reflection(run);
+  primary_structure_factor(run);
+  EXPECT_LT(p.f, 0.001f);
+  EXPECT_EQ(p.phi, 0.0f);
+  // ... while 8 8 0 is allowed.
+  p.l = 0, p.f = 0;
+  primary_reflection(run);
+  primary_structure_factor(run);
+  EXPECT_GT(p.f, 1.0f);
+}
+
+TEST(Geometry, SampleConstants) {
+  RunParameters p = yig_cell();
+  p.rkugel = 0.015f;
+  reciprocal_cell(p);
+  sample_constants(p);
+  EXPECT_NEAR(p.gamma_sc, 2817.938 * 0.55942 / 1897.4133, 1e-5);
+  EXPECT_NEAR(p.area, M_PI * 0.015 * 0.015, 1e-9);
+  EXPECT_NEAR(p.volume, 4.0 / 3.0 * M_PI * std::pow(0.015, 3), 1e-10);
+}
