@@ -54,7 +54,7 @@ void wavelength_band(RunParameters& p) {
 }
 
 void reciprocal_cell(RunParameters& p) {
-  const double deg = 0.0174533;
+  const double deg = double(0.0174533f);
   double al = p.alpha * deg, be = p.beta * deg, ga = p.gamma * deg;
   double ca = std::cos(al), cb = std::cos(be), cg = std::cos(ga);
   double sa = std::sin(al), sb = std::sin(be), sg = std::sin(ga);
@@ -68,7 +68,7 @@ void reciprocal_cell(RunParameters& p) {
   p.cosbs = static_cast<float>((ca * cg - cb) / (sa * sg));
   p.cosgs = static_cast<float>((ca * cb - cg) / (sa * sb));
   auto acos_deg = [](float c) {
-    return static_cast<float>(std::acos(std::clamp(double(c), -1.0, 1.0)) * 57.29578);
+    return static_cast<float>(std::acos(std::clamp(double(c), -1.0, 1.0)) * double(57.29578f));
   };
   p.alphas = acos_deg(p.cosas);
   p.betas = acos_deg(p.cosbs);
@@ -102,7 +102,7 @@ void primary_structure_factor(RunContext& run) {
     if (run.element_error) run.stop({});
   }
   if (p.f >= 0.001f) {
-    p.phi_deg = static_cast<float>(p.phi * 57.29578);
+    p.phi_deg = static_cast<float>(p.phi * double(57.29578f));
   } else {
     p.phi = 0;
     p.phi_deg = 0;
@@ -128,9 +128,9 @@ void primary_structure_factor(RunContext& run) {
 void sample_constants(RunParameters& p) {
   // Classical electron radius 2.817938e-5 Å times 1e8: Gamma |F| is the inverse
   // extinction length in cm^-1.
-  p.gamma_sc = static_cast<float>(2817.938 * p.alam1 * p.rvol);
-  p.area = static_cast<float>(3.1415927 * p.rkugel * p.rkugel);
-  p.volume = static_cast<float>(4.18879 * double(p.rkugel) * p.rkugel * p.rkugel);
+  p.gamma_sc = static_cast<float>(double(2817.938f) * p.alam1 * p.rvol);
+  p.area = static_cast<float>(double(3.1415927f) * p.rkugel * p.rkugel);
+  p.volume = static_cast<float>(double(4.18879f) * double(p.rkugel) * p.rkugel * p.rkugel);
 }
 
 void list_lattice_constants(RunContext& run) {
@@ -154,7 +154,7 @@ void list_atoms(RunContext& run) {
   run.out.blank();
   run.out.record(" Atomic position and temperature parameters:");
   // U = beta / (2 pi^2 a*_i a*_j)
-  const double c0 = 0.05066059;
+  const double c0 = double(0.05066059f);
   const double rs[3] = {p.as, p.bs, p.cs};
   const int pair[6][2] = {{0, 0}, {1, 1}, {2, 2}, {0, 1}, {0, 2}, {1, 2}};
   for (const Atom& a : p.atoms) {

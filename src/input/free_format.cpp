@@ -135,8 +135,10 @@ int FreeRead::read(std::span<const FreeItem> items) {
   std::size_t next_item = 0;
   std::string line;
   while (next_item < items.size()) {
-    if (slash_) return 0;  // the rest of the list stays unchanged
     if (next_ >= pending_.size()) {
+      // The values before a slash are taken; after them the rest of the list stays
+      // unchanged.
+      if (slash_) return 0;
       if (!src_.next(line)) return kStatusEndOfFile;
       std::vector<kaven::Token> tokens;
       slash_ = tokenize(line, tokens);

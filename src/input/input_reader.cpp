@@ -60,7 +60,7 @@ void monochromator(RunParameters& p) {
   int n = p.hmono * p.hmono + p.kmono * p.kmono + p.lmono * p.lmono;
   double qm = std::sqrt(static_cast<double>(n)) / p.amono;
   p.thmono = static_cast<float>(std::asin(qm * p.alam1 * 0.5));
-  p.dwmono = static_cast<float>(2.0 * 1000.0 * p.fmono * p.alam1 * 2.817938 /
+  p.dwmono = static_cast<float>(2.0 * 1000.0 * p.fmono * p.alam1 * double(2.817938f) /
                                 (static_cast<double>(p.amono) * p.amono * p.amono * qm * qm *
                                  1e8 * p.alam1));
 }
@@ -122,7 +122,7 @@ void read_cell_to_counts(RunContext& run, LineSource& src) {
     p.rkugel = static_cast<float>(p.rkugel * 1e-4);  // µm to cm
     p.block_path_cm = static_cast<float>(4.0 / 3.0 * p.radius * 1e-4);
     if (p.isyn > 0) {
-      double div = p.diverp * 0.0174533 / std::tan(static_cast<double>(p.thmono));
+      double div = p.diverp * double(0.0174533f) / std::tan(static_cast<double>(p.thmono));
       p.dlam1 = static_cast<float>(std::sqrt(double(p.dwmono) * p.dwmono + div * div));
     }
   }
@@ -228,7 +228,7 @@ void read_primary_and_optional(RunContext& run, LineSource& src) {
     check(run, read_free(src, items), "primary reflection line");
     p.npsi1 = static_cast<int>(std::lround((double(p.psi1) - p.psia) * p.zsw));
     p.npsi2 = static_cast<int>(std::lround((double(p.psi2) - p.psia) * p.zsw));
-    p.phi = static_cast<float>(p.phi * 0.0174533);
+    p.phi = static_cast<float>(p.phi * double(0.0174533f));
     p.scan_present = false;
     p.dname2 = std::string(72, ' ');
   }
@@ -257,7 +257,7 @@ void read_primary_and_optional(RunContext& run, LineSource& src) {
     };
     auto c1 = col(0), c2 = col(1), c3 = col(2);
     double as = std::sqrt(dot(c1, c1)), bs = std::sqrt(dot(c2, c2)), cs = std::sqrt(dot(c3, c3));
-    auto angle = [](double cosv) { return std::acos(std::clamp(cosv, -1.0, 1.0)) * 57.29578; };
+    auto angle = [](double cosv) { return std::acos(std::clamp(cosv, -1.0, 1.0)) * double(57.29578f); };
     double als = angle(dot(c2, c3) / (bs * cs));
     double bes = angle(dot(c1, c3) / (as * cs));
     double gas = angle(dot(c1, c2) / (as * bs));

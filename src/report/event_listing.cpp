@@ -9,7 +9,7 @@ namespace {
 
 // Phase in degrees, folded to at most 180.
 double phase_deg(float phase) {
-  double d = phase * 57.29578;
+  double d = phase * double(57.29578f);
   if (d > 180) d -= 360;
   return d;
 }
@@ -42,7 +42,7 @@ void list_event_pass(Listing& out, const RunParameters& p, const WavelengthPass&
              "reference direction: PsiD =" + F(8, 2, p.psid));
 
   out.blank(2);
-  const double deg = 57.29578;
+  const double deg = double(57.29578f);
   out.record(" theta                of the primary reflection:" +
              F(7, 2, static_cast<float>(pp.theta_p * deg)));
   out.record(" Interplanar spacing  of the primary reflection:" + F(7, 4, p.dp));

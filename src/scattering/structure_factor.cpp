@@ -33,7 +33,7 @@ StructureFactor StructureFactorCalculator::operator()(int h, int k, int l, float
     for (std::size_t i = 0; i < na; ++i) {
       const Atom& a = par_.atoms[i];
       const float arg = static_cast<float>(
-          6.283185 * (double(hh) * a.x + double(kk) * a.y + double(ll) * a.z + td));
+          double(6.283185f) * (double(hh) * a.x + double(kk) * a.y + double(ll) * a.z + td));
       const float q = static_cast<float>(-(double(h2) * a.bt[0] + double(k2) * a.bt[1] +
                                            double(hk) * a.bt[3] + double(hl) * a.bt[4] +
                                            double(kl) * a.bt[5] + double(l2) * a.bt[2]));
@@ -72,7 +72,7 @@ StructureFactor StructureFactorCalculator::operator()(int h, int k, int l, float
   r.fmod = static_cast<float>(std::sqrt(double(fre) * fre + double(fim) * fim));
   if (fre != 0.0f && fim != 0.0f) {
     r.phase = static_cast<float>(std::atan2(double(fim), double(fre)));
-    if (r.phase < -0.001f) r.phase = static_cast<float>(r.phase + 6.2831855);
+    if (r.phase < -0.001f) r.phase = static_cast<float>(r.phase + double(6.2831855f));
   } else if (fre > 0.0f) {
     r.phase = 0.0f;
   } else if (fre < 0.0f) {

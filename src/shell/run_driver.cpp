@@ -82,7 +82,7 @@ void absorption_phase(RunContext& run) {
     float f000 = 0, ph = 0, im = 0;
     fcalc1(run, 0, 0, 0, 0.0f, f000, ph, &im);
     if (run.element_error) run.stop({});
-    p.mue = static_cast<float>(2.0 * p.alam1 * 2.817938 * (1.0 / double(p.vol)) * 1000.0 * im);
+    p.mue = static_cast<float>(2.0 * p.alam1 * double(2.817938f) * (1.0 / double(p.vol)) * 1000.0 * im);
     p.mur = static_cast<float>(double(p.mue) * p.rkugel);
     run.out.record(" Linear absorption coefficient (dispersion correction) :" + F(10, 3, p.mue) +
                    " cm -1");
@@ -108,6 +108,7 @@ RunOutcome kaven(RunParameters& par, RunNames& names, RunFiles& files, std::istr
   WorkArrays work{par};
   LineSource src(input);
   RunOutcome outcome;
+  bool primary_line_reached = false;
   try {
     // 1. Entry
     const ExtinctionTable extinction = xtab1();
@@ -144,7 +145,10 @@ RunOutcome kaven(RunParameters& par, RunNames& names, RunFiles& files, std::istr
     read_atoms(run, src);
     bravai(par, par.space_group);
     // 9. Lines 10 to 12
-    names.dname2 = std::string(72, ' ');
+    // The scan-file name turns blank once line 10 has been read and takes line 12
+    // when that is read; a run that stops before line 10 leaves the caller's name.
+    par.dname2 = names.dname2;
+    primary_line_reached = true;
     read_primary_and_optional(run, src);
     names.dname2 = par.dname2;
     // 10. Geometry
@@ -184,7 +188,7 @@ RunOutcome kaven(RunParameters& par, RunNames& names, RunFiles& files, std::istr
       par.alam = pass.lambda;
       par.dlam = pass.dlam;
       const PrimaryPass pp = primary_pass(par, extinction, pass);
-      theta_sum_deg += pp.theta_p * 57.29578;
+      theta_sum_deg += pp.theta_p * double(57.29578f);
       EventPassResult result = search_events(par, pp, cache, n == 0, {env.threads});
       if (result.events.size() > 600)
         run.stop({"the number of output lines is to large",
@@ -199,6 +203,7 @@ RunOutcome kaven(RunParameters& par, RunNames& names, RunFiles& files, std::istr
     not_built_yet(run);
   } catch (const RunStopped&) {
     outcome.end = RunEnd::stopped;
+    if (primary_line_reached) names.dname2 = par.dname2;
   }
   outcome.ierr = run.ierr;
   return outcome;

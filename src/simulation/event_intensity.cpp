@@ -59,7 +59,7 @@ PrimaryPass primary_pass(const RunParameters& p, const ExtinctionTable& ext,
   // Block factor: crystal diameter over block size, reduced by the mosaic spread.
   const double a = lam * 1e-8 / r.t_b;
   r.k_block = std::max(1.0, (2 * p.rkugel / (3 * p.radius * 1e-4)) * a / (a + p.eta * kPi / 180));
-  r.scale = kPi * double(p.rkugel) * p.rkugel * 3282.8064 * pass.weight * p.i0;
+  r.scale = kPi * double(p.rkugel) * p.rkugel * double(3282.8064f) * pass.weight * p.i0;
   if (p.f <= 0.001f) {
     r.q_p = 0;
     r.iprim = 0;
@@ -81,7 +81,7 @@ PrimaryPass primary_pass(const RunParameters& p, const ExtinctionTable& ext,
   r.y_p = mode0 ? r.t_b * (y1 + y2) / (c2 * c2 + m)
                 : r.t_b * 2 * (y1 + y2) / ((1 + P) + (1 - P) * c2 * c2);
   r.q_p = lam * 1e-8 * r.l_p / (lp * lp);
-  r.iprim = r.scale / (r.a_p * 57.29578) * r.pol_p * r.q_p * r.k_block * r.y_p;
+  r.iprim = r.scale / (r.a_p * double(57.29578f)) * r.pol_p * r.q_p * r.k_block * r.y_p;
   return r;
 }
 

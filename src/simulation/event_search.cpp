@@ -234,7 +234,7 @@ EventPassResult finish(const RunParameters& p, const PrimaryPass& pp, std::array
   r.in_range = all.in_range;
   // Operative reflections by Prager's formula.
   const double lam = pp.lambda;
-  r.prager = static_cast<int>(4 * 3.1415927 * 3.1415927 * p.vol * std::cos(pp.theta_p) /
+  r.prager = static_cast<int>(4 * double(3.1415927f) * double(3.1415927f) * p.vol * std::cos(pp.theta_p) /
                               (lam * lam * lam));
   r.events = std::move(all.events);
   r.scan = std::move(all.scan);
