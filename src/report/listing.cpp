@@ -68,7 +68,9 @@ void Zeit::operator()(Listing& out) {
 void RunContext::stop(std::initializer_list<std::string_view> records) {
   for (std::string_view r : records) {
     out.record(r);
-    if (err && !r.empty()) *err << "kaven: " << rec::rtrim(r) << '\n';
+    std::string_view text = rec::rtrim(r);
+    if (std::size_t b = text.find_first_not_of(' '); err && b != std::string_view::npos)
+      *err << "kaven: " << text.substr(b) << '\n';
   }
   stopped = true;
   throw RunStopped{};
