@@ -4,6 +4,7 @@
 #include <cmath>
 #include <new>
 
+#include "crystal/centring.hpp"
 #include "crystal/space_group.hpp"
 #include "report/record_format.hpp"
 #include "scattering/element_table.hpp"
@@ -154,6 +155,21 @@ void read_cell_to_counts(RunContext& run, LineSource& src) {
     if (!ok)
       run.stop({"", "", " Dynamical array allocation failed", " Number of atoms is to large",
                 " Please contact the author of KAVEN-xx!"});
+  }
+}
+
+void read_symmetry(RunContext& run, LineSource& src) {
+  RunParameters& p = run.par;
+  if (p.nr < 1) {
+    run.ierr = kStatusMalformed;
+    run.stop({"", "", "read-error in the seventh line of the input-file",
+              " ( the space-group number nr must be at least 1 )"});
+  }
+  if (p.nr <= 230) {
+    raumgr(run, p.nr);
+    p.ncent = lattice_points(p.space_group[0]);
+  } else {
+    read_explicit_operators(run, src);
   }
 }
 

@@ -16,6 +16,9 @@ void read_plot_name(RunContext& run, LineSource& src);
 void read_cell_to_counts(RunContext& run, LineSource& src);
 // Lines 7a/7b: ic, ns and the explicit operators (nr > 230), echoed.
 void read_explicit_operators(RunContext& run, LineSource& src);
+// The operator set of the run: from the table for nr <= 230 (with the lattice points
+// of its lattice letter), explicitly from lines 7a/7b above 230; nr < 1 is refused.
+void read_symmetry(RunContext& run, LineSource& src);
 // Lines 8: chemical symbols with f', f''; each resolved in the element table.
 void read_elements(RunContext& run, LineSource& src);
 // Lines 9: atoms and the cell contents ncell.

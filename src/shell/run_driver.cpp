@@ -11,6 +11,7 @@
 #include "report/listing.hpp"
 #include "report/record_format.hpp"
 #include "scattering/absorption.hpp"
+#include "scattering/linear_absorption.hpp"
 #include "scattering/element_table.hpp"
 #include "scattering/structure_factor.hpp"
 #include "report/event_listing.hpp"
@@ -55,41 +56,6 @@ struct WorkArrays {
   run.stop({"", "", " The calculation stages after this point are not built yet: the run ends here."});
 }
 
-void absorption_phase(RunContext& run) {
-  using namespace rec;
-  RunParameters& p = run.par;
-  AbsorptionResult r = mue(run.out, p.alam1, p.vol, p.types);
-  p.mue = r.mu;
-  p.density = r.density;
-  p.mur = static_cast<float>(double(p.mue) * p.rkugel);
-  run.out.blank(2);
-  run.out.record(" Density                                               :" + F(10, 3, p.density) +
-                 " g/cm -3");
-  run.out.record(" Linear absorption coefficient (I.T., 1962, III, 157ff):" + F(10, 3, p.mue) +
-                 " cm -1");
-  if (p.mur > 31.5f) {
-    run.out.blank(2);
-    run.out.record(" mue*radius is greater than 31.5,");
-    run.out.record(" the absorption factor cannot be calculated");
-    run.out.record(" the absorption factor is set to 1.");
-    run.out.blank(2);
-  }
-  bool all_dispersive = !p.types.empty();
-  for (const AtomType& t : p.types)
-    if (t.fpp == 0.0f) all_dispersive = false;
-  if (all_dispersive) {
-    // mu = 2 Gamma Im F(000): the absorption from the imaginary dispersion terms.
-    float f000 = 0, ph = 0, im = 0;
-    fcalc1(run, 0, 0, 0, 0.0f, f000, ph, &im);
-    if (run.element_error) run.stop({});
-    p.mue = static_cast<float>(2.0 * p.alam1 * double(2.817938f) * (1.0 / double(p.vol)) * 1000.0 * im);
-    p.mur = static_cast<float>(double(p.mue) * p.rkugel);
-    run.out.record(" Linear absorption coefficient (dispersion correction) :" + F(10, 3, p.mue) +
-                   " cm -1");
-    run.out.blank(2);
-  }
-}
-
 }  // namespace
 
 std::string calculated_scan_name(const std::string& dname2, const std::string& dname1) {
@@ -129,17 +95,7 @@ RunOutcome kaven(RunParameters& par, RunNames& names, RunFiles& files, std::istr
     // 4. Lines 3 to 7
     read_cell_to_counts(run, src);
     // 5. Symmetry
-    if (par.nr < 1) {
-      run.ierr = kStatusMalformed;
-      run.stop({"", "", "read-error in the seventh line of the input-file",
-                " ( the space-group number nr must be at least 1 )"});
-    }
-    if (par.nr <= 230) {
-      raumgr(run, par.nr);
-      par.ncent = lattice_points(par.space_group[0]);
-    } else {
-      read_explicit_operators(run, src);
-    }
+    read_symmetry(run, src);
     // 6. Elements, 7. atoms, 8. centring
     read_elements(run, src);
     read_atoms(run, src);
@@ -179,8 +135,7 @@ RunOutcome kaven(RunParameters& par, RunNames& names, RunFiles& files, std::istr
     const std::array<float, 3> ref = reference_direction(par);
     if (par.ub_read) par.psid = upsi(par, ref[0], ref[1], ref[2]);
     // 17. Wavelength passes: Kalpha1 and Kalpha2 of a tube, one synchrotron line
-    std::vector<WavelengthPass> passes{{par.alam1, par.dlam1, par.flam1}};
-    if (par.isyn == 0) passes.push_back({par.alam2, par.dlam2, par.flam2});
+    const std::vector<WavelengthPass> passes = wavelength_passes(par);
     const std::array<int, 3> lim = index_limits(par, par.isyn == 0 ? std::min(par.alam1, par.alam2) : par.alam1);
     ReflectionCache cache(par, lim[0], lim[1], lim[2]);
     for (std::size_t n = 0; n < passes.size(); ++n) {

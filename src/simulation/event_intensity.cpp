@@ -21,6 +21,12 @@ double absorption_value(const RunParameters& p, double theta_rad) {
 
 }  // namespace
 
+std::vector<WavelengthPass> wavelength_passes(const RunParameters& p) {
+  std::vector<WavelengthPass> passes{{p.alam1, p.dlam1, p.flam1}};
+  if (p.isyn == 0) passes.push_back({p.alam2, p.dlam2, p.flam2});
+  return passes;
+}
+
 PrimaryPass primary_pass(const RunParameters& p, const ExtinctionTable& ext,
                          const WavelengthPass& pass) {
   PrimaryPass r{};

@@ -9,6 +9,8 @@
 // Lambda = 1/(Gamma |F|) in cm; a reflection with |F| <= 0.001 is absent and enters no
 // term through its extinction length.
 #pragma once
+#include <vector>
+
 #include "input/run_parameters.hpp"
 #include "scattering/absorption.hpp"
 
@@ -20,6 +22,10 @@ struct WavelengthPass {
   float dlam;    // deltalambda / lambda
   float weight;
 };
+
+// The passes of a run: Kalpha1 then Kalpha2 (weights flam1, flam2) in the tube mode, the
+// one synchrotron line otherwise.
+std::vector<WavelengthPass> wavelength_passes(const RunParameters& par);
 
 // Values of the primary reflection for one pass.
 struct PrimaryPass {

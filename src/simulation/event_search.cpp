@@ -99,14 +99,24 @@ PassSetup make_setup(const RunParameters& p, const PrimaryPass& pp, bool first_p
   s.lam = pp.lambda;
   s.inv_lam = 1 / s.lam;
   s.sp = p.sp;
-  s.hp = p.hp_len;
   s.R = std::cos(pp.theta_p) / s.lam;
   s.g11 = p.g11, s.g22 = p.g22, s.g33 = p.g33, s.g12 = p.g12, s.g13 = p.g13, s.g23 = p.g23;
-  s.q1 = p.q1, s.q2 = p.q2, s.q3 = p.q3;
+  // q = G* h_p and |h_p| formed again in double from the stored metric. The single-
+  // precision q and |h_p| of the record are off by a few 1e-8, which rho^2 = |h|^2 - p^2
+  // of a point near the primary axis and the acos of a point near the reference plane
+  // magnify to hundredths of a degree in psi.
+  s.q1 = s.g11 * p.h + s.g12 * p.k + s.g13 * p.l;
+  s.q2 = s.g12 * p.h + s.g22 * p.k + s.g23 * p.l;
+  s.q3 = s.g13 * p.h + s.g23 * p.k + s.g33 * p.l;
+  s.hp = std::sqrt(p.h * s.q1 + p.k * s.q2 + p.l * s.q3);
+  // r is perpendicular to h_p only to single precision: its part along h_p goes.
   const std::array<float, 3> r = reference_direction(p);
-  s.gr = {s.g11 * r[0] + s.g12 * r[1] + s.g13 * r[2], s.g12 * r[0] + s.g22 * r[1] + s.g23 * r[2],
-          s.g13 * r[0] + s.g23 * r[1] + s.g33 * r[2]};
-  s.r_len = std::sqrt(r[0] * s.gr[0] + r[1] * s.gr[1] + r[2] * s.gr[2]);
+  const double along = (r[0] * s.q1 + r[1] * s.q2 + r[2] * s.q3) / (s.hp * s.hp);
+  const std::array<double, 3> rp{r[0] - along * p.h, r[1] - along * p.k, r[2] - along * p.l};
+  s.gr = {s.g11 * rp[0] + s.g12 * rp[1] + s.g13 * rp[2],
+          s.g12 * rp[0] + s.g22 * rp[1] + s.g23 * rp[2],
+          s.g13 * rp[0] + s.g23 * rp[1] + s.g33 * rp[2]};
+  s.r_len = std::sqrt(rp[0] * s.gr[0] + rp[1] * s.gr[1] + rp[2] * s.gr[2]);
   s.rxh = {double(r[1]) * p.l - double(r[2]) * p.k, double(r[2]) * p.h - double(r[0]) * p.l,
            double(r[0]) * p.k - double(r[1]) * p.h};
   s.scan_requested = p.zsw1 > 0;

@@ -1,0 +1,132 @@
+// The event search of the YIG example (Ag K-alpha1, 8 8 2, 413 488 crossings in a full
+// turn): the cached search on all cores and on one, against the plain serial search
+// that computes every structure factor afresh. The first-pass figure of the cached
+// search includes filling the cache; the second pass meets the same reflections again.
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <array>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+
+#include "crystal/centring.hpp"
+#include "crystal/geometry.hpp"
+#include "crystal/space_group.hpp"
+#include "input/free_format.hpp"
+#include "input/input_reader.hpp"
+#include "scattering/absorption.hpp"
+#include "scattering/structure_factor.hpp"
+#include "simulation/event_intensity.hpp"
+#include "simulation/event_search.hpp"
+#include "simulation/reference_direction.hpp"
+
+namespace {
+
+using namespace kaven;
+
+// The run record of the YIG example as the driver sets it up for the passes.
+struct Yig {
+  RunParameters par;
+  ExtinctionTable ext = xtab1();
+  WavelengthPass pass[2];
+  Yig() {
+    std::ifstream in(std::string(KAVEN_SOURCE_DIR) + "/examples/yig/yig-sim.inp");
+    if (!in) throw std::runtime_error("no YIG example");
+    std::ostringstream sink;
+    RunContext run(par, sink);
+    LineSource src(in);
+    read_title(run, src);
+    read_plot_name(run, src);
+    read_cell_to_counts(run, src);
+    raumgr(run, par.nr);
+    par.ncent = lattice_points(par.space_group[0]);
+    read_elements(run, src);
+    read_atoms(run, src);
+    bravai(par, par.space_group);
+    read_primary_and_optional(run, src);
+    allocate_scan(run);
+    wavelength_band(par);
+    reciprocal_cell(par);
+    primary_reflection(run);
+    sample_constants(par);
+    primary_structure_factor(run);
+    // every type carries f'': mu from 2 Gamma Im F(000), as the run takes it
+    par.mue = mue(run.out, par.alam1, par.vol, par.types).mu;
+    float f000 = 0, phase = 0, im = 0;
+    fcalc1(run, 0, 0, 0, 0.0f, f000, phase, &im);
+    par.mue = static_cast<float>(2.0 * par.alam1 * 2.817938 / double(par.vol) * 1000.0 * im);
+    par.mur = static_cast<float>(double(par.mue) * par.rkugel);
+    const std::array<float, 3> r = reference_direction(par);
+    par.psid = upsi(par, r[0], r[1], r[2]);
+    pass[0] = {par.alam1, par.dlam1, par.flam1};
+    pass[1] = {par.alam2, par.dlam2, par.flam2};
+  }
+  PrimaryPass primary(int n) {
+    par.alam = pass[n].lambda;
+    par.dlam = pass[n].dlam;
+    return primary_pass(par, ext, pass[n]);
+  }
+};
+
+Yig& yig() {
+  static Yig y;
+  return y;
+}
+
+// Both passes with one cache, as a run does them; state.range(0) threads (0: all cores).
+void BM_SearchCachedBothPasses(benchmark::State& state) {
+  Yig& y = yig();
+  const int threads = static_cast<int>(state.range(0));
+  long crossings = 0;
+  for (auto _ : state) {
+    const std::array<int, 3> lim = index_limits(y.par, std::min(y.pass[0].lambda, y.pass[1].lambda));
+    ReflectionCache cache(y.par, lim[0], lim[1], lim[2]);
+    for (int n = 0; n < 2; ++n) {
+      const PrimaryPass pp = y.primary(n);
+      EventPassResult r = search_events(y.par, pp, cache, n == 0, {threads});
+      crossings += r.full_turn;
+      benchmark::DoNotOptimize(r);
+    }
+  }
+  state.counters["crossings/s"] =
+      benchmark::Counter(static_cast<double>(crossings), benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_SearchCachedBothPasses)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_SearchPlainBothPasses(benchmark::State& state) {
+  Yig& y = yig();
+  long crossings = 0;
+  for (auto _ : state) {
+    for (int n = 0; n < 2; ++n) {
+      const PrimaryPass pp = y.primary(n);
+      EventPassResult r = search_events_plain(y.par, pp, n == 0);
+      crossings += r.full_turn;
+      benchmark::DoNotOptimize(r);
+    }
+  }
+  state.counters["crossings/s"] =
+      benchmark::Counter(static_cast<double>(crossings), benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_SearchPlainBothPasses)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// One pass, the first: the cached figure includes filling the cache.
+void BM_SearchFirstPass(benchmark::State& state) {
+  Yig& y = yig();
+  const int threads = static_cast<int>(state.range(0));  // -1: the plain search
+  const PrimaryPass pp = y.primary(0);
+  for (auto _ : state) {
+    if (threads < 0) {
+      benchmark::DoNotOptimize(search_events_plain(y.par, pp, true));
+    } else {
+      const std::array<int, 3> lim = index_limits(y.par, y.pass[0].lambda);
+      ReflectionCache cache(y.par, lim[0], lim[1], lim[2]);
+      benchmark::DoNotOptimize(search_events(y.par, pp, cache, true, {threads}));
+    }
+  }
+}
+BENCHMARK(BM_SearchFirstPass)->Arg(0)->Arg(1)->Arg(-1)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+}  // namespace
