@@ -22,6 +22,7 @@
 #include "simulation/event_intensity.hpp"
 #include "simulation/event_search.hpp"
 #include "simulation/reference_direction.hpp"
+#include "shell/run_driver.hpp"
 
 namespace {
 
@@ -40,29 +41,14 @@ struct Yig {
     LineSource src(in);
     read_title(run, src);
     read_plot_name(run, src);
-    read_cell_to_counts(run, src);
-    raumgr(run, par.nr);
-    par.ncent = lattice_points(par.space_group[0]);
-    read_elements(run, src);
-    read_atoms(run, src);
-    bravai(par, par.space_group);
+    read_crystal(run, src);
     read_primary_and_optional(run, src);
-    allocate_scan(run);
-    wavelength_band(par);
-    reciprocal_cell(par);
-    primary_reflection(run);
-    sample_constants(par);
-    primary_structure_factor(run);
-    // every type carries f'': mu from 2 Gamma Im F(000), as the run takes it
-    par.mue = mue(run.out, par.alam1, par.vol, par.types).mu;
-    float f000 = 0, phase = 0, im = 0;
-    fcalc1(run, 0, 0, 0, 0.0f, f000, phase, &im);
-    par.mue = static_cast<float>(2.0 * par.alam1 * 2.817938 / double(par.vol) * 1000.0 * im);
-    par.mur = static_cast<float>(double(par.mue) * par.rkugel);
+    set_up_crystal(run);
     const std::array<float, 3> r = reference_direction(par);
     par.psid = upsi(par, r[0], r[1], r[2]);
-    pass[0] = {par.alam1, par.dlam1, par.flam1};
-    pass[1] = {par.alam2, par.dlam2, par.flam2};
+    const std::vector<WavelengthPass> passes = wavelength_passes(par);
+    pass[0] = passes.at(0);
+    pass[1] = passes.at(1);
   }
   PrimaryPass primary(int n) {
     par.alam = pass[n].lambda;

@@ -33,6 +33,7 @@
 #include "simulation/event_intensity.hpp"
 #include "simulation/event_search.hpp"
 #include "simulation/reference_direction.hpp"
+#include "shell/run_driver.hpp"
 #include "tests/run_fixture.hpp"
 
 #if KAVEN_HAVE_GEMMI
@@ -82,19 +83,9 @@ std::unique_ptr<Prepared> prepare(const Lines& lines) {
   try {
     read_title(run, src);
     read_plot_name(run, src);
-    read_cell_to_counts(run, src);
-    read_symmetry(run, src);
-    read_elements(run, src);
-    read_atoms(run, src);
-    bravai(par, par.space_group);
+    read_crystal(run, src);
     read_primary_and_optional(run, src);
-    allocate_scan(run);
-    wavelength_band(par);
-    reciprocal_cell(par);
-    primary_reflection(run);
-    sample_constants(par);
-    primary_structure_factor(run);
-    absorption_phase(run);
+    set_up_crystal(run);
   } catch (const RunStopped&) {
     ADD_FAILURE() << "the input did not prepare:\n" << sink.str();
   }

@@ -68,6 +68,36 @@ std::string calculated_scan_name(const std::string& dname2, const std::string& d
   return rec::pad(base.substr(0, static_cast<std::size_t>(n)) + ".cal", 72);
 }
 
+void read_crystal(RunContext& run, LineSource& src) {
+  // 4. Lines 3 to 7
+  read_cell_to_counts(run, src);
+  // 5. Symmetry
+  read_symmetry(run, src);
+  // 6. Elements, 7. atoms, 8. centring
+  read_elements(run, src);
+  read_atoms(run, src);
+  bravai(run.par, run.par.space_group);
+}
+
+void set_up_crystal(RunContext& run) {
+  RunParameters& par = run.par;
+  // 10. Geometry
+  allocate_scan(run);
+  wavelength_band(par);
+  reciprocal_cell(par);
+  primary_reflection(run);
+  // 11. Primary structure factor
+  sample_constants(par);
+  primary_structure_factor(run);
+  // 12. Crystal data
+  list_lattice_constants(run);
+  for (AtomType& t : par.types) tabulate_f0(t);
+  list_scattering_factors(run);
+  list_atoms(run);
+  // 13. Absorption
+  absorption_phase(run);
+}
+
 RunOutcome kaven(RunParameters& par, RunNames& names, RunFiles& files, std::istream& input,
                  std::ostream& listing, const RunEnvironment& env) {
   RunContext run(par, listing, env.errors);
@@ -92,14 +122,8 @@ RunOutcome kaven(RunParameters& par, RunNames& names, RunFiles& files, std::istr
     names.dname1 = par.dname1;
     files.plot.open(resolve(env, par.dname1), std::ios::out | std::ios::trunc);
     if (!files.plot) cannot_open(run, par.dname1);
-    // 4. Lines 3 to 7
-    read_cell_to_counts(run, src);
-    // 5. Symmetry
-    read_symmetry(run, src);
-    // 6. Elements, 7. atoms, 8. centring
-    read_elements(run, src);
-    read_atoms(run, src);
-    bravai(par, par.space_group);
+    // 4. to 8. Lines 3 to 9 and the centring
+    read_crystal(run, src);
     // 9. Lines 10 to 12
     // The scan-file name turns blank once line 10 has been read and takes line 12
     // when that is read; a run that stops before line 10 leaves the caller's name.
@@ -107,21 +131,8 @@ RunOutcome kaven(RunParameters& par, RunNames& names, RunFiles& files, std::istr
     primary_line_reached = true;
     read_primary_and_optional(run, src);
     names.dname2 = par.dname2;
-    // 10. Geometry
-    allocate_scan(run);
-    wavelength_band(par);
-    reciprocal_cell(par);
-    primary_reflection(run);
-    // 11. Primary structure factor
-    sample_constants(par);
-    primary_structure_factor(run);
-    // 12. Crystal data
-    list_lattice_constants(run);
-    for (AtomType& t : par.types) tabulate_f0(t);
-    list_scattering_factors(run);
-    list_atoms(run);
-    // 13. Absorption
-    absorption_phase(run);
+    // 10. to 13. Geometry, primary structure factor, crystal data, absorption
+    set_up_crystal(run);
     // 14. Measured scan
     if (par.scan_present) {
       files.scan.open(resolve(env, par.dname2));

@@ -8,7 +8,9 @@
 #include <ostream>
 #include <string>
 
+#include "input/free_format.hpp"
 #include "input/run_parameters.hpp"
+#include "report/listing.hpp"
 
 namespace kaven {
 
@@ -47,6 +49,13 @@ struct RunEnvironment {
 // `listing` is the print output.
 RunOutcome kaven(RunParameters& par, RunNames& names, RunFiles& files, std::istream& input,
                  std::ostream& listing, const RunEnvironment& env);
+
+// Stages of a run, for callers that prepare a crystal without the run's files (tests,
+// benchmarks). read_crystal: input lines 3 to 9 and the centring expansion, after the
+// title and the plot-file name. set_up_crystal: after lines 10 to 12, the geometry, the
+// primary structure factor, the crystal-data listing and the absorption.
+void read_crystal(RunContext& run, LineSource& src);
+void set_up_crystal(RunContext& run);
 
 // The calculated-scan file name from the scan-file name (when not blank) or the plot
 // name: a fixed number of characters is removed whatever the real extension is.
