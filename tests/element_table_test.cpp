@@ -262,9 +262,9 @@ TEST(Upform, UnknownSymbolsWriteTheMessageAndRaiseTheFlag) {
   RunContext ctx(par, listing, &errors);
   upform(ctx, 0);
   EXPECT_EQ(errors.str(),
-            "kaven:  The chemical symbol: Si   does not correspond to an  atom/ion name\n"
-            "kaven:  given in the Table 6.1.1.4 of the International Tables for Crystallography,\n"
-            "kaven:  Vol. C, p. 500 - 502\n");
+            "kaven: The chemical symbol: Si   does not correspond to an  atom/ion name\n"
+            "kaven: given in the Table 6.1.1.4 of the International Tables for Crystallography,\n"
+            "kaven: Vol. C, p. 500 - 502\n");
 
   EXPECT_NE(find_element("Ni2+"), nullptr);
   EXPECT_EQ(find_element("O   "), find_element("O"));

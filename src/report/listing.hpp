@@ -68,7 +68,9 @@ struct RunContext {
   bool element_error = false;  // set by the scattering routines
   bool stopped = false;
 
-  // Writes the message records to the listing (and the error stream) and ends the run.
+  // Writes message records to the listing and copies them to the error stream.
+  void message(std::initializer_list<std::string_view> records);
+  // Writes the message records and ends the run.
   [[noreturn]] void stop(std::initializer_list<std::string_view> records);
 };
 

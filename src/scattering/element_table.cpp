@@ -47,14 +47,9 @@ void upform(RunContext& run, int f) {
   if (!e) {
     const std::string first = " The chemical symbol: " + rec::pad(t.atn, 4) +
                               " does not correspond to an " + " atom/ion name";
-    for (std::string_view r :
-         {std::string_view(first),
-          std::string_view(" given in the Table 6.1.1.4 of the International Tables for "
-                           "Crystallography,"),
-          std::string_view(" Vol. C, p. 500 - 502")}) {
-      run.out.record(r);
-      if (run.err) *run.err << "kaven: " << rec::rtrim(r) << '\n';
-    }
+    run.message({first,
+                 " given in the Table 6.1.1.4 of the International Tables for Crystallography,",
+                 " Vol. C, p. 500 - 502"});
     run.element_error = true;
     return;
   }
