@@ -70,3 +70,11 @@ def disc_nodes(theta, order, psi_panels_per_pi, s_panels, levels, ratio):
     w = (wpsi * np.cos(psi))[:, None] * (2 * c) * wt[None, :]
     l_out = exit_path(p, s, c, theta)
     return w.ravel(), s.ravel(), l_out.ravel()
+
+
+def literal(v):
+    """A C++ float literal with 7 significant digits."""
+    text = f"{v:.7g}"
+    if not any(ch in text for ch in ".e"):
+        text += ".0"
+    return text + "f"

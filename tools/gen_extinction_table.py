@@ -40,7 +40,7 @@ import scipy
 from scipy.interpolate import CubicSpline
 
 import disc_quadrature
-from disc_quadrature import composite_gauss, panels
+from disc_quadrature import composite_gauss, literal, panels
 from scipy.special import j0
 
 X = np.arange(301) * 0.1
@@ -70,14 +70,6 @@ def table(order, n_panels):
         for i, x in enumerate(X):
             out[i, j] = 3.0 / (4.0 * math.pi) * np.dot(w, h(x * q))
     return out
-
-
-def literal(v):
-    """A C++ float literal with 7 significant digits."""
-    text = f"{v:.7g}"
-    if not any(ch in text for ch in ".e"):
-        text += ".0"
-    return text + "f"
 
 
 def main():

@@ -40,7 +40,7 @@ import scipy
 from scipy.interpolate import CubicSpline
 
 import disc_quadrature
-from disc_quadrature import composite_gauss, panels
+from disc_quadrature import composite_gauss, literal, panels
 
 MUR = np.concatenate([np.arange(100) * 0.1, 10.0 + np.arange(44) * 0.5])
 THETA_DEG = np.arange(19) * 5.0
@@ -70,14 +70,6 @@ def table(order, scale):
             t = 3.0 / (4.0 * math.pi) * np.dot(w, np.exp(ln_g(mur * length)))
             out[i, j] = 1.0 / t
     return out
-
-
-def literal(v):
-    """A C++ float literal with 7 significant digits."""
-    text = f"{v:.7g}"
-    if not any(ch in text for ch in ".e"):
-        text += ".0"
-    return text + "f"
 
 
 def main():
