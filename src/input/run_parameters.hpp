@@ -92,7 +92,6 @@ struct RunParameters {
   // geometry
   int nstep = 0;
   float alam = 0, dlam = 0, lamin = 0, lamax = 0, w1 = 0, w2 = 0;
-  double volume_cell = 0;  // V (Å^3)
   float vol = 0, rvol = 0;  // V, V* = 1/V
   float as = 0, bs = 0, cs = 0;              // a*, b*, c*
   float cosas = 0, cosbs = 0, cosgs = 0;     // cos alpha*, beta*, gamma*

@@ -76,7 +76,6 @@ void RunContext::message(std::initializer_list<std::string_view> records) {
 
 void RunContext::stop(std::initializer_list<std::string_view> records) {
   message(records);
-  stopped = true;
   throw RunStopped{};
 }
 

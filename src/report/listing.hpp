@@ -37,7 +37,6 @@ class Zeit {
   explicit Zeit(std::optional<std::time_t> fixed_epoch = std::nullopt) : fixed_(fixed_epoch) {}
   // First call of a run: the date block; later calls: an elapsed-time line.
   void operator()(Listing& out);
-  void reset() { first_ = true; }
 
  private:
   struct Now {
@@ -66,7 +65,6 @@ struct RunContext {
   Zeit zeit;
   int ierr = 0;                // 0 success, >0 malformed value or failed opening, <0 end of file
   bool element_error = false;  // set by the scattering routines
-  bool stopped = false;
 
   // Writes message records to the listing and copies them to the error stream.
   void message(std::initializer_list<std::string_view> records);

@@ -47,7 +47,7 @@ PrimaryPass primary_pass(const RunParameters& p, const ExtinctionTable& ext,
   r.pol_p = p.isyn == 1 ? 1.0 : (1 + c2 * c2) / 2;
   // Lorentz factor from the rocking range of the primary reciprocal point: radius e_p
   // from the block thickness and the extinction plus absorption coefficient.
-  r.t_b = 4.0 / 3.0 * p.radius * 1e-4;
+  r.t_b = p.block_path_cm;
   const double T = r.t_b * 1e8;  // Å
   const double mu = p.mue;
   const double gam = p.gamma_sc;
