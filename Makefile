@@ -19,7 +19,7 @@ build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
 run: build
-	cd $(dir $(EXAMPLE)) && $(CURDIR)/$(BUILD)/kaven $(notdir $(EXAMPLE)); \
+	@cd $(dir $(EXAMPLE)) && $(CURDIR)/$(BUILD)/kaven $(notdir $(EXAMPLE)); \
 	  status=$$?; echo "kaven exit status $$status"; \
 	  echo "listing: $(basename $(EXAMPLE)).out"; test $$status -ne 1 -a $$status -ne 2
 
