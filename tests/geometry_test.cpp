@@ -194,3 +194,41 @@ TEST(Geometry, SampleConstants) {
   EXPECT_NEAR(p.area, M_PI * 0.015 * 0.015, 1e-9);
   EXPECT_NEAR(p.volume, 4.0 / 3.0 * M_PI * std::pow(0.015, 3), 1e-10);
 }
+
+TEST(Geometry, InputsWithoutAGeometryEndTheRun) {
+  auto message = [](RunParameters p, void (*check)(RunContext&)) {
+    std::ostringstream out;
+    return stops(p, out, check) ? out.str() : std::string("accepted");
+  };
+  RunParameters ok = yig_cell();
+  ok.radius = 150;
+  reciprocal_cell(ok);
+  EXPECT_EQ(message(ok, check_radiation), "accepted");
+  EXPECT_EQ(message(ok, check_cell), "accepted");
+  RunParameters neg = ok;
+  neg.alam2 = -1;  // an explicit pair with a negative wavelength
+  EXPECT_EQ(message(neg, check_radiation), "\n\n The wavelength must be positive: check your input!\n");
+  RunParameters mono = ok;
+  mono.isyn = 1, mono.alam1 = 0.5f, mono.amono = 5.43f, mono.fmono = 58.19f;
+  monochromator(mono);  // reflection 0 0 0: no Bragg angle
+  EXPECT_EQ(message(mono, check_radiation),
+            "\n\n The monochromator reflection cannot be reached with this wavelength:\n"
+            " check your input!\n");
+  mono.hmono = mono.kmono = mono.lmono = 1;
+  mono.alam1 = 7.0f;  // sin(theta) beyond 1
+  monochromator(mono);
+  EXPECT_NE(message(mono, check_radiation), "accepted");
+  RunParameters flat = ok;
+  flat.c = 0;
+  reciprocal_cell(flat);
+  EXPECT_EQ(message(flat, check_cell),
+            "\n\n The cell constants give no cell volume: check your input!\n");
+  RunParameters blocks = ok;
+  blocks.radius = 0;
+  EXPECT_EQ(message(blocks, check_cell),
+            "\n\n The mosaic-block radius must be positive: check your input!\n");
+  RunParameters origin = ok;
+  origin.h = origin.k = origin.l = 0;
+  EXPECT_EQ(message(origin, check_cell),
+            "\n\n The primary reflection 0 0 0 has no scattering vector: check your input!\n");
+}

@@ -38,6 +38,25 @@ void allocate_scan(RunContext& run) {
   }
 }
 
+void check_radiation(RunContext& run) {
+  const RunParameters& p = run.par;
+  if (!(p.alam1 > 0) || (p.isyn == 0 && !(p.alam2 > 0)))
+    run.stop({"", "", " The wavelength must be positive: check your input!"});
+  if (p.isyn > 0 && !(p.thmono > 0 && std::isfinite(p.dwmono) && std::isfinite(p.dlam1)))
+    run.stop({"", "", " The monochromator reflection cannot be reached with this wavelength:",
+              " check your input!"});
+}
+
+void check_cell(RunContext& run) {
+  const RunParameters& p = run.par;
+  if (!(p.vol > 0) || !std::isfinite(p.vol))
+    run.stop({"", "", " The cell constants give no cell volume: check your input!"});
+  if (!(p.radius > 0))
+    run.stop({"", "", " The mosaic-block radius must be positive: check your input!"});
+  if (p.h == 0 && p.k == 0 && p.l == 0)
+    run.stop({"", "", " The primary reflection 0 0 0 has no scattering vector: check your input!"});
+}
+
 void wavelength_band(RunParameters& p) {
   p.alam = p.alam1;
   p.dlam = p.dlam1;

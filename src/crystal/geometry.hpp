@@ -12,6 +12,12 @@ namespace kaven {
 // nstep = NINT((psie - psia) zsw) and the two scan arrays (0 and the 1e20 marker of a
 // step without measurement); stops with its message when they cannot be allocated.
 void allocate_scan(RunContext& run);
+// Inputs no geometry can be formed from end the run with a message: a wavelength
+// that is not positive, a monochromator reflection that does not exist or cannot be
+// reached (synchrotron modes); a cell without volume, mosaic blocks without size, the
+// primary reflection 0 0 0.
+void check_radiation(RunContext& run);
+void check_cell(RunContext& run);
 // alam, dlam, lamin, lamax, w1, w2.
 void wavelength_band(RunParameters& par);
 // V, V*, a*, b*, c*, reciprocal angles, G*.

@@ -83,8 +83,10 @@ void set_up_crystal(RunContext& run) {
   RunParameters& par = run.par;
   // 10. Geometry
   allocate_scan(run);
+  check_radiation(run);
   wavelength_band(par);
   reciprocal_cell(par);
+  check_cell(run);
   primary_reflection(run);
   // 11. Primary structure factor
   sample_constants(par);
