@@ -196,10 +196,6 @@ void read_explicit_operators(RunContext& run, LineSource& src) {
   list_explicit_operators(run);
 }
 
-}  // namespace kaven
-
-namespace kaven {
-
 void read_elements(RunContext& run, LineSource& src) {
   RunParameters& p = run.par;
   for (int f = 0; f < p.nf; ++f) {
