@@ -28,7 +28,7 @@ struct ReflectionCache::Impl {
 };
 
 ReflectionCache::ReflectionCache(const RunParameters& par, int hmax, int kmax, int lmax)
-    : impl_(new Impl) {
+    : impl_(std::make_unique<Impl>()) {
   // Secondaries lie within the index limits; coupling reflections h_p - h within the
   // limits shifted by the primary indices.
   impl_->bh = hmax + std::abs(par.h);
@@ -47,7 +47,7 @@ ReflectionCache::ReflectionCache(const RunParameters& par, int hmax, int kmax, i
   }
 }
 
-ReflectionCache::~ReflectionCache() { delete impl_; }
+ReflectionCache::~ReflectionCache() = default;
 
 ReflectionCache::Entry ReflectionCache::get(int h, int k, int l, float s,
                                             StructureFactorCalculator& calc) {

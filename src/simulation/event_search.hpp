@@ -8,6 +8,7 @@
 #pragma once
 #include <array>
 #include <functional>
+#include <memory>
 #include <vector>
 
 #include "input/run_parameters.hpp"
@@ -76,7 +77,7 @@ class ReflectionCache {
 
  private:
   struct Impl;
-  Impl* impl_;
+  std::unique_ptr<Impl> impl_;
 };
 
 struct EventSearchOptions {
