@@ -28,6 +28,12 @@ namespace {
 
 using namespace kaven;
 
+EventSearchOptions options(int threads) {
+  EventSearchOptions o;
+  o.threads = threads;
+  return o;
+}
+
 // The run record of the YIG example as the driver sets it up for the passes.
 struct Yig {
   RunParameters par;
@@ -43,7 +49,8 @@ struct Yig {
     read_plot_name(run, src);
     read_crystal(run, src);
     read_primary_and_optional(run, src);
-    set_up_crystal(run);
+    RunResult scratch;
+    set_up_crystal(run, scratch);
     const std::array<float, 3> r = reference_direction(par);
     par.psid = upsi(par, r[0], r[1], r[2]);
     const std::vector<WavelengthPass> passes = wavelength_passes(par);
@@ -72,7 +79,7 @@ void BM_SearchCachedBothPasses(benchmark::State& state) {
     ReflectionCache cache(y.par, lim[0], lim[1], lim[2]);
     for (int n = 0; n < 2; ++n) {
       const PrimaryPass pp = y.primary(n);
-      EventPassResult r = search_events(y.par, pp, cache, n == 0, {threads});
+      EventPassResult r = search_events(y.par, pp, cache, n == 0, options(threads));
       crossings += r.full_turn;
       benchmark::DoNotOptimize(r);
     }
@@ -109,7 +116,7 @@ void BM_SearchFirstPass(benchmark::State& state) {
     } else {
       const std::array<int, 3> lim = index_limits(y.par, y.pass[0].lambda);
       ReflectionCache cache(y.par, lim[0], lim[1], lim[2]);
-      benchmark::DoNotOptimize(search_events(y.par, pp, cache, true, {threads}));
+      benchmark::DoNotOptimize(search_events(y.par, pp, cache, true, options(threads)));
     }
   }
 }

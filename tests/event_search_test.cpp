@@ -46,6 +46,12 @@ using namespace kaven_test;
 
 namespace {
 
+EventSearchOptions search_options(int threads) {
+  EventSearchOptions o;
+  o.threads = threads;
+  return o;
+}
+
 using V3 = std::array<double, 3>;
 
 double dot(const V3& a, const V3& b) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
@@ -85,7 +91,8 @@ std::unique_ptr<Prepared> prepare(const Lines& lines) {
     read_plot_name(run, src);
     read_crystal(run, src);
     read_primary_and_optional(run, src);
-    set_up_crystal(run);
+    kaven::RunResult scratch;
+    set_up_crystal(run, scratch);
   } catch (const RunStopped&) {
     ADD_FAILURE() << "the input did not prepare:\n" << sink.str();
   }
@@ -106,7 +113,7 @@ SearchedPass search_pass(Prepared& pr, std::size_t n, ReflectionCache& cache, in
   pr.par.alam = pass.lambda;
   pr.par.dlam = pass.dlam;
   SearchedPass s{primary_pass(pr.par, *pr.ext, pass), {}};
-  s.result = search_events(pr.par, s.pp, cache, n == 0, {threads});
+  s.result = search_events(pr.par, s.pp, cache, n == 0, search_options(threads));
   return s;
 }
 
@@ -658,7 +665,9 @@ DriverRun run_driver(const Lines& lines, int threads) {
   DriverRun r;
   {
     RunFiles files;
-    RunEnvironment env{dir.path(), nullptr, threads};
+    RunEnvironment env;
+    env.base_dir = dir.path();
+    env.threads = threads;
     r.outcome = kaven::kaven(par, names, files, in, out, env);
   }
   r.records = split_records(out.str());

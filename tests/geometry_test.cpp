@@ -86,19 +86,21 @@ TEST(Geometry, ScanStepsAndTheirAllocation) {
   RunParameters p;
   p.psia = -66, p.psie = 16, p.zsw1 = 50, p.zsw = 50;
   std::ostringstream out;
-  EXPECT_FALSE(stops(p, out, allocate_scan));
+  std::vector<float> calc, meas;
+  auto allocate = [&](RunContext& run) { allocate_scan(run, calc, meas); };
+  EXPECT_FALSE(stops(p, out, allocate));
   EXPECT_EQ(p.nstep, 4100);
-  EXPECT_EQ(p.scan_calc.size(), 4101u);
-  EXPECT_EQ(p.scan_meas.size(), 4101u);
-  EXPECT_EQ(p.scan_calc[4100], 0.0f);
-  EXPECT_EQ(p.scan_meas[0], 1e20f);
+  EXPECT_EQ(calc.size(), 4101u);
+  EXPECT_EQ(meas.size(), 4101u);
+  EXPECT_EQ(calc[4100], 0.0f);
+  EXPECT_EQ(meas[0], 1e20f);
   p.zsw1 = -50;  // the sign only switches the simulation off
-  EXPECT_FALSE(stops(p, out, allocate_scan));
+  EXPECT_FALSE(stops(p, out, allocate));
   EXPECT_EQ(p.nstep, 4100);
   // Far too many steps: the message, not a crash.
   p.psia = 0, p.psie = 360, p.zsw = 1e9f;
   std::ostringstream huge;
-  EXPECT_TRUE(stops(p, huge, allocate_scan));
+  EXPECT_TRUE(stops(p, huge, allocate));
   EXPECT_EQ(huge.str(),
             "\n\n Dynamical array allocation failed\n"
             " Number of steps = (psie - psia)*zsw is to large\n"

@@ -80,7 +80,7 @@ TEST(InputReader, EveryReadErrorNamesItsLineAndKeepsTheReadStatus) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.which + (c.input.empty() ? std::string(" (empty input)") : ""));
     Session s;
-    RunResult r = s.run(c.input);
+    ListedRun r = s.run(c.input);
     EXPECT_TRUE(r.stopped());
     EXPECT_EQ(tail(r.records, 3), (Lines{"", "", message(c.which)}));
     if (c.sign > 0)
@@ -113,7 +113,7 @@ TEST(InputReader, PsiRangeDependsOnTheRadiationMode) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.input[5]);
     Session s;
-    RunResult r = s.run(c.input);
+    ListedRun r = s.run(c.input);
     ASSERT_TRUE(r.stopped());
     if (c.stop) {
       EXPECT_EQ(tail(r.records, 2), (Lines{"", c.stop}));
@@ -130,7 +130,7 @@ TEST(InputReader, LimitsOfAtomsOperatorsAndSpaceGroupNumber) {
   const Lines yig = yig_lines();
   {
     Session s;
-    RunResult r = s.run(with(yig, 6, "230  2000000000  3"));
+    ListedRun r = s.run(with(yig, 6, "230  2000000000  3"));
     ASSERT_TRUE(r.stopped());
     EXPECT_EQ(tail(r.records, 5), (Lines{"", "", " Dynamical array allocation failed",
                                          " Number of atoms is to large",
@@ -141,7 +141,7 @@ TEST(InputReader, LimitsOfAtomsOperatorsAndSpaceGroupNumber) {
     Lines ops = {"2 25"};
     for (int i = 0; i < 25; ++i) ops.push_back("0. 1 0 0  0. 0 1 0  0. 0 0 1");
     Session s;
-    RunResult r = s.run(inserted(with(yig, 6, "231  4  3"), 7, ops));
+    ListedRun r = s.run(inserted(with(yig, 6, "231  4  3"), 7, ops));
     ASSERT_TRUE(r.stopped());
     EXPECT_EQ(tail(r.records, 2),
               (Lines{" The number of symmetry lines is to large", " ( ns <= 24)"}));
@@ -150,7 +150,7 @@ TEST(InputReader, LimitsOfAtomsOperatorsAndSpaceGroupNumber) {
   }
   for (const char* line7 : {"0  4  3", "-5  4  3"}) {
     Session s;
-    RunResult r = s.run(with(yig, 6, line7));
+    ListedRun r = s.run(with(yig, 6, line7));
     ASSERT_TRUE(r.stopped()) << line7;
     EXPECT_GT(r.ierr(), 0) << line7;
     EXPECT_EQ(find_prefix(r.records, " Space-group-Nr."), r.records.size()) << line7;
@@ -217,7 +217,7 @@ TEST(InputReader, ExplicitOperatorsAreStoredAsReadAndListed) {
       "    0.750  0.  0. -1.    0.750  0. -1.  0.    0.750 -1.  0.  0.",
   };
   Session s;
-  RunResult r = s.run(inserted(with(yig_until_scan(), 6, "231  4  3"), 7, ops));
+  ListedRun r = s.run(inserted(with(yig_until_scan(), 6, "231  4  3"), 7, ops));
   // banner 2, date 2, title echo 4, then the operators
   ASSERT_GE(r.records.size(), 8 + listed.size());
   EXPECT_EQ(Lines(r.records.begin() + 8, r.records.begin() + 8 + 25), listed);
@@ -330,7 +330,7 @@ TEST(InputReader, RadiationLineTubeSynchrotronOrExplicitPair) {
 TEST(InputReader, CellContentsCountEveryAtomOfTheCell) {
   // YIG, I a -3 d: 24 operators, centrosymmetric, body-centred: 96 general positions
   Session s;
-  RunResult r = s.run(yig_until_scan());
+  ListedRun r = s.run(yig_until_scan());
   for (const char* rec : {" Y3+ : 24 atoms with atomic number 39",
                           " Fe3+: 40 atoms with atomic number 26",
                           " O1- : 96 atoms with atomic number  8"})
@@ -343,7 +343,7 @@ TEST(InputReader, CellContentsCountEveryAtomOfTheCell) {
   for (std::size_t i = 17; i >= 11; i -= 2) one_line.erase(one_line.begin() + static_cast<long>(i));
   ASSERT_EQ(one_line.size(), yig_until_scan().size() - 4);
   Session s2;
-  RunResult r2 = s2.run(one_line);
+  ListedRun r2 = s2.run(one_line);
   EXPECT_EQ(r2.records, r.records);
 
   // An atom whose fnr matches no table adds to no ncell; a primitive acentric group
@@ -377,7 +377,7 @@ TEST(InputReader, OptionalLinesAfterThePrimaryReflection) {
   {
     // no orientation matrix, no scan file, and the run goes on with ierr < 0
     Session s;
-    RunResult r = s.run(si);
+    ListedRun r = s.run(si);
     EXPECT_FALSE(s.par.ub_read);
     EXPECT_FALSE(s.par.scan_present);
     EXPECT_EQ(s.names.dname2, std::string(72, ' '));
@@ -396,7 +396,7 @@ TEST(InputReader, OptionalLinesAfterThePrimaryReflection) {
       Lines in = si;
       in.insert(in.end(), {"0.18413 0 0", "0 0.18413 0", "0 0 0.18413"});
       if (blank12) in.push_back("   ");
-      RunResult r = s.run(in);
+      ListedRun r = s.run(in);
       EXPECT_TRUE(s.par.ub_read);
       EXPECT_FALSE(s.par.scan_present);
       EXPECT_EQ(s.names.dname2, std::string(72, ' '));
@@ -407,7 +407,7 @@ TEST(InputReader, OptionalLinesAfterThePrimaryReflection) {
   {
     // a scan file named on line 12 (YIG with its orientation matrix, echoed)
     Session s;
-    RunResult r = s.run(yig_until_scan());
+    ListedRun r = s.run(yig_until_scan());
     EXPECT_TRUE(s.par.ub_read);
     EXPECT_TRUE(s.par.scan_present);
     EXPECT_EQ(s.par.dname2, padded("no-such-scan.dat", 72));
@@ -443,13 +443,13 @@ TEST(InputReader, ElementLineColumnsAndDispersionCorrections) {
   // has four implied decimals. Synchrotron radiation keeps the values of the line.
   for (const char* line : {"Siva 0.0522    0.0431", "Siva       522       431"}) {
     Session s;
-    RunResult r = s.run(with(si_lines(), 7, line));
+    ListedRun r = s.run(with(si_lines(), 7, line));
     EXPECT_TRUE(contains(r.records, " f':  0.0522     f'':  0.0431")) << line;
     EXPECT_TRUE(contains(r.records, " Siva:  8 atoms with atomic number 14")) << line;
   }
   // An unknown symbol stops the run with the element table's message.
   Session s;
-  RunResult r = s.run(with(yig_lines(), 8, "Fx3+"));
+  ListedRun r = s.run(with(yig_lines(), 8, "Fx3+"));
   EXPECT_TRUE(r.stopped());
   EXPECT_EQ(r.ierr(), 0);
   EXPECT_EQ(find_prefix(r.records, " The chemical symbol: Fx3+"), r.records.size() - 3);
@@ -458,7 +458,7 @@ TEST(InputReader, ElementLineColumnsAndDispersionCorrections) {
 TEST(InputReader, PlotFileInAMissingFolderStopsBeforeTheCell) {
   Session s;
   s.par.a = -7;  // not read by the run
-  RunResult r = s.run(with(yig_lines(), 1, "no-such-folder/yig.ps"));
+  ListedRun r = s.run(with(yig_lines(), 1, "no-such-folder/yig.ps"));
   EXPECT_EQ(r.ierr(), 1);
   EXPECT_EQ(s.par.a, -7.0f);
   EXPECT_EQ(s.names.dname1, padded("no-such-folder/yig.ps", 72));
@@ -478,8 +478,8 @@ TEST(InputReader, WindowsLineEndsReadTheSame) {
   std::string crlf;
   for (const std::string& l : si_lines()) crlf += l + "\r\n";
   Session a, b;
-  RunResult ra = a.run(si_lines());
-  RunResult rb = b.run_text(crlf);
+  ListedRun ra = a.run(si_lines());
+  ListedRun rb = b.run_text(crlf);
   EXPECT_EQ(rb.records, ra.records);
   EXPECT_EQ(b.par.dname1, padded("si222.ps", 72));
 }

@@ -14,7 +14,7 @@ namespace {
 
 void expect_same_listing(const Lines& input, const std::string& kept) {
   Session session;
-  const RunResult r = session.run(input);
+  const ListedRun r = session.run(input);
   const Lines expected = read_lines(source_path("tests/data/" + kept));
   const std::size_t n = std::min(r.records.size(), expected.size());
   for (std::size_t i = 0; i < n; ++i)

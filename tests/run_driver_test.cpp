@@ -28,7 +28,7 @@ std::size_t count(const Lines& v, const std::string& record) {
 
 TEST(RunDriver, YigListingFromTheBannerToTheEnd) {
   Session s;
-  RunResult r = s.run(yig_lines());
+  ListedRun r = s.run(yig_lines());
   const Lines& rec = r.records;
 
   // Banner, date block (SOURCE_DATE_EPOCH 1000000000 = 2001-09-09 01:46:40 UTC), title
@@ -104,12 +104,12 @@ TEST(RunDriver, YigListingFromTheBannerToTheEnd) {
   EXPECT_EQ(r.ierr(), 0);  // the orientation-matrix read succeeded; no line 12
   EXPECT_EQ(s.names.dname1, padded("yig.ps", 72));
   EXPECT_TRUE(fs::exists(s.dir.path() / "yig.ps"));
-  EXPECT_TRUE(s.par.atoms.empty() && s.par.types.empty() && s.par.scan_calc.empty());
+  EXPECT_TRUE(s.par.atoms.empty() && s.par.types.empty());
 }
 
 TEST(RunDriver, SynchrotronRunHasOnePass) {
   Session s;
-  RunResult r = s.run(si_lines());
+  ListedRun r = s.run(si_lines());
   EXPECT_EQ(count(r.records, "                    *** Multiple diffraction events ***"), 1u);
   EXPECT_TRUE(contains(r.records, " wavelength        : 0.56120"));
   EXPECT_LT(r.ierr(), 0);  // the input ends where the orientation matrix would start
@@ -117,7 +117,7 @@ TEST(RunDriver, SynchrotronRunHasOnePass) {
 
 TEST(RunDriver, SecondRunOfASessionStartsClean) {
   Session fresh;
-  const RunResult reference = fresh.run(si_lines());
+  const ListedRun reference = fresh.run(si_lines());
 
   // Failed first runs: an unknown chemical symbol (element error flag), a malformed
   // value (ierr > 0), a plot file that cannot be opened. Each second run lists exactly
@@ -141,10 +141,10 @@ TEST(RunDriver, SecondRunOfASessionStartsClean) {
   };
   for (const Lines& first : failing) {
     Session s;
-    RunResult r1 = s.run(first);
+    ListedRun r1 = s.run(first);
     EXPECT_TRUE(r1.stopped());
     EXPECT_TRUE(s.par.atoms.empty() && s.par.types.empty());
-    RunResult r2 = s.run(si_lines());
+    ListedRun r2 = s.run(si_lines());
     EXPECT_EQ(r2.records, reference.records);
     EXPECT_EQ(r2.ierr(), reference.ierr());
     EXPECT_EQ(r2.outcome.end, reference.outcome.end);

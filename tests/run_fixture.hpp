@@ -96,7 +96,7 @@ inline std::size_t find_prefix(const Lines& v, const std::string& prefix, std::s
   return v.size();
 }
 
-struct RunResult {
+struct ListedRun {
   kaven::RunOutcome outcome;
   Lines records;
   bool stopped() const { return outcome.end == kaven::RunEnd::stopped; }
@@ -112,14 +112,15 @@ struct Session {
   kaven::RunParameters par;
   kaven::RunNames names;
 
-  RunResult run(const Lines& lines) { return run_text(join_lines(lines)); }
-  RunResult run_text(const std::string& text) {
+  ListedRun run(const Lines& lines) { return run_text(join_lines(lines)); }
+  ListedRun run_text(const std::string& text) {
     std::istringstream in(text);
     std::ostringstream out;
-    RunResult r;
+    ListedRun r;
     {
       kaven::RunFiles files;  // closed when the run is over, whether opened or not
-      kaven::RunEnvironment env{dir.path(), nullptr};
+      kaven::RunEnvironment env;
+      env.base_dir = dir.path();
       r.outcome = kaven::kaven(par, names, files, in, out, env);
     }
     r.records = split_records(out.str());

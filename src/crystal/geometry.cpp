@@ -9,7 +9,7 @@
 
 namespace kaven {
 
-void allocate_scan(RunContext& run) {
+void allocate_scan(RunContext& run, std::vector<float>& calc, std::vector<float>& meas) {
   RunParameters& p = run.par;
   double steps = std::round((double(p.psie) - p.psia) * p.zsw);
   // Two arrays of nstep + 1 floats each. Memory handed out lazily by the system would
@@ -21,8 +21,8 @@ void allocate_scan(RunContext& run) {
     p.nstep = static_cast<int>(steps);
     try {
       std::size_t n = static_cast<std::size_t>(p.nstep) + 1;
-      p.scan_calc.assign(n, 0.0f);
-      p.scan_meas.assign(n, 1e20f);
+      calc.assign(n, 0.0f);
+      meas.assign(n, 1e20f);
     } catch (const std::bad_alloc&) {
       ok = false;
     } catch (const std::length_error&) {
@@ -30,8 +30,8 @@ void allocate_scan(RunContext& run) {
     }
   }
   if (!ok) {
-    p.scan_calc.clear();
-    p.scan_meas.clear();
+    calc.clear();
+    meas.clear();
     run.stop({"", "", " Dynamical array allocation failed",
               " Number of steps = (psie - psia)*zsw is to large",
               " Please reduce the number of steps in your input file!"});

@@ -4,6 +4,8 @@
 // reflection h_p gives q = G* h_p, |h_p| and s_p = |h_p|/2 = sin(theta)/lambda; a
 // primary with lambda s_p > 1 cannot reach the Ewald sphere.
 #pragma once
+#include <vector>
+
 #include "input/run_parameters.hpp"
 #include "report/listing.hpp"
 
@@ -11,7 +13,7 @@ namespace kaven {
 
 // nstep = NINT((psie - psia) zsw) and the two scan arrays (0 and the 1e20 marker of a
 // step without measurement); stops with its message when they cannot be allocated.
-void allocate_scan(RunContext& run);
+void allocate_scan(RunContext& run, std::vector<float>& calc, std::vector<float>& meas);
 // Inputs no geometry can be formed from end the run with a message: a wavelength
 // that is not positive, a monochromator reflection that does not exist or cannot be
 // reached (synchrotron modes); a cell without volume, mosaic blocks without size, the

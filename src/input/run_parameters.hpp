@@ -108,9 +108,6 @@ struct RunParameters {
 
   // event search: psi=0 offset between the diffractometer and the reference direction
   float psid = 0;
-
-  // measured scan per step (1e20 marks a step without measurement) and simulated scan
-  std::vector<float> scan_calc, scan_meas;
 };
 
 }  // namespace kaven

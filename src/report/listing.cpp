@@ -76,6 +76,7 @@ void RunContext::message(std::initializer_list<std::string_view> records) {
 
 void RunContext::stop(std::initializer_list<std::string_view> records) {
   message(records);
+  stop_records.assign(records.begin(), records.end());
   throw RunStopped{};
 }
 

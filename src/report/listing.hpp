@@ -11,6 +11,7 @@
 #include <ostream>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "input/run_parameters.hpp"
 
@@ -65,6 +66,7 @@ struct RunContext {
   Zeit zeit;
   int ierr = 0;                // 0 success, >0 malformed value or failed opening, <0 end of file
   bool element_error = false;  // set by the scattering routines
+  std::vector<std::string> stop_records;  // the records of the stop that ended the run
 
   // Writes message records to the listing and copies them to the error stream.
   void message(std::initializer_list<std::string_view> records);

@@ -59,7 +59,9 @@ int main(int argc, char** argv) {
   kaven::RunOutcome outcome;
   {
     kaven::RunFiles files;
-    kaven::RunEnvironment env{input_path.parent_path(), &std::cerr};
+    kaven::RunEnvironment env;
+    env.base_dir = input_path.parent_path();
+    env.errors = &std::cerr;
     outcome = kaven::kaven(par, names, files, input, listing, env);
   }
   listing.flush();

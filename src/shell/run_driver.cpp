@@ -8,13 +8,13 @@
 #include "crystal/space_group.hpp"
 #include "input/free_format.hpp"
 #include "input/input_reader.hpp"
+#include "report/event_listing.hpp"
 #include "report/listing.hpp"
 #include "report/record_format.hpp"
 #include "scattering/absorption.hpp"
-#include "scattering/linear_absorption.hpp"
 #include "scattering/element_table.hpp"
+#include "scattering/linear_absorption.hpp"
 #include "scattering/structure_factor.hpp"
-#include "report/event_listing.hpp"
 #include "simulation/event_search.hpp"
 #include "simulation/reference_direction.hpp"
 
@@ -33,14 +33,14 @@ std::filesystem::path resolve(const RunEnvironment& env, std::string_view name) 
   return p.is_relative() ? env.base_dir / p : p;
 }
 
-// Releases the per-run work arrays at every exit of the run, normal or early.
+// Releases the per-run work arrays at every exit of the run, normal or early: the
+// per-atom and per-element arrays of the run record. The scan arrays belong to the
+// run's result and go with it.
 struct WorkArrays {
   RunParameters& par;
   ~WorkArrays() {
     std::vector<Atom>().swap(par.atoms);
     std::vector<AtomType>().swap(par.types);
-    std::vector<float>().swap(par.scan_calc);
-    std::vector<float>().swap(par.scan_meas);
   }
 };
 
@@ -56,6 +56,117 @@ struct WorkArrays {
   run.stop({"", "", " The calculation stages after this point are not built yet: the run ends here."});
 }
 
+void check_cancel(RunContext& run, const RunEnvironment& env) {
+  if (env.cancel && env.cancel->load()) run.stop({"", "", " The run was cancelled."});
+}
+
+// ---- the phases of a run, in their order ----------------------------------------
+
+// 2. The banner and the date block.
+void write_banner(RunContext& run) {
+  run.out.record(std::string(30, ' ') + "****  KAVEN-99  ****");
+  run.out.record(std::string(22, ' ') +
+                 "Multiple diffraction in a mosaic crystal: Renninger-scan simulation");
+  run.zeit(run.out);
+}
+
+// 3. Lines 1 and 2; the plot file is opened at once.
+void read_title_and_plot_file(RunContext& run, LineSource& src, RunNames& names,
+                              RunFiles& files, const RunEnvironment& env, RunResult& result) {
+  read_title(run, src);
+  read_plot_name(run, src);
+  names.dname1 = run.par.dname1;
+  const std::filesystem::path plot = resolve(env, run.par.dname1);
+  files.plot.open(plot, std::ios::out | std::ios::trunc);
+  if (!files.plot) cannot_open(run, run.par.dname1);
+  result.files.plot = plot.string();
+}
+
+// 9. Lines 10 to 12. The scan-file name turns blank once line 10 has been read and
+// takes line 12 when that is read; a run that stops before line 10 leaves the caller's
+// name.
+void read_primary_lines(RunContext& run, LineSource& src, RunNames& names, RunResult& result) {
+  run.par.dname2 = names.dname2;
+  try {
+    read_primary_and_optional(run, src);
+  } catch (const RunStopped&) {
+    names.dname2 = run.par.dname2;
+    throw;
+  }
+  names.dname2 = run.par.dname2;
+  result.measured.present = run.par.scan_present;
+}
+
+// 14. The measured scan, when line 12 named one.
+void read_measured_scan(RunContext& run, RunFiles& files, const RunEnvironment& env,
+                        RunResult& result) {
+  if (!result.measured.present) return;
+  files.scan.open(resolve(env, run.par.dname2));
+  if (!files.scan) cannot_open(run, run.par.dname2);
+  // Reading the measured scans is not built yet.
+  not_built_yet(run);
+}
+
+// 15. Scale factor and the statistics of the measured scan.
+void scale_factor_phase(RunContext& run, RunResult& /*result*/) { run.zeit(run.out); }
+
+// 16. Reference direction and, with an orientation matrix, the psi offset PsiD.
+void reference_direction_phase(RunParameters& par, RunResult& result) {
+  result.reference = reference_direction(par);
+  const std::array<float, 3>& r = result.reference;
+  if (par.ub_read) par.psid = upsi(par, r[0], r[1], r[2]);
+}
+
+// 17. The wavelength passes: Kalpha1 and Kalpha2 of a tube, one synchrotron line.
+void wavelength_passes_phase(RunContext& run, const ExtinctionTable& extinction,
+                             const RunEnvironment& env, RunResult& result) {
+  RunParameters& par = run.par;
+  const std::vector<WavelengthPass> passes = wavelength_passes(par);
+  const double shortest = par.isyn == 0 ? std::min(par.alam1, par.alam2) : par.alam1;
+  const std::array<int, 3> lim = index_limits(par, shortest);
+  ReflectionCache cache(par, lim[0], lim[1], lim[2]);
+  for (std::size_t n = 0; n < passes.size(); ++n) {
+    const WavelengthPass& pass = passes[n];
+    par.alam = pass.lambda;
+    par.dlam = pass.dlam;
+    PassRecord rec{pass, primary_pass(par, extinction, pass), {}};
+    result.theta_prim_deg += rec.primary.theta_p * double(57.29578f);
+    EventSearchOptions opt;
+    opt.threads = env.threads;
+    opt.cancel = env.cancel;
+    if (env.progress) {
+      const double share = 1.0 / double(passes.size());
+      opt.progress = [&env, n, share](double f) {
+        env.progress({"event search", (double(n) + f) * share});
+      };
+    }
+    rec.events = search_events(par, rec.primary, cache, n == 0, opt);
+    check_cancel(run, env);
+    if (rec.events.events.size() > 600)
+      run.stop({"the number of output lines is to large",
+                "please increase drumin on the seventh input line"});
+    list_event_pass(run.out, par, pass, rec.primary, rec.events, result.reference,
+                    MeasuredPrimary{});
+    run.zeit(run.out);
+    result.crossings.insert(result.crossings.end(), rec.events.scan.begin(),
+                            rec.events.scan.end());
+    result.passes.push_back(std::move(rec));
+  }
+  if (par.isyn == 0) result.theta_prim_deg *= 0.5;  // the mean of the two passes
+}
+
+// 18. The simulated scan, the summaries and the calculated-scan file.
+void simulation_and_summaries(RunContext& run, RunNames& /*names*/, RunFiles& /*files*/,
+                              const RunEnvironment& /*env*/, RunResult& /*result*/) {
+  not_built_yet(run);
+}
+
+// 19. The plot, when the scan is plottable.
+void plot_phase(RunContext& /*run*/, RunFiles& /*files*/, RunResult& /*result*/) {}
+
+// 20. The last elapsed-time line.
+void finish_run(RunContext& run) { run.zeit(run.out); }
+
 }  // namespace
 
 std::string calculated_scan_name(const std::string& dname2, const std::string& dname1) {
@@ -68,35 +179,31 @@ std::string calculated_scan_name(const std::string& dname2, const std::string& d
   return rec::pad(base.substr(0, static_cast<std::size_t>(n)) + ".cal", 72);
 }
 
+// 4. to 8. Lines 3 to 7, the symmetry, the elements, the atoms and the centring.
 void read_crystal(RunContext& run, LineSource& src) {
-  // 4. Lines 3 to 7
   read_cell_to_counts(run, src);
-  // 5. Symmetry
   read_symmetry(run, src);
-  // 6. Elements, 7. atoms, 8. centring
   read_elements(run, src);
   read_atoms(run, src);
   bravai(run.par, run.par.space_group);
 }
 
-void set_up_crystal(RunContext& run) {
+// 10. to 13. Geometry and scan arrays, primary structure factor, crystal data,
+// absorption.
+void set_up_crystal(RunContext& run, RunResult& result) {
   RunParameters& par = run.par;
-  // 10. Geometry
-  allocate_scan(run);
+  allocate_scan(run, result.profile.intensity, result.measured.intensity);
   check_radiation(run);
   wavelength_band(par);
   reciprocal_cell(par);
   check_cell(run);
   primary_reflection(run);
-  // 11. Primary structure factor
   sample_constants(par);
   primary_structure_factor(run);
-  // 12. Crystal data
   list_lattice_constants(run);
   for (AtomType& t : par.types) tabulate_f0(t);
   list_scattering_factors(run);
   list_atoms(run);
-  // 13. Absorption
   absorption_phase(run);
 }
 
@@ -106,72 +213,24 @@ RunOutcome kaven(RunParameters& par, RunNames& names, RunFiles& files, std::istr
   WorkArrays work{par};
   LineSource src(input);
   RunOutcome outcome;
-  bool primary_line_reached = false;
+  RunResult& result = outcome.result;
   try {
-    // 1. Entry
-    const ExtinctionTable extinction = xtab1();
-    long contributing = 0;     // crossings entering the simulated scan
-    double theta_sum_deg = 0;  // primary Bragg angle summed over the passes
-    std::vector<ScanCrossing> crossings;
-    // 2. Banner
-    run.out.record(std::string(30, ' ') + "****  KAVEN-99  ****");
-    run.out.record(std::string(22, ' ') +
-                   "Multiple diffraction in a mosaic crystal: Renninger-scan simulation");
-    run.zeit(run.out);
-    // 3. Lines 1 and 2, the plot file
-    read_title(run, src);
-    read_plot_name(run, src);
-    names.dname1 = par.dname1;
-    files.plot.open(resolve(env, par.dname1), std::ios::out | std::ios::trunc);
-    if (!files.plot) cannot_open(run, par.dname1);
-    // 4. to 8. Lines 3 to 9 and the centring
-    read_crystal(run, src);
-    // 9. Lines 10 to 12
-    // The scan-file name turns blank once line 10 has been read and takes line 12
-    // when that is read; a run that stops before line 10 leaves the caller's name.
-    par.dname2 = names.dname2;
-    primary_line_reached = true;
-    read_primary_and_optional(run, src);
-    names.dname2 = par.dname2;
-    // 10. to 13. Geometry, primary structure factor, crystal data, absorption
-    set_up_crystal(run);
-    // 14. Measured scan
-    if (par.scan_present) {
-      files.scan.open(resolve(env, par.dname2));
-      if (!files.scan) cannot_open(run, par.dname2);
-      // Reading the measured scans is not built yet.
-      not_built_yet(run);
-    }
-    // 15. Scale factor
-    run.zeit(run.out);
-    // 16. Reference direction and the psi offset of the diffractometer
-    const std::array<float, 3> ref = reference_direction(par);
-    if (par.ub_read) par.psid = upsi(par, ref[0], ref[1], ref[2]);
-    // 17. Wavelength passes: Kalpha1 and Kalpha2 of a tube, one synchrotron line
-    const std::vector<WavelengthPass> passes = wavelength_passes(par);
-    const std::array<int, 3> lim = index_limits(par, par.isyn == 0 ? std::min(par.alam1, par.alam2) : par.alam1);
-    ReflectionCache cache(par, lim[0], lim[1], lim[2]);
-    for (std::size_t n = 0; n < passes.size(); ++n) {
-      const WavelengthPass& pass = passes[n];
-      par.alam = pass.lambda;
-      par.dlam = pass.dlam;
-      const PrimaryPass pp = primary_pass(par, extinction, pass);
-      theta_sum_deg += pp.theta_p * double(57.29578f);
-      EventPassResult result = search_events(par, pp, cache, n == 0, {env.threads});
-      if (result.events.size() > 600)
-        run.stop({"the number of output lines is to large",
-                  "please increase drumin on the seventh input line"});
-      list_event_pass(run.out, par, pass, pp, result, ref, MeasuredPrimary{});
-      run.zeit(run.out);
-      contributing += static_cast<long>(result.scan.size());
-      crossings.insert(crossings.end(), result.scan.begin(), result.scan.end());
-    }
-    (void)theta_sum_deg;
-    (void)contributing;
-    not_built_yet(run);
+    const ExtinctionTable extinction = xtab1();                         // 1
+    write_banner(run);                                                  // 2
+    read_title_and_plot_file(run, src, names, files, env, result);      // 3
+    read_crystal(run, src);                                             // 4 to 8
+    read_primary_lines(run, src, names, result);                        // 9
+    set_up_crystal(run, result);                                        // 10 to 13
+    read_measured_scan(run, files, env, result);                        // 14
+    scale_factor_phase(run, result);                                    // 15
+    reference_direction_phase(par, result);                             // 16
+    wavelength_passes_phase(run, extinction, env, result);              // 17
+    simulation_and_summaries(run, names, files, env, result);           // 18
+    plot_phase(run, files, result);                                     // 19
+    finish_run(run);                                                    // 20
   } catch (const RunStopped&) {
     outcome.end = RunEnd::stopped;
-    if (primary_line_reached) names.dname2 = par.dname2;
+    outcome.stop_message = run.stop_records;
   }
   outcome.ierr = run.ierr;
   return outcome;

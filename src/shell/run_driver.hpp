@@ -2,15 +2,20 @@
 // the plot, in a fixed order of phases. Every check that fails writes its message to
 // the listing and ends the run; the work arrays of the run are released at every exit.
 #pragma once
+#include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <istream>
 #include <ostream>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "input/free_format.hpp"
 #include "input/run_parameters.hpp"
 #include "report/listing.hpp"
+#include "simulation/run_result.hpp"
 
 namespace kaven {
 
@@ -37,12 +42,24 @@ enum class RunEnd {
 struct RunOutcome {
   int ierr = 0;  // 0 success, >0 malformed value or failed opening, <0 end of file
   RunEnd end = RunEnd::complete;
+  std::vector<std::string> stop_message;  // the records of the stop, as listed
+  RunResult result;                       // what the run produced up to its end
+};
+
+// Progress of a long stage, for a progress bar: the stage's name and the fraction done
+// (0..1). Called from the thread that runs the stage or from its worker threads, one
+// call at a time.
+struct RunProgress {
+  std::string_view stage;
+  double fraction;
 };
 
 struct RunEnvironment {
   std::filesystem::path base_dir;  // relative file names in the input are taken from here
   std::ostream* errors = nullptr;  // stop messages are copied here (standard error)
-  int threads = 0;                 // event search: 0 all cores, 1 serial
+  int threads = 0;                 // 0 all cores, 1 serial
+  std::function<void(const RunProgress&)> progress;  // optional
+  const std::atomic<bool>* cancel = nullptr;          // optional: set to end the run early
 };
 
 // Performs one run. `input` is positioned at the first line of the input file and
@@ -55,7 +72,7 @@ RunOutcome kaven(RunParameters& par, RunNames& names, RunFiles& files, std::istr
 // title and the plot-file name. set_up_crystal: after lines 10 to 12, the geometry, the
 // primary structure factor, the crystal-data listing and the absorption.
 void read_crystal(RunContext& run, LineSource& src);
-void set_up_crystal(RunContext& run);
+void set_up_crystal(RunContext& run, RunResult& result);
 
 // The calculated-scan file name from the scan-file name (when not blank) or the plot
 // name: a fixed number of characters is removed whatever the real extension is.

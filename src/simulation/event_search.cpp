@@ -5,6 +5,7 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <mutex>
 #include <thread>
 
 #include "scattering/structure_factor.hpp"
@@ -280,11 +281,19 @@ EventPassResult search_events(const RunParameters& p, const PrimaryPass& pp,
   // The h1 planes are handed out one at a time; each plane's results are kept apart
   // and joined in h1 order afterwards, so the result equals the serial search.
   std::atomic<int> next{0};
+  std::mutex progress_mutex;
+  int planes_done = 0;
   auto work = [&]() {
     StructureFactorCalculator calc(p);
     auto sf = [&](int h, int k, int l, float sv) { return cache.get(h, k, l, sv, calc); };
-    for (int i = next.fetch_add(1); i < n_planes; i = next.fetch_add(1))
+    for (int i = next.fetch_add(1); i < n_planes; i = next.fetch_add(1)) {
+      if (opt.cancel && opt.cancel->load(std::memory_order_relaxed)) break;
       search_plane(s, i - hmax, lim[1], lim[2], sf, planes[static_cast<std::size_t>(i)]);
+      if (opt.progress) {
+        std::lock_guard<std::mutex> lock(progress_mutex);
+        opt.progress(double(++planes_done) / n_planes);
+      }
+    }
   };
   if (threads <= 1) {
     work();

@@ -7,6 +7,7 @@
 // the secondary and the primary beam.
 #pragma once
 #include <array>
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -82,6 +83,11 @@ class ReflectionCache {
 
 struct EventSearchOptions {
   int threads = 0;  // 0: all cores; 1: serial
+  // Fraction of the candidate planes done (0..1), called one call at a time from the
+  // worker threads; optional.
+  std::function<void(double)> progress;
+  // Set by the caller to end the search early; the result is then incomplete.
+  const std::atomic<bool>* cancel = nullptr;
 };
 
 // The search of one pass with the intensities of every candidate.
