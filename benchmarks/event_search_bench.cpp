@@ -17,7 +17,7 @@
 #include "crystal/space_group.hpp"
 #include "input/free_format.hpp"
 #include "input/input_reader.hpp"
-#include "scattering/absorption.hpp"
+#include "scattering/sphere_tables.hpp"
 #include "scattering/structure_factor.hpp"
 #include "simulation/event_intensity.hpp"
 #include "simulation/event_search.hpp"
@@ -45,10 +45,10 @@ struct Yig {
     std::ostringstream sink;
     RunContext run(par, sink);
     LineSource src(in);
-    read_title(run, src);
-    read_plot_name(run, src);
+    read_title(par, src);
+    read_plot_name(par, src);
     read_crystal(run, src);
-    read_primary_and_optional(run, src);
+    read_primary_and_optional(par, src);
     RunResult scratch;
     set_up_crystal(run, scratch);
     const std::array<float, 3> r = reference_direction(par);

@@ -11,7 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "scattering/absorption.hpp"
+#include "report/crystal_data.hpp"
+#include "scattering/mue.hpp"
 
 using namespace kaven;
 
@@ -45,6 +46,13 @@ double klein_nishina(double lambda) {
   const double k = 0.024262113 / lambda, l = std::log(1 + 2 * k);
   return 0.30044827 * (l / (2 * k) - (1 + 3 * k) / std::pow(1 + 2 * k, 2) +
                        (1 + k) / (k * k) * (2 * (1 + k) / (1 + 2 * k) - l / k));
+}
+
+// mue with its refusals listed, as the run lists them.
+AbsorptionResult mue(Listing& out, float lambda, float v, std::span<const AtomType> types) {
+  AbsorptionResult r = kaven::mue(lambda, v, types);
+  list_beyond_absorption_table(out, r);
+  return r;
 }
 
 AtomType type(int z, float ncell) {

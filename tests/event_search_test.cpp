@@ -26,7 +26,7 @@
 #include "input/input_reader.hpp"
 #include "report/event_listing.hpp"
 #include "report/listing.hpp"
-#include "scattering/absorption.hpp"
+#include "scattering/sphere_tables.hpp"
 #include "scattering/linear_absorption.hpp"
 #include "scattering/polarisation.hpp"
 #include "scattering/structure_factor.hpp"
@@ -87,13 +87,14 @@ std::unique_ptr<Prepared> prepare(const Lines& lines) {
   RunContext run(par, sink);
   LineSource src(in);
   try {
-    read_title(run, src);
-    read_plot_name(run, src);
+    read_title(par, src);
+    read_plot_name(par, src);
     read_crystal(run, src);
-    read_primary_and_optional(run, src);
+    read_primary_and_optional(par, src);
     kaven::RunResult scratch;
     set_up_crystal(run, scratch);
-  } catch (const RunStopped&) {
+  } catch (const RunStopped& stop) {
+    run.list_stop(stop);
     ADD_FAILURE() << "the input did not prepare:\n" << sink.str();
   }
   pr->ref = reference_direction(par);
@@ -500,10 +501,8 @@ TEST(EventSearch, ReferenceDirectionFollowsItsThreeRules) {
     par.alpha = c.cell[3], par.beta = c.cell[4], par.gamma = c.cell[5];
     par.h = c.primary[0], par.k = c.primary[1], par.l = c.primary[2];
     par.alam1 = 0.5f;
-    std::ostringstream sink;
-    RunContext run(par, sink);
     reciprocal_cell(par);
-    primary_reflection(run);
+    primary_reflection(par);
     const std::array<float, 3> r = reference_direction(par);
     SCOPED_TRACE("primary " + std::to_string(par.h) + " " + std::to_string(par.k) + " " +
                  std::to_string(par.l));

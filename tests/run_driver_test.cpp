@@ -151,6 +151,52 @@ TEST(RunDriver, SecondRunOfASessionStartsClean) {
   }
 }
 
+TEST(RunDriver, EveryStopHandsItsWholeMessageToTheCaller) {
+  // The records of the stop close the listing and come back in the outcome, for the
+  // window to show; the run status is the one the stop leaves.
+  struct Case {
+    const char* what;
+    std::size_t line;
+    const char* text;
+    Lines message;
+    int ierr;  // 1: positive, 0: zero, -1: negative
+  };
+  const Case cases[] = {
+      {"unknown chemical symbol", 8, "Fx3+",
+       {" The chemical symbol: Fx3+ does not correspond to an  atom/ion name",
+        " given in the Table 6.1.1.4 of the International Tables for Crystallography,",
+        " Vol. C, p. 500 - 502"},
+       0},
+      {"malformed cell", 2, "12.38 x", {"", "", "read-error in the third line of the input-file"}, 1},
+      {"space-group number 0", 6, "0  4  3",
+       {"", "", "read-error in the seventh line of the input-file",
+        " ( the space-group number nr must be at least 1 )"},
+       1},
+      {"psi range", 5, "-266.   16. 50  0  1. 0.", {"", " Psi-range is out of -180. to 180."}, 0},
+      {"too many operators", 6, "231  4  3\n2 25",
+       {" The number of symmetry lines is to large", " ( ns <= 24)"}, 0},
+      {"plot file", 1, "no-such-folder/yig.ps",
+       {"", "", "     no-such-folder/yig.ps" + std::string(51, ' '),
+        " there is no such file or directory, or the file is empty,", " check your input!"},
+       1},
+      {"Ewald sphere", 3, "4.1 0.0003 1. 4.2 0.0004 0.5",
+       {"", "", "", " The wavelength is to large",
+        " the primary reflection is outside of the Ewald-sphere !!"},
+       0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Lines input = yig_lines();
+    input[c.line] = c.text;
+    Session s;
+    const ListedRun r = s.run(input);
+    EXPECT_TRUE(r.stopped());
+    EXPECT_EQ(r.outcome.stop_message, c.message);
+    EXPECT_EQ(tail(r.records, c.message.size()), c.message);
+    EXPECT_EQ(r.ierr() > 0 ? 1 : (r.ierr() < 0 ? -1 : 0), c.ierr);
+  }
+}
+
 TEST(RunDriver, CalculatedScanNameDropsAFixedNumberOfCharacters) {
   const std::string blank(72, ' ');
   EXPECT_EQ(kaven::calculated_scan_name(blank, padded("yig.ps", 72)), padded("yig.cal", 72));

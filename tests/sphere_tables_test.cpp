@@ -8,7 +8,7 @@
 #include <numbers>
 #include <vector>
 
-#include "scattering/absorption.hpp"
+#include "scattering/sphere_tables.hpp"
 
 using kaven::absor1;
 using kaven::xtab;

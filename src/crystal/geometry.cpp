@@ -3,14 +3,15 @@
 #include <algorithm>
 #include <cmath>
 #include <new>
+#include <stdexcept>
 
-#include "report/record_format.hpp"
+#include "core/fixed_text.hpp"
+#include "core/run_stop.hpp"
 #include "scattering/structure_factor.hpp"
 
 namespace kaven {
 
-void allocate_scan(RunContext& run, std::vector<float>& calc, std::vector<float>& meas) {
-  RunParameters& p = run.par;
+void allocate_scan(RunParameters& p, std::vector<float>& calc, std::vector<float>& meas) {
   double steps = std::round((double(p.psie) - p.psia) * p.zsw);
   // Two arrays of nstep + 1 floats each. Memory handed out lazily by the system would
   // let a huge request "succeed" and fail later while it is filled, so requests beyond
@@ -32,29 +33,27 @@ void allocate_scan(RunContext& run, std::vector<float>& calc, std::vector<float>
   if (!ok) {
     calc.clear();
     meas.clear();
-    run.stop({"", "", " Dynamical array allocation failed",
+    stop_run({"", "", " Dynamical array allocation failed",
               " Number of steps = (psie - psia)*zsw is to large",
               " Please reduce the number of steps in your input file!"});
   }
 }
 
-void check_radiation(RunContext& run) {
-  const RunParameters& p = run.par;
+void check_radiation(const RunParameters& p) {
   if (!(p.alam1 > 0) || (p.isyn == 0 && !(p.alam2 > 0)))
-    run.stop({"", "", " The wavelength must be positive: check your input!"});
+    stop_run({"", "", " The wavelength must be positive: check your input!"});
   if (p.isyn > 0 && !(p.thmono > 0 && std::isfinite(p.dwmono) && std::isfinite(p.dlam1)))
-    run.stop({"", "", " The monochromator reflection cannot be reached with this wavelength:",
+    stop_run({"", "", " The monochromator reflection cannot be reached with this wavelength:",
               " check your input!"});
 }
 
-void check_cell(RunContext& run) {
-  const RunParameters& p = run.par;
+void check_cell(const RunParameters& p) {
   if (!(p.vol > 0) || !std::isfinite(p.vol))
-    run.stop({"", "", " The cell constants give no cell volume: check your input!"});
+    stop_run({"", "", " The cell constants give no cell volume: check your input!"});
   if (!(p.radius > 0))
-    run.stop({"", "", " The mosaic-block radius must be positive: check your input!"});
+    stop_run({"", "", " The mosaic-block radius must be positive: check your input!"});
   if (p.h == 0 && p.k == 0 && p.l == 0)
-    run.stop({"", "", " The primary reflection 0 0 0 has no scattering vector: check your input!"});
+    stop_run({"", "", " The primary reflection 0 0 0 has no scattering vector: check your input!"});
 }
 
 void wavelength_band(RunParameters& p) {
@@ -100,8 +99,7 @@ void reciprocal_cell(RunParameters& p) {
   p.g23 = static_cast<float>(double(p.bs) * p.cs * p.cosas);
 }
 
-void primary_reflection(RunContext& run) {
-  RunParameters& p = run.par;
+void primary_reflection(RunParameters& p) {
   const double h = p.h, k = p.k, l = p.l;
   p.q1 = static_cast<float>(p.g11 * h + p.g12 * k + p.g13 * l);
   p.q2 = static_cast<float>(p.g12 * h + p.g22 * k + p.g23 * l);
@@ -110,15 +108,17 @@ void primary_reflection(RunContext& run) {
   p.dp = static_cast<float>(1.0 / double(p.hp_len));
   p.sp = static_cast<float>(0.5 * p.hp_len);
   if (double(p.sp) * p.alam1 > 1.0)
-    run.stop({"", "", "", " The wavelength is to large",
+    stop_run({"", "", "", " The wavelength is to large",
               " the primary reflection is outside of the Ewald-sphere !!"});
 }
 
-void primary_structure_factor(RunContext& run) {
-  RunParameters& p = run.par;
+bool provisional_primary(const RunParameters& p) { return p.f > 2.0f; }
+
+void primary_structure_factor(RunParameters& p) {
   if (p.f == 0.0f) {
-    fcalc1(run, p.h, p.k, p.l, p.sp, p.f, p.phi);
-    if (run.element_error) run.stop({});
+    const StructureFactor r = fcalc1(p, p.h, p.k, p.l, p.sp);
+    p.f = r.fmod;
+    p.phi = r.phase;
   }
   if (p.f >= 0.001f) {
     p.phi_deg = static_cast<float>(p.phi * double(57.29578f));
@@ -126,22 +126,9 @@ void primary_structure_factor(RunContext& run) {
     p.phi = 0;
     p.phi_deg = 0;
   }
-  if (p.f > 2.0f) {
-    const std::string stars(76, '*');
-    const std::string side = "**" + std::string(72, ' ') + "**";
-    run.out.blank(2);
-    for (const std::string& r :
-         {stars, stars, side,
-          std::string("**    The structure factor of the primary reflection is larger than 2!    **"),
-          std::string("**    This part of KAVEN-xx is in work!                                   **"),
-          std::string("**    Only provisional results are obtained!                              **"),
-          std::string("**    Calculation without interference term, (nnn = 0) is recommended!    **"),
-          side, side, stars, stars})
-      run.out.record(r);
-    run.out.blank(2);
+  if (provisional_primary(p))
     p.title = rec::pad(
         "       P r o v i s i o n a l    output  of  KAVEN-xx  for  F-prim > 2  !!!      ", 80);
-  }
 }
 
 void sample_constants(RunParameters& p) {
@@ -152,46 +139,18 @@ void sample_constants(RunParameters& p) {
   p.volume = static_cast<float>(double(4.18879f) * double(p.rkugel) * p.rkugel * p.rkugel);
 }
 
-void list_lattice_constants(RunContext& run) {
-  using namespace rec;
-  const RunParameters& p = run.par;
-  run.out.blank(2);
-  run.out.record(" Lattice constants input by the user:");
-  run.out.record(F(10, 4, p.a) + F(10, 4, p.b) + F(10, 4, p.c) + X(2) + F(10, 2, p.alpha) +
-                 F(10, 2, p.beta) + F(10, 2, p.gamma));
-  run.out.record(" Volume:" + F(12, 4, p.vol));
-  run.out.blank();
-  run.out.record(" Reciprocal lattice constants:");
-  run.out.record(F(10, 4, p.as) + F(10, 4, p.bs) + F(10, 4, p.cs) + X(2) + F(10, 2, p.alphas) +
-                 F(10, 2, p.betas) + F(10, 2, p.gammas));
-  run.out.record(" Reciprocal volume:" + F(12, 6, p.rvol));
-}
-
-void list_atoms(RunContext& run) {
-  using namespace rec;
-  const RunParameters& p = run.par;
-  run.out.blank();
-  run.out.record(" Atomic position and temperature parameters:");
-  // U = beta / (2 pi^2 a*_i a*_j)
-  const double c0 = double(0.05066059f);
-  const double rs[3] = {p.as, p.bs, p.cs};
-  const int pair[6][2] = {{0, 0}, {1, 1}, {2, 2}, {0, 1}, {0, 2}, {1, 2}};
-  for (const Atom& a : p.atoms) {
-    int t = static_cast<int>(std::lround(a.fnr));
-    std::string atn = t >= 1 && t <= static_cast<int>(p.types.size())
-                          ? p.types[static_cast<std::size_t>(t - 1)].atn
-                          : std::string(4, ' ');
-    run.out.blank();
-    run.out.record(" " + A(4, atn) + F(9, 6, a.afact) + X(2) + F(10, 6, a.x) + F(10, 6, a.y) +
-                   F(10, 6, a.z));
-    std::string beta = " beta:", u = " u   :";
-    for (int j = 0; j < 6; ++j) {
-      beta += F(10, 6, a.bt[j]);
-      u += F(10, 6, static_cast<float>(c0 * a.bt[j] / (rs[pair[j][0]] * rs[pair[j][1]])));
-    }
-    run.out.record(beta);
-    run.out.record(u);
-  }
+std::array<double, 6> ub_reciprocal_constants(const std::array<float, 9>& ub) {
+  auto col = [&](int j) { return std::array<double, 3>{ub[j], ub[3 + j], ub[6 + j]}; };
+  auto dot = [](const std::array<double, 3>& u, const std::array<double, 3>& v) {
+    return u[0] * v[0] + u[1] * v[1] + u[2] * v[2];
+  };
+  const auto c1 = col(0), c2 = col(1), c3 = col(2);
+  const double as = std::sqrt(dot(c1, c1)), bs = std::sqrt(dot(c2, c2)), cs = std::sqrt(dot(c3, c3));
+  auto angle = [](double cosv) {
+    return std::acos(std::clamp(cosv, -1.0, 1.0)) * double(57.29578f);
+  };
+  return {as, bs, cs, angle(dot(c2, c3) / (bs * cs)), angle(dot(c1, c3) / (as * cs)),
+          angle(dot(c1, c2) / (as * bs))};
 }
 
 }  // namespace kaven

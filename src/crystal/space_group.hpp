@@ -10,7 +10,6 @@
 #include <string>
 
 #include "input/run_parameters.hpp"
-#include "report/listing.hpp"
 
 namespace kaven {
 
@@ -26,15 +25,12 @@ struct SpaceGroupEntry {
 const SpaceGroupEntry& space_group_entry(int nr);
 
 // Sets par.ns, par.ic, par.ops (translations snapped to 1/6, 1/4, 1/3, 1/2, 2/3, 3/4,
-// 5/6) and par.space_group (30 characters) from entry nr, and writes the space-group
-// lines of the listing.
-void raumgr(RunContext& run, int nr);
+// 5/6) and par.space_group (30 characters) from entry nr. The driver then lists the
+// group (list_space_group, report/input_echo.hpp).
+void raumgr(RunParameters& par, int nr);
 
-// Listing lines of explicitly given operators: ns as I4 " symmetry lines:", then one
-// line per operator (3X, F6.3, 3F4.0 per row).
-void list_explicit_operators(RunContext& run);
-
-// The 3-character listing text of a translation and its snapped value.
+// The 3-character listing text of a translation and its snapped value. A snapped value
+// snaps to itself, so the text of a stored operator follows from its value alone.
 struct SnappedTranslation {
   const char* text;
   float value;

@@ -4,23 +4,19 @@
 #include <cmath>
 #include <new>
 
-#include "crystal/centring.hpp"
-#include "crystal/space_group.hpp"
-#include "report/record_format.hpp"
-#include "scattering/element_table.hpp"
+#include "core/fixed_text.hpp"
+#include "core/run_stop.hpp"
 
 namespace kaven {
 namespace {
 
-// Every read error is written after two empty records.
-[[noreturn]] void read_error(RunContext& run, int status, const char* which) {
-  run.ierr = status;
-  run.stop({"", "", std::string("read-error in the ") + which + " of the input-file"});
+// Every read error is written after two empty records; the run status is the read's.
+[[noreturn]] void read_error(int status, const char* which) {
+  stop_run({"", "", std::string("read-error in the ") + which + " of the input-file"}, status);
 }
 
-void check(RunContext& run, int status, const char* which) {
-  run.ierr = status;
-  if (status != 0) read_error(run, status, which);
+void check(int status, const char* which) {
+  if (status != 0) read_error(status, which);
 }
 
 }  // namespace
@@ -66,34 +62,29 @@ void monochromator(RunParameters& p) {
                                  1e8 * p.alam1));
 }
 
-void read_title(RunContext& run, LineSource& src) {
-  RunParameters& p = run.par;
-  check(run, read_text(src, 80, p.title), "first line");
-  run.out.blank(2);
-  run.out.record(" " + p.title);
-  run.out.blank();
+void read_title(RunParameters& p, LineSource& src) {
+  check(read_text(src, 80, p.title), "first line");
 }
 
-void read_plot_name(RunContext& run, LineSource& src) {
-  check(run, read_text(src, 72, run.par.dname1), "second line");
+void read_plot_name(RunParameters& p, LineSource& src) {
+  check(read_text(src, 72, p.dname1), "second line");
 }
 
-void read_cell_to_counts(RunContext& run, LineSource& src) {
-  RunParameters& p = run.par;
+void read_cell_to_counts(RunParameters& p, LineSource& src) {
   {
     const FreeItem items[] = {&p.a, &p.b, &p.c, &p.alpha, &p.beta, &p.gamma};
-    check(run, read_free(src, items), "third line");
+    check(read_free(src, items), "third line");
   }
   // Line 4: the wavelength indicator in columns 1-2, compared exactly.
   std::string line4;
-  check(run, read_text(src, 72, line4), "fourth line");
+  check(read_text(src, 72, line4), "fourth line");
   std::string ind = line4.substr(0, 2);
   if (!tube_constants(p, ind)) {
     LineSource again(line4);
     if (ind == "1 " || ind == "2 ") {
       const FreeItem items[] = {&p.isyn, &p.alam1, &p.amono, &p.hmono,
                                 &p.kmono, &p.lmono, &p.fmono};
-      check(run, read_free(again, items), "fourth line");
+      check(read_free(again, items), "fourth line");
       p.flam1 = 1.0f;
       p.cos2tm = 1.0f;
       p.tubefac = 1.0f;
@@ -103,7 +94,7 @@ void read_cell_to_counts(RunContext& run, LineSource& src) {
       p.clam = "dl";
     } else {
       const FreeItem items[] = {&p.alam1, &p.dlam1, &p.flam1, &p.alam2, &p.dlam2, &p.flam2};
-      check(run, read_free(again, items), "fourth line");
+      check(read_free(again, items), "fourth line");
       if (p.alam1 > p.alam2) {  // alam1 is the shorter wavelength
         std::swap(p.alam1, p.alam2);
         std::swap(p.dlam1, p.dlam2);
@@ -119,7 +110,7 @@ void read_cell_to_counts(RunContext& run, LineSource& src) {
   }
   {
     const FreeItem items[] = {&p.diverp, &p.divers, &p.rkugel, &p.radius, &p.eta};
-    check(run, read_free(src, items), "fifth line");
+    check(read_free(src, items), "fifth line");
     p.rkugel = static_cast<float>(p.rkugel * 1e-4);  // µm to cm
     p.block_path_cm = static_cast<float>(4.0 / 3.0 * p.radius * 1e-4);
     if (p.isyn > 0) {
@@ -129,17 +120,17 @@ void read_cell_to_counts(RunContext& run, LineSource& src) {
   }
   {
     const FreeItem items[] = {&p.psia, &p.psie, &p.zsw1, &p.nnn, &p.drumin, &p.zeimax};
-    check(run, read_free(src, items), "sixth line");
+    check(read_free(src, items), "sixth line");
     p.drumin_scan = static_cast<float>(0.01 * p.drumin);
     p.zsw = std::fabs(p.zsw1);
     if (p.isyn == 0 && (p.psia < -180.0f || p.psie > 180.0f))
-      run.stop({"", " Psi-range is out of -180. to 180."});
+      stop_run({"", " Psi-range is out of -180. to 180."});
     if (p.isyn > 0 && (p.psia < 0.0f || p.psie > 360.0f))
-      run.stop({"", " Psi-range is out of 0. to 360."});
+      stop_run({"", " Psi-range is out of 0. to 360."});
   }
   {
     const FreeItem items[] = {&p.nr, &p.na, &p.nf};
-    check(run, read_free(src, items), "seventh line");
+    check(read_free(src, items), "seventh line");
     p.ncent = 1;
     // Room for the largest centring expansion (four lattice points).
     bool ok = p.na >= 0 && p.nf >= 0 && p.na <= (1 << 24) && p.nf <= (1 << 24);
@@ -153,28 +144,20 @@ void read_cell_to_counts(RunContext& run, LineSource& src) {
       }
     }
     if (!ok)
-      run.stop({"", "", " Dynamical array allocation failed", " Number of atoms is to large",
+      stop_run({"", "", " Dynamical array allocation failed", " Number of atoms is to large",
                 " Please contact the author of KAVEN-xx!"});
   }
 }
 
-void read_symmetry(RunContext& run, LineSource& src) {
-  RunParameters& p = run.par;
-  if (p.nr < 1) {
-    run.ierr = kStatusMalformed;
-    run.stop({"", "", "read-error in the seventh line of the input-file",
-              " ( the space-group number nr must be at least 1 )"});
-  }
-  if (p.nr <= 230) {
-    raumgr(run, p.nr);
-    p.ncent = lattice_points(p.space_group[0]);
-  } else {
-    read_explicit_operators(run, src);
-  }
+SymmetrySource symmetry_source(const RunParameters& p) {
+  if (p.nr < 1)
+    stop_run({"", "", "read-error in the seventh line of the input-file",
+              " ( the space-group number nr must be at least 1 )"},
+             kStatusMalformed);
+  return p.nr <= 230 ? SymmetrySource::table : SymmetrySource::explicit_lines;
 }
 
-void read_explicit_operators(RunContext& run, LineSource& src) {
-  RunParameters& p = run.par;
+void read_explicit_operators(RunParameters& p, LineSource& src) {
   p.space_group = rec::pad("P", 30);
   p.ncent = 1;
   // One free read: ic, ns, then per operator and row the translation and the three
@@ -182,7 +165,7 @@ void read_explicit_operators(RunContext& run, LineSource& src) {
   // the 24th is stored.
   FreeRead list(src);
   const FreeItem head[] = {&p.ic, &p.ns};
-  check(run, list.read(head), "symmetry information lines");
+  check(list.read(head), "symmetry information lines");
   std::vector<SymmetryOperator> ops(static_cast<std::size_t>(std::clamp(p.ns, 0, 24)));
   std::vector<FreeItem> items;
   for (auto& op : ops)
@@ -190,31 +173,24 @@ void read_explicit_operators(RunContext& run, LineSource& src) {
       items.push_back(&op.t[j]);
       for (int k = 0; k < 3; ++k) items.push_back(&op.s[j][k]);
     }
-  if (p.ns > 24) run.stop({" The number of symmetry lines is to large", " ( ns <= 24)"});
-  check(run, list.read(items), "symmetry information lines");
+  if (p.ns > 24) stop_run({" The number of symmetry lines is to large", " ( ns <= 24)"});
+  check(list.read(items), "symmetry information lines");
   p.ops = std::move(ops);
-  list_explicit_operators(run);
 }
 
-void read_elements(RunContext& run, LineSource& src) {
-  RunParameters& p = run.par;
-  for (int f = 0; f < p.nf; ++f) {
-    // Columns 1-4 the symbol, 5-14 f', 15-24 f'' (F10.4: four implied decimals).
-    std::string line;
-    int st = read_text(src, 24, line);
-    AtomType& t = p.types[static_cast<std::size_t>(f)];
-    if (st == 0) st = parse_fixed_real(std::string_view(line).substr(4, 10), 4, t.fp);
-    if (st == 0) st = parse_fixed_real(std::string_view(line).substr(14, 10), 4, t.fpp);
-    check(run, st, "chemical symbol lines");
-    t.atn = line.substr(0, 4);
-    t.ncell = 0;
-    upform(run, f);
-    if (run.element_error) run.stop({});
-  }
+void read_element_line(RunParameters& p, LineSource& src, int f) {
+  // Columns 1-4 the symbol, 5-14 f', 15-24 f'' (F10.4: four implied decimals).
+  std::string line;
+  int st = read_text(src, 24, line);
+  AtomType& t = p.types.at(static_cast<std::size_t>(f));
+  if (st == 0) st = parse_fixed_real(std::string_view(line).substr(4, 10), 4, t.fp);
+  if (st == 0) st = parse_fixed_real(std::string_view(line).substr(14, 10), 4, t.fpp);
+  check(st, "chemical symbol lines");
+  t.atn = line.substr(0, 4);
+  t.ncell = 0;
 }
 
-void read_atoms(RunContext& run, LineSource& src) {
-  RunParameters& p = run.par;
+void read_atoms(RunParameters& p, LineSource& src) {
   // Atoms in the cell per atom of the asymmetric unit: the general position holds
   // ns operators, doubled by the inversion (ic = 1), times the lattice points.
   double ic = p.ic != 0 ? p.ic : 1;
@@ -223,7 +199,7 @@ void read_atoms(RunContext& run, LineSource& src) {
     Atom& at = p.atoms[static_cast<std::size_t>(i)];
     const FreeItem items[] = {&at.fnr, &at.afact, &at.x, &at.y, &at.z, &at.bt[0],
                               &at.bt[1], &at.bt[2], &at.bt[3], &at.bt[4], &at.bt[5]};
-    check(run, read_free(src, items), "atom parameter lines");
+    check(read_free(src, items), "atom parameter lines");
     for (int f = 1; f <= p.nf; ++f)
       if (at.fnr == static_cast<float>(f)) {
         AtomType& t = p.types[static_cast<std::size_t>(f - 1)];
@@ -232,12 +208,10 @@ void read_atoms(RunContext& run, LineSource& src) {
   }
 }
 
-void read_primary_and_optional(RunContext& run, LineSource& src) {
-  using namespace rec;
-  RunParameters& p = run.par;
+int read_primary_and_optional(RunParameters& p, LineSource& src) {
   {
     const FreeItem items[] = {&p.h, &p.k, &p.l, &p.f, &p.phi, &p.psi1, &p.psi2};
-    check(run, read_free(src, items), "primary reflection line");
+    check(read_free(src, items), "primary reflection line");
     p.npsi1 = static_cast<int>(std::lround((double(p.psi1) - p.psia) * p.zsw));
     p.npsi2 = static_cast<int>(std::lround((double(p.psi2) - p.psia) * p.zsw));
     p.phi = static_cast<float>(p.phi * double(0.0174533f));
@@ -249,44 +223,21 @@ void read_primary_and_optional(RunContext& run, LineSource& src) {
     std::array<float, 9> ub = p.ub;
     const FreeItem items[] = {&ub[0], &ub[1], &ub[2], &ub[3], &ub[4],
                               &ub[5], &ub[6], &ub[7], &ub[8]};
-    int st = read_free(src, items);
-    run.ierr = st;
-    if (st > 0) read_error(run, st, "ub-matrix lines");
-    if (st < 0) return;  // no orientation matrix and no scan file: reading ends
+    const int st = read_free(src, items);
+    if (st > 0) read_error(st, "ub-matrix lines");
+    if (st < 0) return st;  // no orientation matrix and no scan file: reading ends
     p.ub = ub;
     p.ub_read = true;
-    run.out.blank();
-    run.out.record(" UB-matrix:");
-    for (int r = 0; r < 3; ++r)
-      run.out.record(F(12, 6, ub[3 * r]) + F(12, 6, ub[3 * r + 1]) + F(12, 6, ub[3 * r + 2]));
-    // The reciprocal constants the matrix implies: lengths of its columns and the
-    // angles between them. Only listed; the computation uses the cell constants.
-    auto col = [&](int j) {
-      return std::array<double, 3>{ub[j], ub[3 + j], ub[6 + j]};
-    };
-    auto dot = [](const std::array<double, 3>& u, const std::array<double, 3>& v) {
-      return u[0] * v[0] + u[1] * v[1] + u[2] * v[2];
-    };
-    auto c1 = col(0), c2 = col(1), c3 = col(2);
-    double as = std::sqrt(dot(c1, c1)), bs = std::sqrt(dot(c2, c2)), cs = std::sqrt(dot(c3, c3));
-    auto angle = [](double cosv) { return std::acos(std::clamp(cosv, -1.0, 1.0)) * double(57.29578f); };
-    double als = angle(dot(c2, c3) / (bs * cs));
-    double bes = angle(dot(c1, c3) / (as * cs));
-    double gas = angle(dot(c1, c2) / (as * bs));
-    run.out.blank();
-    run.out.record(std::string(" Reciprocal lattice constants calculated from the ") +
-                   "UB-matrix");
-    run.out.record(F(10, 4, float(as)) + F(10, 4, float(bs)) + F(10, 4, float(cs)) + X(2) +
-                   F(10, 2, float(als)) + F(10, 2, float(bes)) + F(10, 2, float(gas)));
   }
   {
     // The scan-file name has a status of its own that never stops the run.
     std::string name;
     if (read_text(src, 72, name) == 0) {
       p.dname2 = name;
-      p.scan_present = !rtrim(name).empty();
+      p.scan_present = !rec::rtrim(name).empty();
     }
   }
+  return 0;
 }
 
 }  // namespace kaven

@@ -1,31 +1,41 @@
 // The line groups of the input file, read in the order of a run. Each function reads
-// its lines into the run record, forms the values derived on the spot, and ends the run
-// (RunContext::stop) with the message naming the line when a read fails; run.ierr
-// keeps the status of the last read.
+// its lines into the run record and forms the values derived on the spot; when a read
+// fails it ends the run (RunStopped, core/run_stop.hpp) with the message naming the
+// line and the read's status. Nothing here writes the listing: the run driver echoes
+// what was read (report/input_echo.hpp), and resolves the symmetry and the chemical
+// symbols between the reads (raumgr, upform).
 #pragma once
+#include <string_view>
+
 #include "input/free_format.hpp"
-#include "report/listing.hpp"
+#include "input/run_parameters.hpp"
 
 namespace kaven {
 
-// Line 1 (title, echoed) and line 2 (plot-file name into par.dname1).
-void read_title(RunContext& run, LineSource& src);
-void read_plot_name(RunContext& run, LineSource& src);
+// Line 1 (the title) and line 2 (plot-file name into par.dname1).
+void read_title(RunParameters& par, LineSource& src);
+void read_plot_name(RunParameters& par, LineSource& src);
 // Lines 3 to 7: cell, radiation, beam and crystal, psi range and thresholds (with the
 // psi-range check), nr na nf; then the per-atom and per-element arrays are allocated.
-void read_cell_to_counts(RunContext& run, LineSource& src);
-// Lines 7a/7b: ic, ns and the explicit operators (nr > 230), echoed.
-void read_explicit_operators(RunContext& run, LineSource& src);
-// The operator set of the run: from the table for nr <= 230 (with the lattice points
-// of its lattice letter), explicitly from lines 7a/7b above 230; nr < 1 is refused.
-void read_symmetry(RunContext& run, LineSource& src);
-// Lines 8: chemical symbols with f', f''; each resolved in the element table.
-void read_elements(RunContext& run, LineSource& src);
-// Lines 9: atoms and the cell contents ncell.
-void read_atoms(RunContext& run, LineSource& src);
-// Line 10 (primary reflection), optional line 11 (orientation matrix, echoed with its
-// reciprocal constants) and optional line 12 (scan-file name).
-void read_primary_and_optional(RunContext& run, LineSource& src);
+void read_cell_to_counts(RunParameters& par, LineSource& src);
+
+// Where the operators of the run come from, by nr of line 7: the built-in table for
+// 1..230 (raumgr), explicit lines 7a/7b above 230. nr < 1 ends the run as a read error
+// of line 7.
+enum class SymmetrySource { table, explicit_lines };
+SymmetrySource symmetry_source(const RunParameters& par);
+// Lines 7a/7b: ic, ns and the explicit operators (nr > 230); more than 24 end the run.
+void read_explicit_operators(RunParameters& par, LineSource& src);
+
+// One line 8 (element f, 0-based): the chemical symbol with f' and f''.
+void read_element_line(RunParameters& par, LineSource& src, int f);
+// Lines 9: atoms and the cell contents ncell (par.ns, par.ic and par.ncent must be set).
+void read_atoms(RunParameters& par, LineSource& src);
+// Line 10 (primary reflection), optional line 11 (orientation matrix) and optional line
+// 12 (scan-file name). Returns the status of the orientation-matrix read: 0, or
+// kStatusEndOfFile when the file ends before line 11 (the run goes on without matrix
+// and scan file, and the run status keeps the end of file).
+int read_primary_and_optional(RunParameters& par, LineSource& src);
 
 // Tube radiation constants by the two-character indicator; false if not a tube.
 bool tube_constants(RunParameters& par, std::string_view clam);

@@ -65,19 +65,4 @@ void Zeit::operator()(Listing& out) {
              "  minutes" + F(7, 2, seconds) + "  seconds");
 }
 
-void RunContext::message(std::initializer_list<std::string_view> records) {
-  for (std::string_view r : records) {
-    out.record(r);
-    std::string_view text = rec::rtrim(r);
-    if (std::size_t b = text.find_first_not_of(' '); err && b != std::string_view::npos)
-      *err << "kaven: " << text.substr(b) << '\n';
-  }
-}
-
-void RunContext::stop(std::initializer_list<std::string_view> records) {
-  message(records);
-  stop_records.assign(records.begin(), records.end());
-  throw RunStopped{};
-}
-
 }  // namespace kaven

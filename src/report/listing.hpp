@@ -1,19 +1,11 @@
-// The print-output listing and the run's one message path.
-//
-// A listing is a sequence of records (lines). Every check of a run that fails writes
-// its message records here through RunContext::stop, which ends the run: the driver
-// catches the stop, releases the run's work arrays and returns to the caller.
+// The print-output listing: a sequence of records (lines), and the date block and
+// elapsed-time lines of a run.
 #pragma once
 #include <chrono>
 #include <ctime>
-#include <initializer_list>
 #include <optional>
 #include <ostream>
-#include <string>
 #include <string_view>
-#include <vector>
-
-#include "input/run_parameters.hpp"
 
 namespace kaven {
 
@@ -51,27 +43,6 @@ class Zeit {
   int start_day_ = 0;
   long start_seconds_ = 0;
   double start_clock_ = 0;
-};
-
-// Thrown by RunContext::stop and caught by the run driver only.
-struct RunStopped {};
-
-struct RunContext {
-  RunContext(RunParameters& p, std::ostream& listing, std::ostream* errors = nullptr)
-      : par(p), out(listing), err(errors), zeit(Zeit::from_environment()) {}
-
-  RunParameters& par;
-  Listing out;
-  std::ostream* err;  // a copy of every stop message goes here (standard error)
-  Zeit zeit;
-  int ierr = 0;                // 0 success, >0 malformed value or failed opening, <0 end of file
-  bool element_error = false;  // set by the scattering routines
-  std::vector<std::string> stop_records;  // the records of the stop that ended the run
-
-  // Writes message records to the listing and copies them to the error stream.
-  void message(std::initializer_list<std::string_view> records);
-  // Writes the message records and ends the run.
-  [[noreturn]] void stop(std::initializer_list<std::string_view> records);
 };
 
 }  // namespace kaven

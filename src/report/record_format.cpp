@@ -112,15 +112,4 @@ std::string A(int w, std::string_view s) {
 
 std::string X(int n) { return std::string(static_cast<std::size_t>(n > 0 ? n : 0), ' '); }
 
-std::string pad(std::string_view s, std::size_t n) {
-  std::string r(s.substr(0, std::min(n, s.size())));
-  r.resize(n, ' ');
-  return r;
-}
-
-std::string_view rtrim(std::string_view s) {
-  std::size_t e = s.find_last_not_of(' ');
-  return e == std::string_view::npos ? std::string_view() : s.substr(0, e + 1);
-}
-
 }  // namespace kaven::rec

@@ -11,6 +11,8 @@
 #include <string>
 #include <string_view>
 
+#include "core/fixed_text.hpp"  // pad, rtrim
+
 namespace kaven::rec {
 
 // Iw: integer right-justified in w columns.
@@ -26,11 +28,5 @@ std::string E(int w, int d, double v);
 std::string A(int w, std::string_view s);
 // nX: n blanks.
 std::string X(int n);
-
-// Text padded with blanks (or cut) to exactly n characters, left-justified: the
-// fixed-length character buffers of the run (title 80, file names 72).
-std::string pad(std::string_view s, std::size_t n);
-// Text without its trailing blanks.
-std::string_view rtrim(std::string_view s);
 
 }  // namespace kaven::rec

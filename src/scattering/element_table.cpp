@@ -11,7 +11,8 @@
 #include <iterator>
 #include <string>
 
-#include "report/record_format.hpp"
+#include "core/fixed_text.hpp"
+#include "core/run_stop.hpp"
 
 namespace kaven {
 
@@ -41,24 +42,22 @@ const ElementEntry* find_element(std::string_view atn) {
   return nullptr;
 }
 
-void upform(RunContext& run, int f) {
-  AtomType& t = run.par.types.at(static_cast<std::size_t>(f));
+void upform(RunParameters& par, int f) {
+  AtomType& t = par.types.at(static_cast<std::size_t>(f));
   const ElementEntry* e = find_element(t.atn);
   if (!e) {
     const std::string first = " The chemical symbol: " + rec::pad(t.atn, 4) +
                               " does not correspond to an " + " atom/ion name";
-    run.message({first,
-                 " given in the Table 6.1.1.4 of the International Tables for Crystallography,",
-                 " Vol. C, p. 500 - 502"});
-    run.element_error = true;
-    return;
+    stop_run({first,
+              " given in the Table 6.1.1.4 of the International Tables for Crystallography,",
+              " Vol. C, p. 500 - 502"});
   }
   t.z = e->z;
   for (int i = 0; i < 9; ++i) t.coef[i] = e->lo[i];
   for (int i = 0; i < 4; ++i) t.coef[9 + i] = e->hi[i];
   t.coef[13] = e->slim;
   // Tube radiation: the table's dispersion corrections win over the element line.
-  const std::string clam = rec::pad(run.par.clam, 2);
+  const std::string clam = rec::pad(par.clam, 2);
   if (clam == "Cu") {
     t.fp = e->fp_cu;
     t.fpp = e->fpp_cu;
@@ -90,34 +89,10 @@ void tabulate_f0(AtomType& t) {
     t.f0_table[i++] = static_cast<float>(f0(t, s));
 }
 
-void list_scattering_factors(RunContext& run) {
-  using namespace rec;
-  Listing& out = run.out;
-  out.blank(2);
-  out.record(std::string(" Scattering factor tables: Int.") +
-             " Tables for Crystallography, Vol. C, 219 - 222, 500 - 503");
+double f000_without_dispersion(std::span<const AtomType> types) {
   double f000 = 0;
-  for (const AtomType& t : run.par.types) {
-    out.blank();
-    out.record(" " + pad(t.atn, 4) + ":" + I(3, std::lround(t.ncell)) +
-               " atoms with atomic number" + I(3, t.z));
-    out.blank();
-    out.record(" f':" + F(8, 4, t.fp) + X(5) + "f'':" + F(8, 4, t.fpp));
-    out.blank();
-    out.record(" f : (sin(theta)/lambda = 0., 0.1, 0.2, ... 5.9)");
-    out.blank();
-    std::string line;
-    for (int i = 0; i < 60; ++i) {  // every second table value: s = 0.0, 0.1, ... 5.9
-      line += F(7, 3, t.f0_table[2 * i]);
-      if (i % 10 == 9) {
-        out.record(line);
-        line.clear();
-      }
-    }
-    f000 += static_cast<double>(t.ncell) * t.f0_table[0];
-  }
-  out.blank();
-  out.record(" F000:" + F(8, 2, f000));
+  for (const AtomType& t : types) f000 += static_cast<double>(t.ncell) * t.f0_table[0];
+  return f000;
 }
 
 }  // namespace kaven

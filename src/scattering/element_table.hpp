@@ -9,7 +9,6 @@
 #include <string_view>
 
 #include "input/run_parameters.hpp"
-#include "report/listing.hpp"
 
 namespace kaven {
 
@@ -30,9 +29,9 @@ std::span<const ElementEntry> element_table();
 const ElementEntry* find_element(std::string_view atn);
 
 // Resolves par.types[f].atn (f 0-based): sets z, coef and, for Cu, Mo and Ag tube
-// radiation (par.clam), fp and fpp. On an unknown symbol writes the three message
-// records to the listing and sets run.element_error (the caller ends the run).
-void upform(RunContext& run, int f);
+// radiation (par.clam), fp and fpp. An unknown symbol is the element error: the run
+// ends (RunStopped) with its three message records and the type stays untouched.
+void upform(RunParameters& par, int f);
 
 // f0 of a type at s: four Gaussians plus c up to s_lim, exp(g0 + g1 s + g2 s^2/10 +
 // g3 s^3/100) above, up to s = 6.
@@ -41,7 +40,8 @@ double f0(const AtomType& t, double s);
 // Fills t.f0_table at s = 0, 0.05, ... while s <= 6 (120 values).
 void tabulate_f0(AtomType& t);
 
-// The scattering-factor block of the listing and the F000 record.
-void list_scattering_factors(RunContext& run);
+// F(000) of the cell contents without dispersion: the sum of ncell f0(0) over the types,
+// from their tables (the value the listing prints after the scattering factors).
+double f000_without_dispersion(std::span<const AtomType> types);
 
 }  // namespace kaven

@@ -1,14 +1,8 @@
-// Density and linear absorption coefficient of the crystal from its cell contents.
-//
-// mu/rho of an element is C lambda^3 - D lambda^4 (photo-absorption plus coherent
-// scattering, one (C, D) per interval between absorption edges) plus the Klein-Nishina
-// cross section of its Z electrons, in the form of International Tables for X-ray
-// Crystallography Vol. III (1962), pp. 157ff. The coefficients are data/element_absorption.inc.
-#include <cmath>
-#include <string>
+// Density and linear absorption coefficient; the coefficients are
+// data/element_absorption.inc.
+#include "scattering/mue.hpp"
 
-#include "report/record_format.hpp"
-#include "scattering/absorption.hpp"
+#include <cmath>
 
 namespace kaven {
 
@@ -59,16 +53,14 @@ const ElementAbsorption& element_absorption(int z) {
   return kTable[z - 1];
 }
 
-AbsorptionResult mue(Listing& out, float lambda, float v, std::span<const AtomType> types) {
+AbsorptionResult mue(float lambda, float v, std::span<const AtomType> types) {
   const float sigma = static_cast<float>(klein_nishina(lambda));
   double mass = 0;  // sum of A ncell (g/mol of the cell's atoms)
   double sum = 0;
-  bool beyond_table = false;
+  AbsorptionResult r;
   for (const AtomType& t : types) {
     if (t.z > kLastZ) {
-      out.record(std::string(" The linear absorption coefficient cannot be ") +
-                 " calculated for the atomic number " + rec::I(3, t.z));
-      beyond_table = true;
+      r.beyond_table.push_back(t.z);
       continue;
     }
     if (t.z < 1) continue;  // an unresolved type carries neither mass nor absorption
@@ -82,8 +74,7 @@ AbsorptionResult mue(Listing& out, float lambda, float v, std::span<const AtomTy
     // Å^3 (1e-24 cm^3) the factor 10 / V below gives cm^-1
     sum += double(el.a) * mu_m * t.ncell * 0.16604207;
   }
-  AbsorptionResult r;
-  r.mu = beyond_table ? 1.0f : static_cast<float>(sum * 10.0 / v);
+  r.mu = !r.beyond_table.empty() ? 1.0f : static_cast<float>(sum * 10.0 / v);
   r.density = static_cast<float>(mass * 10.0 / (6.0225701 * v));
   return r;
 }

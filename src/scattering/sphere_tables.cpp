@@ -6,7 +6,7 @@
 // table rows are x = r/Lambda in steps of 0.1. Columns are theta = 0, 5, ..., 90 deg.
 // Index conversions truncate toward zero; arguments beyond the grid are clamped to its
 // last row or column, negative arguments to the first.
-#include "scattering/absorption.hpp"
+#include "scattering/sphere_tables.hpp"
 
 namespace kaven {
 

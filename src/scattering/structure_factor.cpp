@@ -4,6 +4,7 @@
 #include <cmath>
 #include <new>
 
+#include "core/run_stop.hpp"
 #include "scattering/element_table.hpp"
 
 namespace kaven {
@@ -87,20 +88,13 @@ StructureFactor StructureFactorCalculator::operator()(int h, int k, int l, float
   return r;
 }
 
-void fcalc1(RunContext& run, int h, int k, int l, float s, float& fmod, float& phase,
-            float* imag) {
+StructureFactor fcalc1(const RunParameters& par, int h, int k, int l, float s) {
   try {
-    StructureFactorCalculator calc(run.par);
-    StructureFactor r = calc(h, k, l, s);
-    fmod = r.fmod;
-    phase = r.phase;
-    if (imag) *imag = r.im;
+    StructureFactorCalculator calc(par);
+    return calc(h, k, l, s);
   } catch (const std::bad_alloc&) {
-    run.out.blank(2);
-    run.out.record(" Dynamical array allocation failed");
-    run.out.record(" Number of atoms is to large");
-    run.out.record(" Please contact the author of KAVEN-xx!");
-    run.element_error = true;
+    stop_run({"", "", " Dynamical array allocation failed", " Number of atoms is to large",
+              " Please contact the author of KAVEN-xx!"});
   }
 }
 

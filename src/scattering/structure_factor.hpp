@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "input/run_parameters.hpp"
-#include "report/listing.hpp"
 
 namespace kaven {
 
@@ -35,9 +34,8 @@ class StructureFactorCalculator {
   std::vector<float> sumc_, sums_, ff_;
 };
 
-// One evaluation as the run uses it: on a failed allocation of the work arrays writes
-// the message, sets run.element_error and leaves fmod and phase unchanged.
-void fcalc1(RunContext& run, int h, int k, int l, float s, float& fmod, float& phase,
-            float* imag = nullptr);
+// One evaluation as the run uses it. A failed allocation of the work arrays is the
+// element error of the structure factor: the run ends (RunStopped) with its message.
+StructureFactor fcalc1(const RunParameters& par, int h, int k, int l, float s);
 
 }  // namespace kaven

@@ -8,13 +8,14 @@
 #include "crystal/space_group.hpp"
 #include "input/free_format.hpp"
 #include "input/input_reader.hpp"
+#include "report/crystal_data.hpp"
 #include "report/event_listing.hpp"
+#include "report/input_echo.hpp"
 #include "report/listing.hpp"
 #include "report/record_format.hpp"
-#include "scattering/absorption.hpp"
 #include "scattering/element_table.hpp"
 #include "scattering/linear_absorption.hpp"
-#include "scattering/structure_factor.hpp"
+#include "scattering/sphere_tables.hpp"
 #include "simulation/event_search.hpp"
 #include "simulation/reference_direction.hpp"
 
@@ -44,10 +45,10 @@ struct WorkArrays {
   }
 };
 
-[[noreturn]] void cannot_open(RunContext& run, const std::string& name) {
-  run.ierr = 1;
-  run.stop({"", "", "     " + name, " there is no such file or directory, or the file is empty,",
-            " check your input!"});
+[[noreturn]] void cannot_open(const std::string& name) {
+  stop_run({"", "", "     " + name, " there is no such file or directory, or the file is empty,",
+            " check your input!"},
+           1);
 }
 
 // Stages of the run that this version does not perform yet end the run here, so that
@@ -73,28 +74,87 @@ void write_banner(RunContext& run) {
 // 3. Lines 1 and 2; the plot file is opened at once.
 void read_title_and_plot_file(RunContext& run, LineSource& src, RunNames& names,
                               RunFiles& files, const RunEnvironment& env, RunResult& result) {
-  read_title(run, src);
-  read_plot_name(run, src);
+  read_title(run.par, src);
+  list_title(run.out, run.par.title);
+  read_plot_name(run.par, src);
   names.dname1 = run.par.dname1;
   const std::filesystem::path plot = resolve(env, run.par.dname1);
   files.plot.open(plot, std::ios::out | std::ios::trunc);
-  if (!files.plot) cannot_open(run, run.par.dname1);
+  if (!files.plot) cannot_open(run.par.dname1);
   result.files.plot = plot.string();
 }
 
 // 9. Lines 10 to 12. The scan-file name turns blank once line 10 has been read and
 // takes line 12 when that is read; a run that stops before line 10 leaves the caller's
-// name.
+// name. A file that ends before line 11 leaves its end-of-file status as the run's.
 void read_primary_lines(RunContext& run, LineSource& src, RunNames& names, RunResult& result) {
   run.par.dname2 = names.dname2;
   try {
-    read_primary_and_optional(run, src);
+    run.ierr = read_primary_and_optional(run.par, src);
   } catch (const RunStopped&) {
     names.dname2 = run.par.dname2;
     throw;
   }
   names.dname2 = run.par.dname2;
+  if (run.par.ub_read) list_orientation_matrix(run.out, run.par.ub);
   result.measured.present = run.par.scan_present;
+}
+
+// 5. The operators: from the table (with the lattice points of its lattice letter) or
+// from explicit lines, listed either way.
+void symmetry_phase(RunContext& run, LineSource& src) {
+  RunParameters& par = run.par;
+  if (symmetry_source(par) == SymmetrySource::table) {
+    raumgr(par, par.nr);
+    par.ncent = lattice_points(par.space_group[0]);
+    list_space_group(run.out, par, par.nr);
+  } else {
+    read_explicit_operators(par, src);
+    list_explicit_operators(run.out, par);
+  }
+}
+
+// 6. The element lines, each resolved in the element table before the next is read.
+void elements_phase(RunParameters& par, LineSource& src) {
+  for (int f = 0; f < par.nf; ++f) {
+    read_element_line(par, src, f);
+    upform(par, f);
+  }
+}
+
+// 10. and 11. Scan steps and arrays, wavelength band, cell, the primary reflection with
+// the Ewald-sphere test, sample constants, the primary structure factor.
+void geometry_phase(RunContext& run, RunResult& result) {
+  RunParameters& par = run.par;
+  allocate_scan(par, result.profile.intensity, result.measured.intensity);
+  check_radiation(par);
+  wavelength_band(par);
+  reciprocal_cell(par);
+  check_cell(par);
+  primary_reflection(par);
+  sample_constants(par);
+  primary_structure_factor(par);
+  list_primary_warning(run.out, par);
+}
+
+// 12. The crystal data: lattice constants, scattering-factor tables with F(000), atoms.
+void list_crystal_data(RunContext& run) {
+  RunParameters& par = run.par;
+  list_lattice_constants(run.out, par);
+  for (AtomType& t : par.types) tabulate_f0(t);
+  list_scattering_factors(run.out, par.types);
+  list_atoms(run.out, par);
+}
+
+// 13. Density and linear absorption coefficient, then the one from the dispersion terms.
+void absorption_phase(RunContext& run) {
+  RunParameters& par = run.par;
+  const AbsorptionResult tabulated = tabulated_absorption(par);
+  list_absorption(run.out, par, tabulated);
+  if (dispersion_gives_absorption(par)) {
+    dispersion_absorption(par);
+    list_dispersion_absorption(run.out, par);
+  }
 }
 
 // 14. The measured scan, when line 12 named one.
@@ -102,7 +162,7 @@ void read_measured_scan(RunContext& run, RunFiles& files, const RunEnvironment& 
                         RunResult& result) {
   if (!result.measured.present) return;
   files.scan.open(resolve(env, run.par.dname2));
-  if (!files.scan) cannot_open(run, run.par.dname2);
+  if (!files.scan) cannot_open(run.par.dname2);
   // Reading the measured scans is not built yet.
   not_built_yet(run);
 }
@@ -181,29 +241,18 @@ std::string calculated_scan_name(const std::string& dname2, const std::string& d
 
 // 4. to 8. Lines 3 to 7, the symmetry, the elements, the atoms and the centring.
 void read_crystal(RunContext& run, LineSource& src) {
-  read_cell_to_counts(run, src);
-  read_symmetry(run, src);
-  read_elements(run, src);
-  read_atoms(run, src);
+  read_cell_to_counts(run.par, src);
+  symmetry_phase(run, src);
+  elements_phase(run.par, src);
+  read_atoms(run.par, src);
   bravai(run.par, run.par.space_group);
 }
 
 // 10. to 13. Geometry and scan arrays, primary structure factor, crystal data,
 // absorption.
 void set_up_crystal(RunContext& run, RunResult& result) {
-  RunParameters& par = run.par;
-  allocate_scan(run, result.profile.intensity, result.measured.intensity);
-  check_radiation(run);
-  wavelength_band(par);
-  reciprocal_cell(par);
-  check_cell(run);
-  primary_reflection(run);
-  sample_constants(par);
-  primary_structure_factor(run);
-  list_lattice_constants(run);
-  for (AtomType& t : par.types) tabulate_f0(t);
-  list_scattering_factors(run);
-  list_atoms(run);
+  geometry_phase(run, result);
+  list_crystal_data(run);
   absorption_phase(run);
 }
 
@@ -228,9 +277,10 @@ RunOutcome kaven(RunParameters& par, RunNames& names, RunFiles& files, std::istr
     simulation_and_summaries(run, names, files, env, result);           // 18
     plot_phase(run, files, result);                                     // 19
     finish_run(run);                                                    // 20
-  } catch (const RunStopped&) {
+  } catch (const RunStopped& stop) {
+    run.list_stop(stop);
     outcome.end = RunEnd::stopped;
-    outcome.stop_message = run.stop_records;
+    outcome.stop_message = stop.records;
   }
   outcome.ierr = run.ierr;
   return outcome;

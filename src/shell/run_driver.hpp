@@ -1,6 +1,7 @@
 // One simulation run, from the input file to the listing, the calculated-scan file and
-// the plot, in a fixed order of phases. Every check that fails writes its message to
-// the listing and ends the run; the work arrays of the run are released at every exit.
+// the plot, in a fixed order of phases. Every check that fails ends the run with its
+// message (RunStopped), which the driver lists; the work arrays of the run are released
+// at every exit.
 #pragma once
 #include <atomic>
 #include <filesystem>
@@ -14,7 +15,7 @@
 
 #include "input/free_format.hpp"
 #include "input/run_parameters.hpp"
-#include "report/listing.hpp"
+#include "shell/run_context.hpp"
 #include "simulation/run_result.hpp"
 
 namespace kaven {

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "input/run_parameters.hpp"
-#include "scattering/absorption.hpp"
+#include "scattering/sphere_tables.hpp"
 
 namespace kaven {
 

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "input/run_parameters.hpp"
-#include "scattering/absorption.hpp"
+#include "scattering/sphere_tables.hpp"
 #include "simulation/event_intensity.hpp"
 
 namespace kaven {
