@@ -741,7 +741,12 @@ TEST(EventListing, TooManyEventsEndTheRunAndZeroDruminListsNone) {
   const std::size_t t = find_prefix(expected, threshold);
   ASSERT_LT(t, expected.size());
   expected[t] = threshold + "    0.0000";
-  EXPECT_EQ(zero.records, expected);
+  // up to the scan summaries: with drumin = 0 more crossings enter the scan
+  const std::string summary = " Maximum calculated intensity";
+  const Lines zero_passes(zero.records.begin(),
+                          zero.records.begin() + long(find_prefix(zero.records, summary)));
+  expected.resize(find_prefix(expected, summary));
+  EXPECT_EQ(zero_passes, expected);
   // column header, its blank, two blanks, the counts
   const std::size_t head = find_prefix(zero.records, "   H   K   L");
   ASSERT_LT(head + 4, zero.records.size());

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "report/record_format.hpp"
 #include "run_fixture.hpp"
 
 using namespace kaven_test;
@@ -99,11 +100,32 @@ TEST(RunDriver, YigListingFromTheBannerToTheEnd) {
   EXPECT_TRUE(contains(rec, " wavelength        : 0.55942"));
   EXPECT_TRUE(contains(rec, " wavelength        : 0.56381"));
 
-  EXPECT_EQ(tail(rec, 3), (Lines{"", "", kNotBuilt}));
-  EXPECT_TRUE(r.stopped());
+  // The end: scan settings, the count of crossings in the scan, the last time line.
+  const Lines end = tail(rec, 12);
+  EXPECT_EQ(Lines(end.begin(), end.begin() + 9),
+            (Lines{" Scan calculated for", "", " psia                        : -66.000",
+                   " psie                        :  16.000",
+                   " number of steps per degree  :  50.000",
+                   " phase shift interval factor :    0", "", "",
+                   " Number of multiple diffraction events in the 360 degree psi-scan"}));
+  ASSERT_EQ(end[9].size(), 63u);
+  EXPECT_EQ(end[9].substr(0, 53), " (K-alpha1 + K-alpha2) with intensity >   0.10E-01 : ");
+  EXPECT_GT(std::stol(end[9].substr(53)), 100);
+  EXPECT_EQ(r.outcome.result.profile.entered, std::stol(end[9].substr(53)));
+  EXPECT_EQ(Lines(end.begin() + 10, end.end()),
+            (Lines{"", " CPU-time since program start:  0  hours    0  minutes   0.00  seconds"}));
+  EXPECT_FALSE(r.stopped());
   EXPECT_EQ(r.ierr(), 0);  // the orientation-matrix read succeeded; no line 12
   EXPECT_EQ(s.names.dname1, padded("yig.ps", 72));
   EXPECT_TRUE(fs::exists(s.dir.path() / "yig.ps"));
+  // the calculated-scan file, named after the plot file: one record per step
+  EXPECT_EQ(s.names.calname, padded("yig.cal", 72));
+  const Lines cal = read_lines(s.dir.path() / "yig.cal");
+  ASSERT_EQ(cal.size(), 82u * 50u + 1u);
+  EXPECT_EQ(cal.front().substr(0, 10), "   -66.000");
+  EXPECT_EQ(cal[1].substr(0, 10), "   -65.980");
+  EXPECT_EQ(cal.back().substr(0, 10), "    16.000");
+  EXPECT_TRUE(r.outcome.result.plotted);
   EXPECT_TRUE(s.par.atoms.empty() && s.par.types.empty());
 }
 
@@ -221,27 +243,43 @@ TEST(RunDriver, CommandLineProgram) {
   fs::copy_file(source_path("examples/si/si222.inp"), in_dir / "si222.inp");
   setenv("SOURCE_DATE_EPOCH", kEpoch, 1);
 
+  const fs::path stdout_file = scratch.path() / "stdout.txt";
   auto kaven = [&](const std::string& args) {
-    const std::string cmd = "cd '" + work.string() + "' && '" KAVEN_BINARY "' " + args +
-                            " >/dev/null 2>&1";
+    const std::string cmd = "cd '" + work.string() + "' && '" KAVEN_BINARY "' " + args + " >'" +
+                            stdout_file.string() + "' 2>/dev/null";
     int st = std::system(cmd.c_str());
     return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
   };
 
-  // A run that ends at the stages not built yet: status 3. The listing defaults to
-  // INPUT with .out; the plot file of line 2 is made in the folder of INPUT, not in
-  // the working folder.
-  EXPECT_EQ(kaven("../in/si222.inp"), 3);
+  // A complete run: status 0. The listing defaults to INPUT with .out; the plot file
+  // of line 2 and the calculated-scan file are made in the folder of INPUT, not in the
+  // working folder. Standard output names the files the run wrote.
+  EXPECT_EQ(kaven("../in/si222.inp"), 0);
   ASSERT_TRUE(fs::exists(in_dir / "si222.out"));
   EXPECT_TRUE(fs::exists(in_dir / "si222.ps"));
+  EXPECT_TRUE(fs::exists(in_dir / "si222.cal"));
   EXPECT_FALSE(fs::exists(work / "si222.ps"));
-  // the listing is the driver's, record for record
+  EXPECT_FALSE(fs::exists(work / "si222.cal"));
+  EXPECT_EQ(read_lines(stdout_file),
+            (Lines{"kaven: run complete", "  listing:              ../in/si222.out",
+                   "  calculated scan:      ../in/si222.cal", "  plot:                 ../in/si222.ps"}));
+  // the listing and the calculated scan are the driver's, record for record
   Session s;
   EXPECT_EQ(read_lines(in_dir / "si222.out"), s.run(si_lines()).records);
+  EXPECT_EQ(read_lines(in_dir / "si222.cal"), read_lines(s.dir.path() / "si222.cal"));
 
   // an explicit OUTPUT
-  EXPECT_EQ(kaven("../in/si222.inp listing.txt"), 3);
+  EXPECT_EQ(kaven("../in/si222.inp listing.txt"), 0);
   EXPECT_TRUE(fs::exists(work / "listing.txt"));
+  EXPECT_EQ(read_lines(stdout_file)[1], "  listing:              listing.txt");
+
+  // a run that stops early (a psi range beyond 360 degrees): status 3, the listing named
+  Lines early = si_lines();
+  early[5] = "176. 400. 1000. 8  1. 0.";
+  write_lines(in_dir / "early.inp", early);
+  EXPECT_EQ(kaven("../in/early.inp"), 3);
+  EXPECT_EQ(read_lines(stdout_file), (Lines{"kaven: run stopped early, see the listing",
+                                            "  listing:              ../in/early.out"}));
 
   // usage errors: 2; an input file that cannot be read: 1
   EXPECT_EQ(kaven(""), 2);
@@ -257,4 +295,53 @@ TEST(RunDriver, CommandLineProgram) {
   write_lines(in_dir / "bad.inp", bad);
   EXPECT_EQ(kaven("../in/bad.inp"), 1);
   EXPECT_EQ(tail(read_lines(in_dir / "bad.out"), 1), (Lines{" check your input!"}));
+}
+
+TEST(RunDriver, EndingsWithoutAScanOrWithoutEvents) {
+  // No scan asked for (zsw1 < 0): no calculated summary, the zero message, and the
+  // calculated-scan file all the same, every step holding I-prim.
+  {
+    Session s;
+    Lines in = si_lines();
+    in[5] = "176. 179. -10. 8  1. 0.";
+    const ListedRun r = s.run(in);
+    EXPECT_FALSE(r.stopped());
+    EXPECT_EQ(find_prefix(r.records, " Maximum calculated intensity"), r.records.size());
+    EXPECT_TRUE(contains(r.records, " number of steps per degree  :  10.000"));
+    const Lines end = tail(r.records, 7);
+    EXPECT_EQ(end[2], " The number of multiple diffraction events with intensities > 0.01 times drumin is zero!");
+    EXPECT_FALSE(r.outcome.result.plotted);
+    EXPECT_TRUE(r.outcome.result.crossings.empty());
+    const Lines cal = read_lines(s.dir.path() / "si222.cal");
+    ASSERT_EQ(cal.size(), 31u);
+    const std::string iprim = kaven::rec::F(20, 4, r.outcome.result.profile.iprim_total);
+    EXPECT_GT(r.outcome.result.profile.iprim_total, 1.0f);
+    for (std::size_t i = 0; i < cal.size(); ++i) {
+      EXPECT_EQ(cal[i], kaven::rec::F(10, 3, 176.0 + double(i) / 10) + iprim);
+    }
+  }
+  // A threshold no crossing reaches: the same message, no plot, the file written.
+  {
+    Session s;
+    Lines in = si_lines();
+    in[5] = "176. 179. 1000. 8  1e12 0.";
+    const ListedRun r = s.run(in);
+    EXPECT_FALSE(r.stopped());
+    EXPECT_EQ(r.outcome.result.profile.entered, 0);
+    EXPECT_TRUE(contains(r.records, " Maximum calculated intensity (cps)               :      8.11    at psi = 179.000"));
+    EXPECT_EQ(tail(r.records, 5)[1], " No graphical output is produced.");
+    EXPECT_FALSE(r.outcome.result.plotted);
+    EXPECT_EQ(read_lines(s.dir.path() / "si222.cal").size(), 3001u);
+  }
+  // A calculated-scan file that cannot be opened ends the run as a failed opening.
+  {
+    Session s;
+    fs::create_directory(s.dir.path() / "si222.cal");
+    const ListedRun r = s.run(si_lines());
+    EXPECT_TRUE(r.stopped());
+    EXPECT_EQ(r.ierr(), 1);
+    EXPECT_EQ(tail(r.records, 3), (Lines{"     " + padded("si222.cal", 72),
+                                         " there is no such file or directory, or the file is empty,",
+                                         " check your input!"}));
+  }
 }

@@ -128,10 +128,6 @@ struct Session {
   }
 };
 
-// The record that ends every run of this version once the absorption phase is done.
-inline const std::string kNotBuilt =
-    " The calculation stages after this point are not built yet: the run ends here.";
-
 // A text blank-padded to n columns, as the fixed-length buffers are written.
 inline std::string padded(const std::string& s, std::size_t n) {
   std::string r = s;

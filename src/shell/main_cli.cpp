@@ -24,6 +24,21 @@ void usage(std::ostream& os) {
         "exit status: 0 complete, 1 finished with an error, 2 usage, 3 stopped early\n";
 }
 
+// The closing report on standard output: which files the run wrote.
+void report_files(std::ostream& os, const kaven::RunOutcome& outcome) {
+  const kaven::RunResult& r = outcome.result;
+  os << (outcome.end == kaven::RunEnd::complete ? "kaven: run complete\n"
+                                                 : "kaven: run stopped early, see the listing\n");
+  os << "  listing:              " << r.files.listing << '\n';
+  if (!r.files.cal.empty()) os << "  calculated scan:      " << r.files.cal << '\n';
+  if (r.plotted) {
+    os << "  plot:                 " << r.files.plot << '\n';
+    if (!r.files.plot_svg.empty()) os << "  plot (SVG):           " << r.files.plot_svg << '\n';
+  } else if (outcome.end == kaven::RunEnd::complete) {
+    os << "  plot:                 none (no event entered the scan or the scan is flat)\n";
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -61,6 +76,7 @@ int main(int argc, char** argv) {
     kaven::RunFiles files;
     kaven::RunEnvironment env;
     env.base_dir = input_path.parent_path();
+    env.listing = output_path;
     env.errors = &std::cerr;
     outcome = kaven::kaven(par, names, files, input, listing, env);
   }
@@ -73,6 +89,7 @@ int main(int argc, char** argv) {
     std::cerr << "kaven: finished with an error, see " << output_path.string() << '\n';
     return 1;
   }
+  report_files(std::cout, outcome);
   if (outcome.end == kaven::RunEnd::stopped) return 3;
   return 0;
 }

@@ -13,11 +13,14 @@
 #include "report/input_echo.hpp"
 #include "report/listing.hpp"
 #include "report/record_format.hpp"
+#include "report/run_summary.hpp"
 #include "scattering/element_table.hpp"
 #include "scattering/linear_absorption.hpp"
 #include "scattering/sphere_tables.hpp"
 #include "simulation/event_search.hpp"
 #include "simulation/reference_direction.hpp"
+#include "simulation/scale_factor.hpp"
+#include "simulation/scan_simulation.hpp"
 
 namespace kaven {
 namespace {
@@ -167,8 +170,18 @@ void read_measured_scan(RunContext& run, RunFiles& files, const RunEnvironment& 
   not_built_yet(run);
 }
 
-// 15. Scale factor and the statistics of the measured scan.
-void scale_factor_phase(RunContext& run, RunResult& /*result*/) { run.zeit(run.out); }
+// 15. Scale factor and the statistics of the measured scan. I0 of the run is replaced
+// here, before the passes compute their intensities with it.
+void scale_factor_phase(RunContext& run, RunResult& result) {
+  RunParameters& par = run.par;
+  const bool file_read = par.scan_present && result.measured.format != ScanFormat::none;
+  const ScaleFactor scale = scale_factor(par, result.measured, file_read);
+  par.i0 = scale.i0;
+  result.scale_source = scale.source;
+  list_scale_section(run.out, par, scale);
+  if (result.measured.present) result.reduction = reduce_measured_scan(par, result.measured);
+  run.zeit(run.out);
+}
 
 // 16. Reference direction and, with an orientation matrix, the psi offset PsiD.
 void reference_direction_phase(RunParameters& par, RunResult& result) {
@@ -205,8 +218,12 @@ void wavelength_passes_phase(RunContext& run, const ExtinctionTable& extinction,
     if (rec.events.events.size() > 600)
       run.stop({"the number of output lines is to large",
                 "please increase drumin on the seventh input line"});
-    list_event_pass(run.out, par, pass, rec.primary, rec.events, result.reference,
-                    MeasuredPrimary{});
+    MeasuredPrimary measured;
+    if (result.measured.present) {
+      const MeasuredShare share = measured_share(par, result.reduction, static_cast<int>(n));
+      measured = {share.intensity, share.error};
+    }
+    list_event_pass(run.out, par, pass, rec.primary, rec.events, result.reference, measured);
     run.zeit(run.out);
     result.crossings.insert(result.crossings.end(), rec.events.scan.begin(),
                             rec.events.scan.end());
@@ -216,9 +233,40 @@ void wavelength_passes_phase(RunContext& run, const ExtinctionTable& extinction,
 }
 
 // 18. The simulated scan, the summaries and the calculated-scan file.
-void simulation_and_summaries(RunContext& run, RunNames& /*names*/, RunFiles& /*files*/,
-                              const RunEnvironment& /*env*/, RunResult& /*result*/) {
-  not_built_yet(run);
+void simulation_and_summaries(RunContext& run, RunNames& names, RunFiles& files,
+                              const RunEnvironment& env, RunResult& result) {
+  RunParameters& par = run.par;
+  double iprim = 0;  // the passes' I-prim as they were listed
+  for (const PassRecord& rec : result.passes) iprim += static_cast<float>(rec.primary.iprim);
+  ScanOptions opt;
+  opt.threads = env.threads;
+  opt.cancel = env.cancel;
+  if (env.progress) opt.progress = [&env](double f) { env.progress({"scan simulation", f}); };
+  result.profile = ScanProfile{};  // the storage of the setup goes before the scan takes its own
+  result.profile = simulate_scan(par, result.crossings, static_cast<float>(iprim), opt);
+  check_cancel(run, env);
+
+  if (result.measured.present) {
+    result.deviation = find_deviation(par, result.measured, result.reduction, result.profile);
+    list_measured_summary(run.out, result.reduction, result.deviation);
+    run.zeit(run.out);
+  }
+  if (par.zsw1 > 0) list_calculated_summary(run.out, result.profile);
+  list_scan_settings(run.out, par);
+
+  names.calname = calculated_scan_name(names.dname2, names.dname1);
+  const std::filesystem::path cal = resolve(env, names.calname);
+  files.cal.open(cal, std::ios::out | std::ios::trunc);
+  if (!files.cal) cannot_open(names.calname);
+  write_calculated_scan(files.cal, par, result.profile);
+  files.cal.flush();
+  if (!files.cal)
+    stop_run({"", "", "     " + names.calname, " the calculated-scan file could not be written completely"},
+             1);
+  result.files.cal = cal.string();
+
+  list_event_count(run.out, par, result.profile);
+  result.plotted = plottable(result.profile);
 }
 
 // 19. The plot, when the scan is plottable.
@@ -263,6 +311,7 @@ RunOutcome kaven(RunParameters& par, RunNames& names, RunFiles& files, std::istr
   LineSource src(input);
   RunOutcome outcome;
   RunResult& result = outcome.result;
+  result.files.listing = env.listing.string();
   try {
     const ExtinctionTable extinction = xtab1();                         // 1
     write_banner(run);                                                  // 2

@@ -57,6 +57,7 @@ struct RunProgress {
 
 struct RunEnvironment {
   std::filesystem::path base_dir;  // relative file names in the input are taken from here
+  std::filesystem::path listing;   // the print-output file, as the caller opened it (for the result)
   std::ostream* errors = nullptr;  // stop messages are copied here (standard error)
   int threads = 0;                 // 0 all cores, 1 serial
   std::function<void(const RunProgress&)> progress;  // optional

@@ -1,0 +1,118 @@
+// The scan stage of the YIG example (8 8 2, Ag K-alpha1 and K-alpha2, 4101 steps)
+// with drumin 0.05, beside that run's event search in the same program: the search
+// of both passes as the run does it (one cache, all cores), and the simulation of the
+// scan from the crossings it handed over, on all cores and on one, and the plain
+// evaluation it is checked against.
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <array>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+
+#include "input/free_format.hpp"
+#include "input/input_reader.hpp"
+#include "scattering/sphere_tables.hpp"
+#include "shell/run_driver.hpp"
+#include "simulation/event_intensity.hpp"
+#include "simulation/event_search.hpp"
+#include "simulation/reference_direction.hpp"
+#include "simulation/scan_simulation.hpp"
+
+namespace {
+
+using namespace kaven;
+
+// The YIG example with line 6 asking for every crossing above 0.01 * 0.05 cps.
+struct Yig {
+  RunParameters par;
+  ExtinctionTable ext = xtab1();
+  std::vector<WavelengthPass> passes;
+  std::vector<ScanCrossing> crossings;
+  float iprim = 0;
+
+  Yig() {
+    std::ifstream in(std::string(KAVEN_SOURCE_DIR) + "/examples/yig/yig-sim.inp");
+    if (!in) throw std::runtime_error("no YIG example");
+    std::ostringstream text;
+    std::string line;
+    for (int n = 0; std::getline(in, line); ++n) text << (n == 5 ? "-66.   16. 50  0  0.05 0." : line) << '\n';
+    std::istringstream input(text.str());
+    std::ostringstream sink;
+    RunContext run(par, sink);
+    LineSource src(input);
+    read_title(par, src);
+    read_plot_name(par, src);
+    read_crystal(run, src);
+    read_primary_and_optional(par, src);
+    RunResult scratch;
+    set_up_crystal(run, scratch);
+    const std::array<float, 3> r = reference_direction(par);
+    par.psid = upsi(par, r[0], r[1], r[2]);
+    passes = wavelength_passes(par);
+    search(0);
+  }
+
+  PrimaryPass primary(std::size_t n) {
+    par.alam = passes[n].lambda;
+    par.dlam = passes[n].dlam;
+    return primary_pass(par, ext, passes[n]);
+  }
+
+  // Both passes with one cache, as the run does them; keeps the crossings and I-prim.
+  long search(int threads) {
+    const std::array<int, 3> lim =
+        index_limits(par, std::min(passes[0].lambda, passes[1].lambda));
+    ReflectionCache cache(par, lim[0], lim[1], lim[2]);
+    crossings.clear();
+    double sum = 0;
+    long full_turn = 0;
+    for (std::size_t n = 0; n < passes.size(); ++n) {
+      const PrimaryPass pp = primary(n);
+      EventSearchOptions o;
+      o.threads = threads;
+      EventPassResult r = search_events(par, pp, cache, n == 0, o);
+      crossings.insert(crossings.end(), r.scan.begin(), r.scan.end());
+      sum += static_cast<float>(pp.iprim);
+      full_turn += r.full_turn;
+    }
+    iprim = static_cast<float>(sum);
+    return full_turn;
+  }
+};
+
+Yig& yig() {
+  static Yig y;
+  return y;
+}
+
+void BM_EventSearchOfTheRun(benchmark::State& state) {
+  Yig& y = yig();
+  for (auto _ : state) benchmark::DoNotOptimize(y.search(0));
+  state.counters["crossings"] = static_cast<double>(y.crossings.size());
+}
+BENCHMARK(BM_EventSearchOfTheRun)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// state.range(0) threads (0: all cores).
+void BM_ScanSimulation(benchmark::State& state) {
+  Yig& y = yig();
+  ScanOptions o;
+  o.threads = static_cast<int>(state.range(0));
+  for (auto _ : state) benchmark::DoNotOptimize(simulate_scan(y.par, y.crossings, y.iprim, o));
+  state.counters["crossings"] = static_cast<double>(y.crossings.size());
+  state.counters["steps"] = y.par.nstep + 1;
+  state.counters["evaluations/s"] = benchmark::Counter(
+      static_cast<double>(y.crossings.size()) * (y.par.nstep + 1) * double(state.iterations()),
+      benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_ScanSimulation)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_ScanSimulationPlain(benchmark::State& state) {
+  Yig& y = yig();
+  for (auto _ : state) benchmark::DoNotOptimize(simulate_scan_plain(y.par, y.crossings, y.iprim));
+}
+BENCHMARK(BM_ScanSimulationPlain)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+}  // namespace
