@@ -3,7 +3,9 @@
 # Generating the constant tables in data/ needs more (see tools/README.md); the
 # build itself only compiles the committed tables.
 set -euo pipefail
-packages=(g++ cmake make libgtest-dev libbenchmark-dev gemmi-dev)
+# gemmi-dev reads CIF files, with tao-pegtl-dev (its parser) and libstb-dev (its number
+# formatting); python3 loads the exported CSV and JSON files in the tests.
+packages=(g++ cmake make libgtest-dev libbenchmark-dev gemmi-dev tao-pegtl-dev libstb-dev python3)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

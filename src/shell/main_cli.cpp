@@ -1,13 +1,20 @@
 // kaven INPUT [OUTPUT]: one simulation run from the command line.
+// kaven --from-cif STRUCTURE.cif --hkl H K L [options] -o NEW.inp: an input file from a
+// CIF.
 //
-// Exit status: 0 complete run; 1 the run finished with an error (a malformed input
-// value or a file that could not be opened); 2 usage error; 3 the run stopped early
-// with a message in the listing (the message also goes to standard error).
+// Exit status: 0 complete run (or input file written); 1 the run finished with an error
+// (a malformed input value or a file that could not be opened), or the CIF could not be
+// turned into an input file; 2 usage error; 3 the run stopped early with a message in
+// the listing (the message also goes to standard error).
+#include <charconv>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <map>
 #include <string>
+#include <vector>
 
+#include "cif/input_from_cif.hpp"
 #include "report/record_format.hpp"
 #include "shell/run_driver.hpp"
 
@@ -17,11 +24,50 @@ namespace {
 
 void usage(std::ostream& os) {
   os << "usage: kaven INPUT [OUTPUT]\n"
+        "       kaven --from-cif STRUCTURE.cif --hkl H K L [options] -o NEW.inp\n"
+        "\n"
         "  Simulates the Renninger (psi) scan described by the input file INPUT and writes\n"
         "  the print-output listing to OUTPUT (default: INPUT with the extension .out),\n"
         "  the calculated scan (.cal) and the PostScript plot named in the input.\n"
         "  File names in the input are taken relative to the folder of INPUT.\n"
-        "exit status: 0 complete, 1 finished with an error, 2 usage, 3 stopped early\n";
+        "\n"
+        "  --from-cif writes an input file for the structure of a CIF (cell, space group,\n"
+        "  atoms, displacement parameters) and the experiment given by the options:\n"
+        "    --hkl H K L            primary reflection (required)\n"
+        "    --radiation Cu|Mo|Ag   X-ray tube, K-alpha1 and K-alpha2 (f', f'' from the table)\n"
+        "    --wavelength L --synchrotron\n"
+        "                           synchrotron line of L Å behind a crystal monochromator\n"
+        "                           (f', f'' computed for that energy, Cromer-Liberman)\n"
+        "    --polarisation sigma|pi  synchrotron polarisation normal to (sigma, default) or\n"
+        "                           in (pi) the scattering plane of the primary reflection\n"
+        "    --monochromator A H K L F  cubic monochromator crystal: cell constant (Å),\n"
+        "                           reflection, structure factor (default 5.4309 1 1 1 58.19,\n"
+        "                           silicon 111)\n"
+        "    --divergence P S       beam divergence parallel and normal to the primary\n"
+        "                           scattering plane, degrees (default 0.14 0.14 for a tube,\n"
+        "                           0.005 0.01 for the synchrotron)\n"
+        "    --crystal-radius R     crystal sphere radius, µm (default 150)\n"
+        "    --block-radius R       mosaic-block radius, µm (default 150)\n"
+        "    --mosaic ETA           mosaic spread, degrees (default 0)\n"
+        "    --psi A E              psi range, degrees (default -180 180 for a tube, 0 360\n"
+        "                           for the synchrotron)\n"
+        "    --steps-per-degree Z   scan steps per degree, negative for no simulated scan\n"
+        "                           (default 50)\n"
+        "    --interference N       interference term indicator nnn (default 0: none)\n"
+        "    --drumin I             intensity threshold of the listing, cps (default 1)\n"
+        "    --zeimax I             maximum intensity of the plot, 0 automatic (default 0)\n"
+        "    --primary-interval P1 P2  psi interval of the measured primary intensity\n"
+        "                           (default: the start of the psi range)\n"
+        "    --ub U11 U12 U13 U21 U22 U23 U31 U32 U33  orientation matrix\n"
+        "    --scan FILE            measured-scan file (needs --ub)\n"
+        "    --title TEXT           title (default: formula, primary reflection, CIF name)\n"
+        "    --plot FILE            plot file (default: NEW with the extension .ps)\n"
+        "    --block NAME           data block of the CIF (default: the first with atoms)\n"
+        "  The space group is written as its table number when the CIF's operators are\n"
+        "  those of the table's setting, otherwise as explicit operators.\n"
+        "\n"
+        "exit status: 0 complete (or input written), 1 finished with an error (or the CIF\n"
+        "could not be converted), 2 usage, 3 stopped early\n";
 }
 
 // The closing report on standard output: which files the run wrote.
@@ -39,26 +85,116 @@ void report_files(std::ostream& os, const kaven::RunOutcome& outcome) {
   }
 }
 
-}  // namespace
+struct UsageError {
+  std::string what;
+};
 
-int main(int argc, char** argv) {
-  if (argc >= 2) {
-    std::string a = argv[1];
-    if (a == "--help" || a == "-h") {
-      usage(std::cout);
-      return 0;
-    }
-    if (a == "--version") {
-      std::cout << "kaven " << KAVEN_VERSION << '\n';
-      return 0;
+// The command line after the program name, taken option by option.
+class Arguments {
+ public:
+  Arguments(int argc, char** argv) : args_(argv + 1, argv + argc) {}
+  bool done() const { return pos_ >= args_.size(); }
+  std::string next() { return args_.at(pos_++); }
+  std::string value(const std::string& option) {
+    if (done()) throw UsageError{option + " needs a value"};
+    return next();
+  }
+  template <class T>
+  T number(const std::string& option) {
+    const std::string s = value(option);
+    T v{};
+    auto [p, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
+    if (ec != std::errc() || p != s.data() + s.size())
+      throw UsageError{option + ": '" + s + "' is not a number"};
+    return v;
+  }
+  template <class T, std::size_t N>
+  std::array<T, N> numbers(const std::string& option) {
+    std::array<T, N> a{};
+    for (T& v : a) v = number<T>(option);
+    return a;
+  }
+
+ private:
+  std::vector<std::string> args_;
+  std::size_t pos_ = 0;
+};
+
+int from_cif(Arguments& args) {
+  kaven::CifRunOptions o;
+  std::string cif_path, output, block;
+  bool hkl = false, synchrotron = false;
+  while (!args.done()) {
+    const std::string a = args.next();
+    if (a == "--from-cif") cif_path = args.value(a);
+    else if (a == "-o") output = args.value(a);
+    else if (a == "--hkl") o.hkl = args.numbers<int, 3>(a), hkl = true;
+    else if (a == "--radiation") o.tube = args.value(a);
+    else if (a == "--wavelength") o.wavelength = args.number<float>(a);
+    else if (a == "--synchrotron") synchrotron = true;
+    else if (a == "--polarisation") {
+      const std::string v = args.value(a);
+      if (v != "sigma" && v != "pi") throw UsageError{"--polarisation is sigma or pi"};
+      o.isyn = v == "sigma" ? 1 : 2;
+    } else if (a == "--monochromator") {
+      o.mono.a = args.number<float>(a);
+      o.mono.hkl = args.numbers<int, 3>(a);
+      o.mono.f = args.number<float>(a);
+    } else if (a == "--divergence") o.divergence = args.numbers<float, 2>(a);
+    else if (a == "--crystal-radius") o.rkugel_um = args.number<float>(a);
+    else if (a == "--block-radius") o.radius_um = args.number<float>(a);
+    else if (a == "--mosaic") o.eta = args.number<float>(a);
+    else if (a == "--psi") o.psi_range = args.numbers<float, 2>(a);
+    else if (a == "--steps-per-degree") o.zsw1 = args.number<float>(a);
+    else if (a == "--interference") o.nnn = args.number<int>(a);
+    else if (a == "--drumin") o.drumin = args.number<float>(a);
+    else if (a == "--zeimax") o.zeimax = args.number<float>(a);
+    else if (a == "--primary-interval") o.primary_interval = args.numbers<float, 2>(a);
+    else if (a == "--ub") o.ub = args.numbers<float, 9>(a);
+    else if (a == "--scan") o.scan_file = args.value(a);
+    else if (a == "--title") o.title = args.value(a);
+    else if (a == "--plot") o.plot_file = args.value(a);
+    else if (a == "--block") block = args.value(a);
+    else throw UsageError{"unknown option " + a};
+  }
+  if (cif_path.empty() || output.empty() || !hkl)
+    throw UsageError{"--from-cif needs the CIF, --hkl H K L and -o NEW.inp"};
+  if (o.tube.empty() == (o.wavelength == 0))
+    throw UsageError{"give --radiation Cu|Mo|Ag or --wavelength L --synchrotron"};
+  if (o.wavelength != 0 && !synchrotron)
+    throw UsageError{"--wavelength is the synchrotron line: add --synchrotron"};
+  if (synchrotron && !o.tube.empty())
+    throw UsageError{"--synchrotron goes with --wavelength, not with --radiation"};
+  if (o.plot_file.empty()) o.plot_file = fs::path(output).filename().replace_extension(".ps").string();
+  o.cif_name = fs::path(cif_path).filename().string();
+
+  kaven::CifConversion conv;
+  try {
+    conv = kaven::input_from_cif(kaven::read_cif_structure(cif_path, block), o);
+  } catch (const kaven::CifError& e) {
+    std::cerr << "kaven: " << cif_path << ": " << e.what() << "; no input file written\n";
+    return 1;
+  }
+  for (const std::string& note : conv.notes) std::cerr << "kaven: note: " << note << '\n';
+  const std::string text = kaven::input_file_text(conv.deck);
+  {
+    std::ofstream os(output, std::ios::out | std::ios::trunc);
+    os << text;
+    os.flush();
+    if (!os) {
+      std::cerr << "kaven: cannot write " << output << '\n';
+      return 1;
     }
   }
-  if (argc < 2 || argc > 3 || std::string(argv[1]).starts_with("-")) {
-    usage(std::cerr);
-    return 2;
-  }
-  fs::path input_path = argv[1];
-  fs::path output_path = argc == 3 ? fs::path(argv[2]) : fs::path(input_path).replace_extension(".out");
+  const kaven::InputDeck& d = conv.deck;
+  std::cout << "kaven: wrote " << output << ": space group "
+            << (d.nr <= 230 ? std::to_string(d.nr) + " of the table"
+                            : "as " + std::to_string(d.ops.size()) + " explicit operators")
+            << ", " << d.atoms.size() << " atoms, " << d.elements.size() << " elements\n";
+  return 0;
+}
+
+int run(const fs::path& input_path, const fs::path& output_path) {
   std::ifstream input(input_path);
   if (!input) {
     std::cerr << "kaven: cannot open the input file " << input_path.string() << '\n';
@@ -92,4 +228,37 @@ int main(int argc, char** argv) {
   report_files(std::cout, outcome);
   if (outcome.end == kaven::RunEnd::stopped) return 3;
   return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc >= 2) {
+    std::string a = argv[1];
+    if (a == "--help" || a == "-h") {
+      usage(std::cout);
+      return 0;
+    }
+    if (a == "--version") {
+      std::cout << "kaven " << KAVEN_VERSION << '\n';
+      return 0;
+    }
+  }
+  try {
+    for (int i = 1; i < argc; ++i)
+      if (std::string(argv[i]) == "--from-cif") {
+        Arguments args(argc, argv);
+        return from_cif(args);
+      }
+    if (argc < 2 || argc > 3 || std::string(argv[1]).starts_with("-"))
+      throw UsageError{};
+    const fs::path input_path = argv[1];
+    const fs::path output_path =
+        argc == 3 ? fs::path(argv[2]) : fs::path(input_path).replace_extension(".out");
+    return run(input_path, output_path);
+  } catch (const UsageError& e) {
+    if (!e.what.empty()) std::cerr << "kaven: " << e.what << '\n';
+    usage(std::cerr);
+    return 2;
+  }
 }

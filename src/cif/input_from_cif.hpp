@@ -1,0 +1,77 @@
+// From a structure read from a CIF to a complete input file: the crystal from the CIF,
+// the experiment from options with defaults a user can start from.
+//
+// Space group: when the whole group of the file equals that of a table entry, its
+// number; otherwise the operators are written explicitly (nr > 230) in the setting of
+// the file, so that the atoms keep their coordinates. Atoms: one input atom per CIF site
+// with afact = occupancy x site multiplicity / order of the group, so that every image
+// of the general position carrying afact counts each atom once; betas
+// beta_ij = 2 pi^2 a*_i a*_j U_ij (isotropic U: U G*_ij).
+#pragma once
+#include <array>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cif/cif_structure.hpp"
+#include "input/input_writer.hpp"
+
+namespace kaven {
+
+struct Monochromator {
+  float a = 5.4309f;                // cubic cell constant (Å); silicon
+  std::array<int, 3> hkl{1, 1, 1};  // reflection
+  float f = 58.19f;                 // its structure factor
+};
+
+// What the CIF does not say. Unset values take the defaults listed in
+// `kaven --help` (see cif_run_defaults).
+struct CifRunOptions {
+  std::array<int, 3> hkl{};  // the primary reflection (required)
+
+  std::string tube;   // "Cu", "Mo" or "Ag"; empty for the synchrotron line
+  float wavelength = 0;  // synchrotron wavelength (Å)
+  int isyn = 1;          // 1: polarisation normal to the primary scattering plane, 2: in it
+  Monochromator mono;
+
+  std::optional<std::array<float, 2>> divergence;  // diverp, divers (degrees)
+  float rkugel_um = 150;  // crystal radius
+  float radius_um = 150;  // mosaic-block radius
+  float eta = 0;          // mosaic spread (degrees)
+
+  std::optional<std::array<float, 2>> psi_range;  // psia, psie (degrees)
+  float zsw1 = 50;  // steps per degree; negative: no simulated scan
+  int nnn = 0;      // interference term
+  float drumin = 1, zeimax = 0;
+
+  std::optional<std::array<float, 2>> primary_interval;  // psi1, psi2 (default psia, psia)
+  std::optional<std::array<float, 9>> ub;                 // orientation matrix
+  std::string scan_file;                                  // needs the orientation matrix
+
+  std::string title;      // default: formula or block name, primary, CIF file
+  std::string plot_file;  // required: relative to the input file's folder
+  std::string cif_name;   // for the default title
+};
+
+// Defaults that depend on the radiation: divergences 0.14 0.14 degrees and psi -180 to
+// 180 for a tube; 0.005 0.01 degrees and psi 0 to 360 for the synchrotron line.
+CifRunOptions with_defaults(const CifRunOptions& options);
+
+struct CifConversion {
+  InputDeck deck;
+  int multiplicity_order = 0;      // order of the whole group
+  std::vector<std::string> notes;  // what was assumed, for the user
+};
+
+// Throws CifError with one clear message: an element the table does not know, a primary
+// reflection the wavelength cannot reach, a group with more operators than an input can
+// hold, options a run would refuse.
+CifConversion input_from_cif(const CifStructure& cif, const CifRunOptions& options);
+
+// The element-table key for a CIF type symbol: the key itself when the table has it
+// ("Siva", "Fe3+"), else the ion written as the table writes ions ("Fe+3" -> "Fe3+",
+// "Na+" -> "Na1+"), else the neutral element ("O2-" -> "O", "Si" -> "Siv"). Empty when
+// the symbol names no element of the table.
+std::string element_key(const std::string& type_symbol);
+
+}  // namespace kaven

@@ -1,0 +1,163 @@
+#include "crystal/operator_group.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+#include "crystal/space_group.hpp"
+
+namespace kaven {
+
+namespace {
+
+constexpr int kDen = kTranslationDenominator;
+
+int wrap(int v) { return ((v % kDen) + kDen) % kDen; }
+
+std::vector<std::array<int, 3>> lattice_centring(char letter) {
+  switch (letter) {
+    case 'I': return {{12, 12, 12}};
+    case 'A': return {{0, 12, 12}};
+    case 'B': return {{12, 0, 12}};
+    case 'C': return {{12, 12, 0}};
+    case 'F': return {{12, 12, 0}, {12, 0, 12}, {0, 12, 12}};
+    default: return {};
+  }
+}
+
+SymmetryOperator to_symmetry_operator(const ExactOperator& g) {
+  SymmetryOperator op;
+  for (int j = 0; j < 3; ++j) {
+    for (int k = 0; k < 3; ++k) op.s[j][k] = static_cast<float>(g.rot[3 * j + k]);
+    op.t[j] = static_cast<float>(g.tran[j]) / static_cast<float>(kDen);
+  }
+  return op;
+}
+
+}  // namespace
+
+std::array<int, 3> wrap_translation(const std::array<int, 3>& t) {
+  return {wrap(t[0]), wrap(t[1]), wrap(t[2])};
+}
+
+ExactOperator compose(const ExactOperator& a, const ExactOperator& b) {
+  // x -> Ra (Rb x + tb) + ta
+  ExactOperator r;
+  for (int i = 0; i < 3; ++i) {
+    int t = a.tran[i];
+    for (int k = 0; k < 3; ++k) {
+      int v = 0;
+      for (int m = 0; m < 3; ++m) v += a.rot[3 * i + m] * b.rot[3 * m + k];
+      r.rot[3 * i + k] = v;
+      t += a.rot[3 * i + k] * b.tran[k];
+    }
+    r.tran[i] = wrap(t);
+  }
+  return r;
+}
+
+ExactOperator inverted(const ExactOperator& g) {
+  ExactOperator r;
+  for (int i = 0; i < 9; ++i) r.rot[i] = -g.rot[i];
+  for (int i = 0; i < 3; ++i) r.tran[i] = wrap(-g.tran[i]);
+  return r;
+}
+
+FullGroup close_group(const std::vector<ExactOperator>& ops, std::size_t limit) {
+  FullGroup group{ExactOperator{}};
+  for (ExactOperator g : ops) {
+    g.tran = wrap_translation(g.tran);
+    group.insert(g);
+  }
+  // Products of the elements found so far until nothing new appears.
+  std::vector<ExactOperator> pending(group.begin(), group.end());
+  while (!pending.empty()) {
+    std::vector<ExactOperator> found;
+    const std::vector<ExactOperator> members(group.begin(), group.end());
+    for (const ExactOperator& a : pending)
+      for (const ExactOperator& b : members)
+        for (const ExactOperator& c : {compose(a, b), compose(b, a)})
+          if (group.insert(c).second) {
+            found.push_back(c);
+            if (group.size() > limit) return {};
+          }
+    pending = std::move(found);
+  }
+  return group;
+}
+
+FullGroup table_full_group(int nr) {
+  const SpaceGroupEntry& e = space_group_entry(nr);
+  std::vector<std::array<int, 3>> shifts = lattice_centring(e.name[0]);
+  shifts.insert(shifts.begin(), {0, 0, 0});
+  FullGroup group;
+  for (int i = 0; i < e.nops; ++i) {
+    ExactOperator g;
+    for (int v = 0; v < 9; ++v) g.rot[v] = static_cast<int>(std::lround(e.ops[i][v]));
+    for (int j = 0; j < 3; ++j)
+      g.tran[j] = wrap(static_cast<int>(std::lround(double(e.ops[i][9 + j]) * kDen)));
+    for (const auto& s : shifts) {
+      ExactOperator c = g;
+      for (int j = 0; j < 3; ++j) c.tran[j] = wrap(c.tran[j] + s[j]);
+      group.insert(c);
+      if (e.code == 2) group.insert(inverted(c));
+    }
+  }
+  return group;
+}
+
+int find_table_setting(const FullGroup& group) {
+  for (int nr = 1; nr <= 230; ++nr)
+    if (table_full_group(nr) == group) return nr;
+  return 0;
+}
+
+std::vector<std::array<int, 3>> centring_translations(const FullGroup& group) {
+  std::vector<std::array<int, 3>> t;
+  for (const ExactOperator& g : group)
+    if (g.is_pure_translation() && g.tran != std::array<int, 3>{}) t.push_back(g.tran);
+  return t;
+}
+
+ExplicitOperators explicit_operators(const std::vector<ExactOperator>& ordered,
+                                     std::size_t max_ops) {
+  ExplicitOperators r;
+  const bool centric = std::any_of(ordered.begin(), ordered.end(),
+                                   [](const ExactOperator& g) { return g.is_inversion_at_origin(); });
+  r.ic = centric ? 1 : 2;
+  const FullGroup group(ordered.begin(), ordered.end());
+  const std::vector<std::array<int, 3>> centring = centring_translations(group);
+
+  // Keeps the first operator of each class: a kept operator stands for its inverse
+  // through the origin (centric) and, unless the centring stays in the operators, for
+  // its centring partners.
+  auto representatives = [&](bool centring_in_operators) {
+    std::vector<ExactOperator> kept;
+    std::set<ExactOperator> covered;
+    for (const ExactOperator& g : ordered) {
+      if (covered.count(g)) continue;
+      kept.push_back(g);
+      std::vector<ExactOperator> partners{g};
+      if (!centring_in_operators)
+        for (const auto& t : centring) {
+          ExactOperator c = g;
+          for (int j = 0; j < 3; ++j) c.tran[j] = wrap(c.tran[j] + t[j]);
+          partners.push_back(c);
+        }
+      for (const ExactOperator& p : partners) {
+        covered.insert(p);
+        if (centric) covered.insert(inverted(p));
+      }
+    }
+    return kept;
+  };
+
+  std::vector<ExactOperator> kept = representatives(true);
+  if (kept.size() > max_ops && !centring.empty()) {
+    kept = representatives(false);
+    r.atom_copies = centring;
+  }
+  for (const ExactOperator& g : kept) r.ops.push_back(to_symmetry_operator(g));
+  return r;
+}
+
+}  // namespace kaven

@@ -1,0 +1,100 @@
+#include "input/input_writer.hpp"
+
+#include <charconv>
+#include <cstdio>
+#include <cstdlib>
+
+#include "core/fixed_text.hpp"
+
+namespace kaven {
+
+namespace {
+
+std::string join(std::initializer_list<std::string> values) {
+  std::string s;
+  for (const std::string& v : values) {
+    if (!s.empty()) s += "  ";
+    s += v;
+  }
+  return s;
+}
+
+std::string integer(int v) { return std::to_string(v); }
+
+// A 10-column field with four decimals and the point written (the element lines).
+std::string f10_4(float v) {
+  char buf[48];
+  std::snprintf(buf, sizeof buf, "%10.4f", double(v));
+  return buf;
+}
+
+}  // namespace
+
+std::string shortest(float v) {
+  if (v == 0) return "0";  // also for -0
+  char buf[32];
+  auto res = std::to_chars(buf, buf + sizeof buf, v);
+  std::string s(buf, res.ptr);
+  // The reader converts through double; a form that would round differently on that
+  // way (a value right at a rounding boundary) is written with nine digits instead.
+  if (static_cast<float>(std::strtod(s.c_str(), nullptr)) != v) {
+    std::snprintf(buf, sizeof buf, "%.9g", double(v));
+    s = buf;
+  }
+  return s;
+}
+
+std::string input_file_text(const InputDeck& d) {
+  std::string out;
+  auto line = [&out](const std::string& s) { out += s + '\n'; };
+  line(std::string(rec::rtrim(rec::pad(d.title, 80))));
+  line(std::string(rec::rtrim(rec::pad(d.plot_file, 72))));
+  line(join({shortest(d.cell[0]), shortest(d.cell[1]), shortest(d.cell[2]), shortest(d.cell[3]),
+             shortest(d.cell[4]), shortest(d.cell[5])}));
+  if (!d.tube.empty())
+    line(d.tube);
+  else  // the mode digit followed by a blank selects the synchrotron form
+    line(integer(d.isyn) + " " +
+         join({shortest(d.wavelength), shortest(d.amono), integer(d.hkl_mono[0]),
+               integer(d.hkl_mono[1]), integer(d.hkl_mono[2]), shortest(d.fmono)}));
+  line(join({shortest(d.diverp), shortest(d.divers), shortest(d.rkugel_um), shortest(d.radius_um),
+             shortest(d.eta)}));
+  line(join({shortest(d.psia), shortest(d.psie), shortest(d.zsw1), integer(d.nnn),
+             shortest(d.drumin), shortest(d.zeimax)}));
+  line(join({integer(d.nr), integer(static_cast<int>(d.atoms.size())),
+             integer(static_cast<int>(d.elements.size()))}));
+  if (d.nr > 230) {
+    line(join({integer(d.ic), integer(static_cast<int>(d.ops.size()))}));
+    // Per operator one line: tx sxx sxy sxz  ty syx syy syz  tz szx szy szz.
+    for (const SymmetryOperator& op : d.ops) {
+      std::string s;
+      for (int j = 0; j < 3; ++j) {
+        if (j > 0) s += "   ";
+        s += join({shortest(op.t[j]), shortest(op.s[j][0]), shortest(op.s[j][1]),
+                   shortest(op.s[j][2])});
+      }
+      line(s);
+    }
+  }
+  for (const InputDeck::Element& e : d.elements) {
+    std::string s = rec::pad(e.atn, 4);
+    if (e.dispersion) s += f10_4(e.fp) + f10_4(e.fpp);
+    line(std::string(rec::rtrim(s)));
+  }
+  for (const Atom& a : d.atoms) {
+    line(join({shortest(a.fnr), shortest(a.afact), shortest(a.x), shortest(a.y), shortest(a.z)}));
+    line(join({shortest(a.bt[0]), shortest(a.bt[1]), shortest(a.bt[2]), shortest(a.bt[3]),
+               shortest(a.bt[4]), shortest(a.bt[5])}));
+  }
+  line(join({integer(d.hkl[0]), integer(d.hkl[1]), integer(d.hkl[2]), shortest(d.f),
+             shortest(d.phi_deg), shortest(d.psi1), shortest(d.psi2)}));
+  if (d.ub) {
+    const std::array<float, 9>& u = *d.ub;
+    for (int r = 0; r < 3; ++r)
+      line(join({shortest(u[3 * r]), shortest(u[3 * r + 1]), shortest(u[3 * r + 2])}));
+    if (!d.scan_file.empty()) line(std::string(rec::rtrim(rec::pad(d.scan_file, 72))));
+  }
+  return out;
+}
+
+}  // namespace kaven

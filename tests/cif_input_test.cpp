@@ -1,0 +1,447 @@
+// From a CIF to an input file. The written file is always read back by the real reader,
+// and what it gives is checked against a second computation: the bundled YIG input (the
+// whole listing), gemmi's own structure factors of the same CIF (its symmetry from the
+// space-group name, its special-position rule, its anisotropic Debye-Waller factor with
+// U as the CIF gives it), and gemmi's whole groups for every setting it knows.
+#include "cif/input_from_cif.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <complex>
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <random>
+#include <sstream>
+
+#include <sys/wait.h>
+
+#include <gemmi/cif.hpp>
+#include <gemmi/sfcalc.hpp>
+#include <gemmi/smcif.hpp>
+#include <gemmi/symmetry.hpp>
+
+#include "crystal/operator_group.hpp"
+#include "input/free_format.hpp"
+#include "input/input_reader.hpp"
+#include "report/record_format.hpp"
+#include "scattering/element_table.hpp"
+#include "scattering/structure_factor.hpp"
+#include "tests/run_fixture.hpp"
+
+using namespace kaven_test;
+using kaven::CifRunOptions;
+
+namespace {
+
+std::string read_text(const fs::path& p) {
+  std::ifstream is(p);
+  std::stringstream ss;
+  ss << is.rdbuf();
+  return ss.str();
+}
+
+kaven::CifConversion convert(const std::string& example, CifRunOptions o) {
+  if (o.plot_file.empty()) o.plot_file = "plot.ps";
+  return kaven::input_from_cif(kaven::read_cif_structure(source_path(example)), o);
+}
+
+CifRunOptions synchrotron(std::array<int, 3> hkl, float lambda) {
+  CifRunOptions o;
+  o.hkl = hkl;
+  o.wavelength = lambda;
+  return o;
+}
+
+// The run record as the reader leaves it after the atom lines and the centring.
+struct ReadBack {
+  kaven::RunParameters par;
+  std::ostringstream listing;
+};
+
+std::unique_ptr<ReadBack> read_back(const std::string& text) {
+  auto r = std::make_unique<ReadBack>();
+  std::istringstream in(text);
+  kaven::LineSource src(in);
+  kaven::read_title(r->par, src);
+  kaven::read_plot_name(r->par, src);
+  kaven::RunContext run(r->par, r->listing);
+  kaven::read_crystal(run, src);
+  return r;
+}
+
+}  // namespace
+
+TEST(CifInput, YigCifRunsExactlyAsTheBundledYigInput) {
+  CifRunOptions o;
+  o.hkl = {8, 8, 2};
+  o.tube = "Ag";
+  o.psi_range = std::array{-66.0f, 16.0f};
+  o.primary_interval = std::array{-24.5f, -23.5f};
+  o.drumin = 0.1f;  // so that both passes list events
+  o.ub = std::array{-0.071161f, -0.036463f, 0.012399f, 0.038060f, -0.062495f,
+                    0.034549f,  -0.006014f, 0.036221f,  0.072079f};
+  o.title = "YIG - KAVEN99";
+  o.plot_file = "yig.ps";
+  const kaven::CifConversion c = convert("examples/yig/yig.cif", o);
+  EXPECT_EQ(c.deck.nr, 230);
+  EXPECT_TRUE(c.notes.empty());
+
+  // The bundled input with the same threshold; its 16a iron carries afact 0.16667, the
+  // five-digit form of the 16/96 the conversion writes, which moves the last digit of
+  // some |F|: written exactly, every record of the two runs is the same.
+  Lines example = yig_lines();
+  example[5] = "-66.   16. 50  0  0.1 0.";
+  ASSERT_EQ(example[12], "   2  0.16667  0.0  0.0  0.0");
+  example[12] = "   2  0.16666667  0.0  0.0  0.0";
+  Session a, b;
+  const ListedRun want = a.run(example);
+  const ListedRun got = b.run_text(kaven::input_file_text(c.deck));
+  ASSERT_EQ(got.records.size(), want.records.size());
+  for (std::size_t i = 0; i < want.records.size(); ++i)
+    EXPECT_EQ(got.records[i], want.records[i]) << "record " << i + 1;
+  // ... and the runs did reach the event tables of both passes.
+  std::size_t events = 0;
+  for (const auto& pass : got.outcome.result.passes) events += pass.events.events.size();
+  EXPECT_GE(events, 8u);
+}
+
+// ---- structure factors against gemmi -------------------------------------------------
+
+// gemmi's calculator asks a table for the scattering factor of each element; this one
+// answers 1 for the element being summed and 0 for every other, so that each call gives
+// the geometric sum of one element: sum occ exp(-2 pi^2 h'U h') exp(2 pi i h.x) over
+// every image gemmi makes from the space-group name.
+struct OneElement {
+  static inline gemmi::El current = gemmi::El::X;
+  struct Coef {
+    double value;
+    double calculate_sf(double) const { return value; }
+  };
+  static bool has(gemmi::El) { return true; }
+  static Coef get(gemmi::El el) { return {el == current ? 1.0 : 0.0}; }
+};
+
+struct Comparison {
+  double max_rel = 0, max_phase = 0;
+  int compared = 0;
+};
+
+// Every h k l of the box: F of the run record read back from the written input against
+// sum over the elements of (f0 + f' + i f'') times gemmi's geometric sum.
+Comparison compare_with_gemmi(const std::string& example, const kaven::CifConversion& c,
+                              int lo, int hi) {
+  const std::string text = read_text(source_path(example));
+  gemmi::cif::Document doc = gemmi::cif::read_string(text);
+  gemmi::SmallStructure small = gemmi::make_small_structure_from_block(doc.blocks.at(0));
+  EXPECT_NE(small.find_spacegroup(), nullptr) << example;
+  small.change_occupancies_to_crystallographic();
+  gemmi::StructureFactorCalculator<OneElement> calc(small.cell);
+
+  const auto back = read_back(kaven::input_file_text(c.deck));
+  const kaven::RunParameters& par = back->par;
+  // element of each input type: the table key's letters
+  std::map<gemmi::El, const kaven::AtomType*> type_of;
+  for (const kaven::AtomType& t : par.types) {
+    std::string el = t.atn.substr(0, t.atn.find_first_not_of(
+                                         "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+    if (el == "Siv" || el == "Siva") el = "Si";
+    type_of[gemmi::find_element(el.c_str())] = &t;
+  }
+  kaven::StructureFactorCalculator fcalc(par);
+  Comparison cmp;
+  for (int h = lo; h <= hi; ++h)
+    for (int k = lo; k <= hi; ++k)
+      for (int l = lo; l <= hi; ++l) {
+        const double s = std::sqrt(small.cell.calculate_stol_sq({{h, k, l}}));
+        if (s > 2.0 || (h == 0 && k == 0 && l == 0)) continue;
+        std::complex<double> ref = 0;
+        for (const auto& [el, t] : type_of) {
+          OneElement::current = el;
+          const std::complex<double> g = calc.calculate_sf_from_small_structure(small, {{h, k, l}});
+          ref += std::complex<double>(std::max(0.0, kaven::f0(*t, s) + t->fp), t->fpp) * g;
+        }
+        const kaven::StructureFactor f = fcalc(h, k, l, static_cast<float>(s));
+        const std::string label = example + " " + std::to_string(h) + " " + std::to_string(k) +
+                                  " " + std::to_string(l);
+        if (std::abs(ref) < 1e-2) {
+          EXPECT_LT(f.fmod, 1e-2) << label;
+          continue;
+        }
+        ++cmp.compared;
+        const double rel = std::abs(f.fmod - std::abs(ref)) / std::abs(ref);
+        const double dphi = std::abs(std::remainder(double(f.phase) - std::arg(ref), 2 * M_PI));
+        cmp.max_rel = std::max(cmp.max_rel, rel);
+        cmp.max_phase = std::max(cmp.max_phase, dphi);
+        EXPECT_LT(rel, 1e-4) << label << " |F| " << f.fmod << " gemmi " << std::abs(ref);
+        EXPECT_LT(dphi, 1e-4) << label << " phase " << f.phase << " gemmi " << std::arg(ref);
+      }
+  std::printf("%-36s %5d hkl: max rel |F| %.1e, max phase %.1e rad\n", example.c_str(),
+              cmp.compared, cmp.max_rel, cmp.max_phase);
+  return cmp;
+}
+
+TEST(CifInput, NonStandardSettingsGoThroughExplicitOperatorsAndAgreeWithGemmi) {
+  // P 1 21/n 1, anisotropic U on an oblique cell: two operators and the inversion.
+  const kaven::CifConversion zro2 = convert("examples/zro2/zro2-p21n.cif", synchrotron({2, 0, 0}, 0.7f));
+  EXPECT_EQ(zro2.deck.nr, 231);
+  EXPECT_EQ(zro2.deck.ic, 1);
+  EXPECT_EQ(zro2.deck.ops.size(), 2u);
+  EXPECT_GT(compare_with_gemmi("examples/zro2/zro2-p21n.cif", zro2, -4, 4).compared, 500);
+
+  // R -3 c on hexagonal axes: the R centring goes into the operators (6 x 3), the atoms
+  // on 12c and 18e get afact 12/36 and 18/36.
+  const kaven::CifConversion al2o3 =
+      convert("examples/corundum/corundum-hex.cif", synchrotron({1, 0, 4}, 0.7f));
+  EXPECT_EQ(al2o3.deck.nr, 231);
+  EXPECT_EQ(al2o3.deck.ic, 1);
+  EXPECT_EQ(al2o3.deck.ops.size(), 18u);
+  ASSERT_EQ(al2o3.deck.atoms.size(), 2u);
+  EXPECT_FLOAT_EQ(al2o3.deck.atoms[0].afact, 1.0f / 3);
+  EXPECT_FLOAT_EQ(al2o3.deck.atoms[1].afact, 0.5f);
+  EXPECT_GT(compare_with_gemmi("examples/corundum/corundum-hex.cif", al2o3, -4, 6).compared, 300);
+
+  // And the table settings of the other examples against the same reference.
+  const kaven::CifConversion si = convert("examples/si/si.cif", synchrotron({2, 2, 2}, 0.5612f));
+  EXPECT_EQ(si.deck.nr, 227);
+  compare_with_gemmi("examples/si/si.cif", si, -4, 6);
+}
+
+TEST(CifInput, OriginChoiceOneMovesToTheInversionCentreOfTheTableSetting) {
+  // Silicon in F d -3 m origin choice 1: 48 operators even without the centring, since
+  // the inversion is not at the origin. The origin goes to the inversion centre at
+  // 1/8 1/8 1/8, which is the table's origin choice 2; |F| stays, the phases turn.
+  std::string text = read_text(source_path("examples/si/si.cif"));
+  auto cut = text.find("_space_group_IT_number");
+  text = text.substr(0, cut) +
+         "_space_group_name_Hall 'F 4d 2 3 -1d'\n"
+         "loop_\n_atom_site_label\n_atom_site_type_symbol\n_atom_site_fract_x\n"
+         "_atom_site_fract_y\n_atom_site_fract_z\n_atom_site_U_iso_or_equiv\n"
+         "Si1 Si 0 0 0 0.0058\n";
+  const kaven::CifStructure st = kaven::cif_structure_from_text(text);
+  CifRunOptions o = synchrotron({2, 2, 0}, 0.7f);
+  o.plot_file = "p.ps";
+  const kaven::CifConversion c = kaven::input_from_cif(st, o);
+  EXPECT_EQ(c.deck.nr, 227);
+  ASSERT_EQ(c.deck.atoms.size(), 1u);
+  EXPECT_FLOAT_EQ(c.deck.atoms[0].x, -0.125f);
+  EXPECT_FLOAT_EQ(c.deck.atoms[0].afact, 8.0f / 192);
+  bool noted = false;
+  for (const std::string& n : c.notes) noted = noted || n.find("origin was moved") != std::string::npos;
+  EXPECT_TRUE(noted);
+}
+
+TEST(CifInput, ExplicitOperatorsRebuildEveryGemmiSettingOutsideTheTable) {
+  // For every setting gemmi knows: the table number when the whole group is a table
+  // entry's; otherwise the explicit set, which with its inversion (ic = 1) and its
+  // centring (in the operators, or as atom copies) must give back the whole group.
+  int table = 0, explicit_sets = 0, copies = 0, too_large = 0;
+  for (const gemmi::SpaceGroup& sg : gemmi::spacegroup_tables::main) {
+    std::vector<kaven::ExactOperator> ordered;
+    for (gemmi::Op op : sg.operations()) {
+      kaven::ExactOperator g;
+      for (int j = 0; j < 3; ++j) {
+        for (int k = 0; k < 3; ++k) g.rot[3 * j + k] = op.rot[j][k] / gemmi::Op::DEN;
+        g.tran[j] = op.tran[j];
+      }
+      g.tran = kaven::wrap_translation(g.tran);
+      ordered.push_back(g);
+    }
+    const kaven::FullGroup group(ordered.begin(), ordered.end());
+    ASSERT_EQ(kaven::close_group(ordered), group) << sg.xhm();
+    const int nr = kaven::find_table_setting(group);
+    if (nr != 0) {
+      EXPECT_EQ(nr, sg.number) << sg.xhm();
+      ++table;
+      continue;
+    }
+    const kaven::ExplicitOperators ex = kaven::explicit_operators(ordered);
+    if (ex.ops.size() > 24) {
+      // only centrosymmetric cubic groups with the inversion away from the origin
+      EXPECT_EQ(ex.ic, 2) << sg.xhm();
+      EXPECT_GE(sg.number, 221) << sg.xhm();
+      ++too_large;
+      continue;
+    }
+    ++explicit_sets;
+    if (!ex.atom_copies.empty()) ++copies;
+    std::vector<std::array<int, 3>> shifts = ex.atom_copies;
+    shifts.push_back({0, 0, 0});
+    kaven::FullGroup rebuilt;
+    for (const kaven::SymmetryOperator& op : ex.ops) {
+      kaven::ExactOperator g;
+      for (int j = 0; j < 3; ++j) {
+        for (int k = 0; k < 3; ++k) g.rot[3 * j + k] = static_cast<int>(op.s[j][k]);
+        g.tran[j] = static_cast<int>(std::lround(op.t[j] * 24));
+      }
+      for (const auto& s : shifts) {
+        kaven::ExactOperator c = g;
+        for (int j = 0; j < 3; ++j) c.tran[j] += s[j];
+        c.tran = kaven::wrap_translation(c.tran);
+        EXPECT_TRUE(rebuilt.insert(c).second) << sg.xhm() << ": an operator twice";
+        if (ex.ic == 1) {
+          EXPECT_TRUE(rebuilt.insert(kaven::inverted(c)).second) << sg.xhm();
+        }
+      }
+    }
+    EXPECT_EQ(rebuilt, group) << sg.xhm();
+    EXPECT_EQ(ex.ic == 1, group.count(kaven::inverted(kaven::ExactOperator{})) == 1) << sg.xhm();
+  }
+  std::printf("gemmi settings: %d table, %d explicit (%d with atom copies), %d beyond 24\n", table,
+              explicit_sets, copies, too_large);
+  EXPECT_EQ(table, 230);
+  EXPECT_GT(explicit_sets, 200);
+}
+
+TEST(CifInput, TypeSymbolsToElementTableKeys) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"Fe3+", "Fe3+"}, {"Fe+3", "Fe3+"}, {"FE3+", "Fe3+"}, {"Na+", "Na1+"},  {"Cl1-", "Cl1-"},
+      {"O2-", "O"},     {"O", "O"},       {"Si", "Siv"},    {"Siva", "Siva"}, {"Si4+", "Si4+"},
+      {"O1", "O"},      {"Fe2a", "Fe"},   {"D", "H"},       {"Cu2.5+", "Cu"}, {"Zr4+", "Zr4+"},
+      {"Cf", "Cf"},     {"Es", ""},       {"Xx", ""},       {"1O", ""},       {"", ""},
+  };
+  for (auto [symbol, key] : cases) EXPECT_EQ(kaven::element_key(symbol), key) << symbol;
+}
+
+TEST(CifInput, WrittenInputReadsBackToTheSameValues) {
+  // Every free-format number written reads back as the same single-precision value.
+  std::mt19937 rng(7);
+  std::uniform_real_distribution<double> mant(-1, 1);
+  std::uniform_int_distribution<int> expo(-30, 30);
+  for (int i = 0; i < 20000; ++i) {
+    const float v = static_cast<float>(std::ldexp(mant(rng), expo(rng)));
+    float back = 0;
+    ASSERT_EQ(kaven::parse_real(kaven::shortest(v), back), 0) << kaven::shortest(v);
+    ASSERT_EQ(back, v) << kaven::shortest(v);
+  }
+  // A whole deck with explicit operators: operators, dispersion columns, atoms and the
+  // optional lines come back as written.
+  const kaven::CifConversion c =
+      convert("examples/corundum/corundum-hex.cif", synchrotron({1, 0, 4}, 0.7f));
+  const auto back = read_back(kaven::input_file_text(c.deck));
+  const kaven::RunParameters& p = back->par;
+  EXPECT_EQ(p.isyn, 1);
+  EXPECT_EQ(p.alam1, 0.7f);
+  EXPECT_EQ(p.ic, c.deck.ic);
+  ASSERT_EQ(p.ops.size(), c.deck.ops.size());
+  for (std::size_t i = 0; i < p.ops.size(); ++i)
+    for (int j = 0; j < 3; ++j) {
+      EXPECT_EQ(p.ops[i].t[j], c.deck.ops[i].t[j]);
+      for (int k = 0; k < 3; ++k) EXPECT_EQ(p.ops[i].s[j][k], c.deck.ops[i].s[j][k]);
+    }
+  ASSERT_EQ(p.types.size(), c.deck.elements.size());
+  for (std::size_t f = 0; f < p.types.size(); ++f) {
+    EXPECT_EQ(kaven::rec::rtrim(p.types[f].atn), c.deck.elements[f].atn);
+    EXPECT_NEAR(p.types[f].fp, c.deck.elements[f].fp, 5e-5);  // four decimals in the file
+    EXPECT_NEAR(p.types[f].fpp, c.deck.elements[f].fpp, 5e-5);
+  }
+  ASSERT_EQ(p.atoms.size(), c.deck.atoms.size());  // P lattice letter: no copies
+  for (std::size_t i = 0; i < p.atoms.size(); ++i) {
+    const kaven::Atom &a = p.atoms[i], &w = c.deck.atoms[i];
+    EXPECT_EQ(a.fnr, w.fnr);
+    EXPECT_EQ(a.afact, w.afact);
+    EXPECT_EQ(a.x, w.x);
+    EXPECT_EQ(a.z, w.z);
+    for (int j = 0; j < 6; ++j) EXPECT_EQ(a.bt[j], w.bt[j]);
+  }
+  // The cell contents the reader sums: 12 Al and 18 O.
+  EXPECT_FLOAT_EQ(p.types[0].ncell, 12.0f);
+  EXPECT_FLOAT_EQ(p.types[1].ncell, 18.0f);
+}
+
+// ---- the command line ------------------------------------------------------------------
+
+namespace {
+
+struct Command {
+  int status;
+  std::string out, err;
+};
+
+Command kaven_command(const ScratchDir& dir, const std::string& args) {
+  const fs::path out = dir.path() / "stdout.txt", err = dir.path() / "stderr.txt";
+  const std::string cmd = "cd '" + dir.path().string() + "' && '" + KAVEN_BINARY + "' " + args +
+                          " >'" + out.string() + "' 2>'" + err.string() + "'";
+  const int raw = std::system(cmd.c_str());
+  return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, read_text(out), read_text(err)};
+}
+
+}  // namespace
+
+TEST(CifCommand, BadCifsGiveOneClearMessageAndNoFile) {
+  ScratchDir dir;
+  const std::string si = read_text(source_path("examples/si/si.cif"));
+  auto without = [&](const std::string& text, const std::string& line) {
+    std::string t = text;
+    const auto at = t.find(line);
+    EXPECT_NE(at, std::string::npos) << line;
+    return t.erase(at, line.size() + 1);
+  };
+  auto replaced = [&](const std::string& text, const std::string& from, const std::string& to) {
+    std::string t = text;
+    const auto at = t.find(from);
+    EXPECT_NE(at, std::string::npos) << from;
+    return t.replace(at, from.size(), to);
+  };
+  const std::string atoms_head = si.substr(si.rfind("loop_"));
+  struct Case {
+    std::string cif, options, message;
+  };
+  const Case cases[] = {
+      {without(si, "_cell_length_b 5.4309"), "--hkl 2 2 2 --radiation Mo",
+       "the CIF gives no cell: _cell_length_b is missing"},
+      {replaced(si, "Si1 Si ", "Si1 Xq "), "--hkl 2 2 2 --radiation Mo",
+       "atom site 'Si1': the type symbol 'Xq' names no element of the scattering-factor table"},
+      {replaced(si, atoms_head, ""), "--hkl 2 2 2 --radiation Mo",
+       "the CIF holds no atom sites with fractional coordinates"},
+      {si, "--hkl 7 7 7 --radiation Cu",
+       "the primary reflection 7 7 7 (d = 0.4479 Å) cannot be reached with the wavelength "
+       "1.5444 Å"},
+      {si, "--hkl 2 2 2 --wavelength 7 --synchrotron",
+       "the monochromator reflection 1 1 1 cannot be reached"},
+      {"data_x\n_cell_length_a\n_cell_length_b 5\n", "--hkl 1 0 0 --radiation Mo",
+       "cannot read the CIF: bad.cif:2 in data_x: _cell_length_a has no value"},
+  };
+  for (const Case& c : cases) {
+    std::ofstream(dir.path() / "bad.cif") << c.cif;
+    fs::remove(dir.path() / "new.inp");
+    const Command r = kaven_command(dir, "--from-cif bad.cif " + c.options + " -o new.inp");
+    EXPECT_EQ(r.status, 1) << c.message;
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << c.message << "\n" << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    EXPECT_NE(r.err.find("no input file written"), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(dir.path() / "new.inp")) << c.message;
+  }
+}
+
+TEST(CifCommand, WritesAnInputTheRunAcceptsAndRefusesIncompleteCommands) {
+  ScratchDir dir;
+  const std::string zro2 = source_path("examples/zro2/zro2-p21n.cif").string();
+  const Command ok = kaven_command(dir, "--from-cif '" + zro2 +
+                                            "' --hkl 1 1 1 --wavelength 0.7 --synchrotron "
+                                            "--polarisation pi --psi 10 50 --drumin 50 -o z.inp");
+  EXPECT_EQ(ok.status, 0) << ok.err;
+  EXPECT_EQ(ok.out, "kaven: wrote z.inp: space group as 2 explicit operators, 3 atoms, 2 elements\n");
+  const Lines z = read_lines(dir.path() / "z.inp");
+  ASSERT_GT(z.size(), 6u);
+  EXPECT_EQ(z[1], "z.ps");
+  EXPECT_EQ(z[3], "2 0.7  5.4309  1  1  1  58.19");
+  EXPECT_EQ(z[5], "10  50  50  0  50  0");
+  // the run reads the whole file and lists events of its one pass
+  Session s;
+  const ListedRun r = s.run(z);
+  ASSERT_FALSE(r.outcome.result.passes.empty()) << join_lines(r.records);
+  EXPECT_FALSE(r.outcome.result.passes[0].events.events.empty());
+
+  for (const std::string& bad :
+       {std::string("--from-cif x.cif --hkl 1 1 1 --wavelength 0.7 -o n.inp"),
+        std::string("--from-cif x.cif --hkl 1 1 --radiation Cu -o n.inp"),
+        std::string("--from-cif x.cif --hkl 1 1 1 --radiation Cu"),
+        std::string("--from-cif x.cif --hkl 1 1 1 --radiation Cu --psi 0 x -o n.inp"),
+        std::string("--from-cif x.cif --hkl 1 1 1 --radiation Cu --wavelength 1 -o n.inp")}) {
+    const Command r2 = kaven_command(dir, bad);
+    EXPECT_EQ(r2.status, 2) << bad;
+    EXPECT_FALSE(fs::exists(dir.path() / "n.inp"));
+  }
+}
