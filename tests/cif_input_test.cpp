@@ -22,6 +22,7 @@
 #include <gemmi/smcif.hpp>
 #include <gemmi/symmetry.hpp>
 
+#include "core/number_text.hpp"
 #include "crystal/operator_group.hpp"
 #include "input/free_format.hpp"
 #include "input/input_reader.hpp"

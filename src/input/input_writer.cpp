@@ -1,10 +1,10 @@
 #include "input/input_writer.hpp"
 
-#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 
 #include "core/fixed_text.hpp"
+#include "core/number_text.hpp"
 
 namespace kaven {
 
@@ -29,20 +29,6 @@ std::string f10_4(float v) {
 }
 
 }  // namespace
-
-std::string shortest(float v) {
-  if (v == 0) return "0";  // also for -0
-  char buf[32];
-  auto res = std::to_chars(buf, buf + sizeof buf, v);
-  std::string s(buf, res.ptr);
-  // The reader converts through double; a form that would round differently on that
-  // way (a value right at a rounding boundary) is written with nine digits instead.
-  if (static_cast<float>(std::strtod(s.c_str(), nullptr)) != v) {
-    std::snprintf(buf, sizeof buf, "%.9g", double(v));
-    s = buf;
-  }
-  return s;
-}
 
 std::string input_file_text(const InputDeck& d) {
   std::string out;

@@ -1,6 +1,7 @@
 // Writing an input file: the lines a run reads, from values in the units of the file.
 // Free-format values are written in the shortest form that reads back as the same
-// single-precision number, so a written file gives the run exactly these values.
+// single-precision number (core/number_text.hpp), so a written file gives the run
+// exactly these values.
 #pragma once
 #include <array>
 #include <optional>
@@ -57,8 +58,5 @@ struct InputDeck {
 
 // The whole file, lines ended by '\n'.
 std::string input_file_text(const InputDeck& deck);
-
-// The shortest decimal form of v that reads back as the same float ("0.25", "1e-05").
-std::string shortest(float v);
 
 }  // namespace kaven

@@ -5,16 +5,16 @@
 #include "report/record_format.hpp"
 
 namespace kaven {
-namespace {
 
-// Phase in degrees, folded to at most 180.
-double phase_deg(float phase) {
+double listed_phase_deg(float phase) {
   double d = phase * double(57.29578f);
   if (d > 180) d -= 360;
   return d;
 }
 
-}  // namespace
+bool listed_event(const RunParameters& p, const MultipleDiffractionEvent& e) {
+  return p.drumin > 0 && e.psi >= p.psia && e.psi <= p.psie;
+}
 
 void list_event_pass(Listing& out, const RunParameters& p, const WavelengthPass& pass,
                      const PrimaryPass& pp, const EventPassResult& r,
@@ -73,12 +73,12 @@ void list_event_pass(Listing& out, const RunParameters& p, const WavelengthPass&
   out.blank();
   if (p.drumin > 0) {
     for (const MultipleDiffractionEvent& e : r.events) {
-      if (e.psi < p.psia || e.psi > p.psie) continue;
+      if (!listed_event(p, e)) continue;
       std::string line = I(4, std::lround(e.h1)) + I(4, std::lround(e.k1)) +
-                         I(4, std::lround(e.l1)) + F(8, 2, e.f1) + F(7, 1, phase_deg(e.phase1)) +
+                         I(4, std::lround(e.l1)) + F(8, 2, e.f1) + F(7, 1, listed_phase_deg(e.phase1)) +
                          F(7, 2, e.theta1 * deg) + I(4, std::lround(e.h2)) +
                          I(4, std::lround(e.k2)) + I(4, std::lround(e.l2)) + F(8, 2, e.f2) +
-                         F(7, 1, phase_deg(e.phase2)) + F(7, 2, e.theta2 * deg);
+                         F(7, 1, listed_phase_deg(e.phase2)) + F(7, 2, e.theta2 * deg);
       line += F(12, 2, e.ikaven / e.fwhm) + F(12, 2, e.iaufhe / e.fwhm) + F(6, 2, e.p12) +
               F(6, 2, 1.0 / e.abs) + A(5, e.crossing == 1.0f ? "i-o" : "o-i") + F(6, 3, e.fwhm) +
               F(8, 2, e.beta) + F(9, 3, e.psi);

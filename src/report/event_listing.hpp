@@ -13,6 +13,11 @@ struct MeasuredPrimary {
   float error = 0;
 };
 
+// An event the table lists: with drumin > 0 and psia <= PSI <= psie.
+bool listed_event(const RunParameters& par, const MultipleDiffractionEvent& event);
+// A phase (radians) as the table shows it: degrees, brought to at most 180.
+double listed_phase_deg(float phase);
+
 void list_event_pass(Listing& out, const RunParameters& par, const WavelengthPass& pass,
                      const PrimaryPass& pp, const EventPassResult& result,
                      const std::array<float, 3>& reference, const MeasuredPrimary& measured);

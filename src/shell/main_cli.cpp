@@ -1,4 +1,5 @@
-// kaven INPUT [OUTPUT]: one simulation run from the command line.
+// kaven INPUT [OUTPUT] [--csv] [--json]: one simulation run from the command line, with
+// results for scripts beside the listing when asked.
 // kaven --from-cif STRUCTURE.cif --hkl H K L [options] -o NEW.inp: an input file from a
 // CIF.
 //
@@ -16,6 +17,7 @@
 
 #include "cif/input_from_cif.hpp"
 #include "report/record_format.hpp"
+#include "report/results_export.hpp"
 #include "shell/run_driver.hpp"
 
 namespace fs = std::filesystem;
@@ -23,13 +25,17 @@ namespace fs = std::filesystem;
 namespace {
 
 void usage(std::ostream& os) {
-  os << "usage: kaven INPUT [OUTPUT]\n"
+  os << "usage: kaven INPUT [OUTPUT] [--csv] [--json]\n"
         "       kaven --from-cif STRUCTURE.cif --hkl H K L [options] -o NEW.inp\n"
         "\n"
         "  Simulates the Renninger (psi) scan described by the input file INPUT and writes\n"
         "  the print-output listing to OUTPUT (default: INPUT with the extension .out),\n"
         "  the calculated scan (.cal) and the PostScript plot named in the input.\n"
         "  File names in the input are taken relative to the folder of INPUT.\n"
+        "    --csv    also write the listed events of every pass (OUTPUT-events.csv) and\n"
+        "             the scan, calculated and measured, step by step (OUTPUT-scan.csv)\n"
+        "    --json   also write a summary of the run for scripts (OUTPUT.json)\n"
+        "  (OUTPUT here without its extension; the listing does not change.)\n"
         "\n"
         "  --from-cif writes an input file for the structure of a CIF (cell, space group,\n"
         "  atoms, displacement parameters) and the experiment given by the options:\n"
@@ -77,6 +83,9 @@ void report_files(std::ostream& os, const kaven::RunOutcome& outcome) {
                                                  : "kaven: run stopped early, see the listing\n");
   os << "  listing:              " << r.files.listing << '\n';
   if (!r.files.cal.empty()) os << "  calculated scan:      " << r.files.cal << '\n';
+  if (!r.files.events_csv.empty()) os << "  events (CSV):         " << r.files.events_csv << '\n';
+  if (!r.files.scan_csv.empty()) os << "  scan (CSV):           " << r.files.scan_csv << '\n';
+  if (!r.files.summary_json.empty()) os << "  summary (JSON):       " << r.files.summary_json << '\n';
   if (r.plotted) {
     os << "  plot:                 " << r.files.plot << '\n';
     if (!r.files.plot_svg.empty()) os << "  plot (SVG):           " << r.files.plot_svg << '\n';
@@ -194,7 +203,7 @@ int from_cif(Arguments& args) {
   return 0;
 }
 
-int run(const fs::path& input_path, const fs::path& output_path) {
+int run(const fs::path& input_path, const fs::path& output_path, bool csv, bool json) {
   std::ifstream input(input_path);
   if (!input) {
     std::cerr << "kaven: cannot open the input file " << input_path.string() << '\n';
@@ -220,6 +229,20 @@ int run(const fs::path& input_path, const fs::path& output_path) {
   if (!listing) {
     std::cerr << "kaven: writing " << output_path.string() << " failed\n";
     return 1;
+  }
+  if (csv || json) {
+    kaven::RunStatus status;
+    status.input_file = input_path.string();
+    status.complete = outcome.end == kaven::RunEnd::complete;
+    status.stop_message = outcome.stop_message;
+    status.ierr = outcome.ierr;
+    bool exported = true;
+    for (const std::string& failure :
+         kaven::write_exports(output_path, csv, json, par, outcome.result, status)) {
+      std::cerr << "kaven: " << failure << '\n';
+      exported = false;
+    }
+    if (!exported) return 1;
   }
   if (outcome.ierr > 0) {
     std::cerr << "kaven: finished with an error, see " << output_path.string() << '\n';
@@ -250,12 +273,20 @@ int main(int argc, char** argv) {
         Arguments args(argc, argv);
         return from_cif(args);
       }
-    if (argc < 2 || argc > 3 || std::string(argv[1]).starts_with("-"))
-      throw UsageError{};
-    const fs::path input_path = argv[1];
+    std::vector<std::string> files;
+    bool csv = false, json = false;
+    for (int i = 1; i < argc; ++i) {
+      const std::string a = argv[i];
+      if (a == "--csv") csv = true;
+      else if (a == "--json") json = true;
+      else if (a.starts_with("-")) throw UsageError{"unknown option " + a};
+      else files.push_back(a);
+    }
+    if (files.empty() || files.size() > 2) throw UsageError{};
+    const fs::path input_path = files[0];
     const fs::path output_path =
-        argc == 3 ? fs::path(argv[2]) : fs::path(input_path).replace_extension(".out");
-    return run(input_path, output_path);
+        files.size() == 2 ? fs::path(files[1]) : fs::path(input_path).replace_extension(".out");
+    return run(input_path, output_path, csv, json);
   } catch (const UsageError& e) {
     if (!e.what.empty()) std::cerr << "kaven: " << e.what << '\n';
     usage(std::cerr);

@@ -1,0 +1,295 @@
+#include "report/results_export.hpp"
+
+#include <cmath>
+#include <fstream>
+
+#include "core/fixed_text.hpp"
+#include "core/number_text.hpp"
+#include "report/event_listing.hpp"
+#include "report/json_writer.hpp"
+
+namespace kaven {
+
+namespace {
+
+constexpr double kDeg = double(57.29578f);
+
+// A CSV field of a number; empty when it is not finite.
+std::string field(float v) { return std::isfinite(v) ? shortest(v) : std::string(); }
+std::string field(double v) { return std::isfinite(v) ? shortest(v) : std::string(); }
+std::string field(int v) { return std::to_string(v); }
+
+void row(std::ostream& os, const std::vector<std::string>& fields) {
+  for (std::size_t i = 0; i < fields.size(); ++i) os << (i ? "," : "") << fields[i];
+  os << '\n';
+}
+
+int index(float v) { return static_cast<int>(std::lround(v)); }
+
+std::string trimmed(std::string_view s) {
+  s = rec::rtrim(s);
+  const std::size_t b = s.find_first_not_of(' ');
+  return b == std::string_view::npos ? std::string() : std::string(s.substr(b));
+}
+
+const char* radiation_kind(const RunParameters& p) {
+  if (p.isyn > 0) return "synchrotron";
+  return p.clam == "dl" ? "explicit wavelengths" : "tube";
+}
+
+const char* scale_source(ScaleSource s) {
+  switch (s) {
+    case ScaleSource::references: return "reference reflections";
+    case ScaleSource::no_references: return "default I0 (the scan file held no reference reflection)";
+    case ScaleSource::default_i0: return "default I0";
+  }
+  return "";
+}
+
+template <class T, std::size_t N>
+void array(JsonWriter& j, const std::array<T, N>& a) {
+  j.begin_array(true);
+  for (const T& v : a) j.value(v);
+  j.end_array();
+}
+
+// The events that the listing lists, over all passes.
+std::size_t listed_count(const RunParameters& par, const RunResult& r) {
+  std::size_t n = 0;
+  for (const PassRecord& rec : r.passes)
+    for (const MultipleDiffractionEvent& e : rec.events.events) n += listed_event(par, e);
+  return n;
+}
+
+}  // namespace
+
+ExportPaths export_paths(const std::filesystem::path& listing) {
+  const std::filesystem::path dir = listing.parent_path();
+  const std::string stem = listing.stem().string();
+  return {dir / (stem + "-events.csv"), dir / (stem + "-scan.csv"), dir / (stem + ".json")};
+}
+
+void write_events_csv(std::ostream& os, const RunParameters& par, const RunResult& r) {
+  row(os, {"pass", "wavelength", "h1", "k1", "l1", "f1", "phase1", "theta1", "h2", "k2", "l2",
+           "f2", "phase2", "theta2", "triplet_phase", "ikaven", "iaufhe", "ikaven_peak",
+           "iaufhe_peak", "p12", "absorption", "inverse_absorption", "crossing", "fwhm", "beta",
+           "psi"});
+  for (std::size_t n = 0; n < r.passes.size(); ++n) {
+    const PassRecord& rec = r.passes[n];
+    for (const MultipleDiffractionEvent& e : rec.events.events) {
+      if (!listed_event(par, e)) continue;
+      // Phi = phase1 + phase2 - phase of the primary, the phase the interference term
+      // turns with, in degrees within (-180, 180].
+      double triplet = std::remainder((double(e.phase1) + e.phase2 - par.phi) * kDeg, 360.0);
+      if (triplet <= -180) triplet += 360;
+      row(os, {field(static_cast<int>(n + 1)), field(rec.pass.lambda), field(index(e.h1)),
+               field(index(e.k1)), field(index(e.l1)), field(e.f1),
+               field(static_cast<float>(listed_phase_deg(e.phase1))),
+               field(static_cast<float>(e.theta1 * kDeg)), field(index(e.h2)), field(index(e.k2)),
+               field(index(e.l2)), field(e.f2), field(static_cast<float>(listed_phase_deg(e.phase2))),
+               field(static_cast<float>(e.theta2 * kDeg)), field(static_cast<float>(triplet)),
+               field(e.ikaven), field(e.iaufhe), field(e.ikaven / e.fwhm), field(e.iaufhe / e.fwhm),
+               field(e.p12), field(e.abs), field(static_cast<float>(1.0 / e.abs)),
+               e.crossing == 1.0f ? "in-out" : "out-in", field(e.fwhm), field(e.beta),
+               field(e.psi)});
+    }
+  }
+}
+
+void write_scan_csv(std::ostream& os, const RunParameters& par, const RunResult& r) {
+  row(os, {"psi", "calculated", "measured"});
+  const std::vector<float>& calc = r.profile.intensity;
+  const std::vector<float>& meas = r.measured.intensity;
+  for (std::size_t i = 0; i < calc.size(); ++i) {
+    const bool measured = i < meas.size() && meas[i] != kNoMeasurement;
+    row(os, {field(step_psi(par, static_cast<long>(i))), field(calc[i]),
+             measured ? field(meas[i]) : std::string()});
+  }
+}
+
+void write_summary_json(std::ostream& os, const RunParameters& p, const RunResult& r,
+                        const RunStatus& status) {
+  JsonWriter j(os);
+  j.begin_object();
+  j.key("program").value("kaven");
+  j.key("version").value(KAVEN_VERSION);
+  j.key("input_file").value(status.input_file);
+  j.key("title").value(trimmed(p.title));
+  j.key("status").value(status.complete ? "complete" : "stopped");
+  j.key("stop_message").begin_array();
+  for (const std::string& rec : status.stop_message)
+    if (!trimmed(rec).empty()) j.value(trimmed(rec));
+  j.end_array();
+  j.key("ierr").value(status.ierr);
+
+  j.key("radiation").begin_object();
+  j.key("kind").value(radiation_kind(p));
+  j.key("indicator").value(p.clam);
+  j.key("mode").value(p.isyn);
+  j.key("polarisation_sign").value(p.polsgn);
+  if (p.isyn > 0) {
+    j.key("wavelength").value(p.alam1);
+    j.key("monochromator").begin_object();
+    j.key("cell").value(p.amono);
+    j.key("hkl").begin_array(true).value(p.hmono).value(p.kmono).value(p.lmono).end_array();
+    j.key("structure_factor").value(p.fmono);
+    j.key("bragg_angle_deg").value(static_cast<float>(p.thmono * kDeg));
+    j.end_object();
+  } else {
+    j.key("wavelengths").begin_array(true).value(p.alam1).value(p.alam2).end_array();
+    j.key("weights").begin_array(true).value(p.flam1).value(p.flam2).end_array();
+  }
+  j.end_object();
+
+  j.key("passes").begin_array();
+  for (std::size_t n = 0; n < r.passes.size(); ++n) {
+    const PassRecord& rec = r.passes[n];
+    std::size_t listed = 0;
+    for (const MultipleDiffractionEvent& e : rec.events.events) listed += listed_event(p, e);
+    j.begin_object();
+    j.key("pass").value(static_cast<int>(n + 1));
+    j.key("wavelength").value(rec.pass.lambda);
+    j.key("relative_width").value(rec.pass.dlam);
+    j.key("weight").value(rec.pass.weight);
+    j.key("primary_theta_deg").value(static_cast<float>(rec.primary.theta_p * kDeg));
+    j.key("primary_intensity_cps").value(static_cast<float>(rec.primary.iprim));
+    j.key("primary_fwhm_theta_deg").value(static_cast<float>(rec.primary.fwhm_theta_deg));
+    j.key("index_limits").begin_array(true).value(rec.events.hmax).value(rec.events.kmax).value(rec.events.lmax).end_array();
+    j.key("events_listed").value(static_cast<long long>(listed));
+    j.key("crossings_full_turn").value(rec.events.full_turn);
+    j.key("crossings_in_range").value(rec.events.in_range);
+    j.key("operative_reflections").value(rec.events.prager);
+    j.end_object();
+  }
+  j.end_array();
+
+  j.key("primary").begin_object();
+  j.key("hkl").begin_array(true).value(p.h).value(p.k).value(p.l).end_array();
+  j.key("d_spacing").value(p.dp);
+  j.key("sin_theta_over_lambda").value(p.sp);
+  j.key("structure_factor").value(p.f);
+  j.key("phase_deg").value(p.phi_deg);
+  j.key("theta_deg").value(static_cast<float>(r.theta_prim_deg));
+  j.key("intensity_cps").value(r.profile.iprim_total);
+  j.end_object();
+
+  j.key("psi").begin_object();
+  j.key("reference_direction");
+  array(j, r.reference);
+  j.key("psid_deg").value(p.psid);
+  j.key("orientation_matrix");
+  if (p.ub_read) array(j, p.ub);
+  else j.null();
+  j.key("convention").value(
+      "psi of an event is the azimuth of its secondary reflection h about the primary "
+      "scattering vector h_p, counted from the reference direction r (perpendicular to h_p) "
+      "and positive towards r x h_p (cross product of the index triples), plus PsiD, the "
+      "offset of the diffractometer's psi = 0 from r (0 without an orientation matrix)");
+  j.key("axis_range_deg").begin_array(true).value(p.isyn > 0 ? 0 : -180).value(p.isyn > 0 ? 360 : 180).end_array();
+  j.key("scan_range_deg").begin_array(true).value(p.psia).value(p.psie).end_array();
+  j.key("steps_per_degree").value(p.zsw);
+  j.key("steps").value(r.profile.intensity.empty() ? 0 : p.nstep + 1);
+  j.key("scan_simulated").value(p.zsw1 > 0);
+  j.key("interference_term").value(p.nnn);
+  j.key("drumin").value(p.drumin);
+  j.end_object();
+
+  j.key("counts").begin_object();
+  j.key("events_listed").value(static_cast<long long>(listed_count(p, r)));
+  j.key("crossings_entered_scan").value(r.profile.entered);
+  j.end_object();
+
+  j.key("extremes").begin_object();
+  j.key("calculated");
+  if (status.complete && p.zsw1 > 0) {
+    j.begin_object();
+    j.key("max_cps").value(r.profile.max);
+    j.key("psi_max_deg").value(r.profile.psi_max);
+    j.key("min_cps").value(r.profile.min);
+    j.key("psi_min_deg").value(r.profile.psi_min);
+    j.end_object();
+  } else {
+    j.null();
+  }
+  j.key("measured");
+  if (r.measured.present && status.complete) {
+    const ScanReduction& m = r.reduction;
+    j.begin_object();
+    j.key("max_cps").value(m.mmax);
+    j.key("max_error_cps").value(m.s_max);
+    j.key("psi_max_deg").value(m.psi_mmax);
+    j.key("min_cps").value(m.mmin);
+    j.key("min_error_cps").value(m.s_min);
+    j.key("psi_min_deg").value(m.psi_mmin);
+    j.key("primary_cps").value(m.imeas);
+    j.key("primary_error_cps").value(m.s_i);
+    j.key("background_cps").value(m.background);
+    j.key("background_error_cps").value(m.s_b);
+    j.end_object();
+  } else {
+    j.null();
+  }
+  j.end_object();
+
+  j.key("scale").begin_object();
+  j.key("source").value(scale_source(r.scale_source));
+  j.key("i0").value(p.i0);
+  j.key("reference_reflections").value(r.measured.nref);
+  j.end_object();
+
+  j.key("deviation");
+  if (r.deviation.searched) {
+    j.begin_object();
+    j.key("shift_steps").value(r.deviation.shift);
+    j.key("deg").value(r.deviation.dev);
+    j.key("best_shift_found_steps").value(r.deviation.found);
+    j.key("relative_misfit").value(r.deviation.best_r);
+    j.end_object();
+  } else {
+    j.null();
+  }
+
+  j.key("files").begin_object();
+  const RunFilesWritten& f = r.files;
+  for (const auto& [name, path] :
+       {std::pair{"listing", &f.listing}, {"plot", &f.plot}, {"plot_svg", &f.plot_svg},
+        {"calculated_scan", &f.cal}, {"events_csv", &f.events_csv}, {"scan_csv", &f.scan_csv},
+        {"summary_json", &f.summary_json}}) {
+    j.key(name);
+    if (path->empty()) j.null();
+    else j.value(*path);
+  }
+  j.end_object();
+  j.end_object();
+}
+
+std::vector<std::string> write_exports(const std::filesystem::path& listing, bool csv, bool json,
+                                       const RunParameters& par, RunResult& result,
+                                       const RunStatus& status) {
+  std::vector<std::string> failed;
+  const ExportPaths paths = export_paths(listing);
+  auto write = [&](const std::filesystem::path& path, auto&& body) {
+    std::ofstream os(path, std::ios::out | std::ios::trunc);
+    if (os) body(os);
+    os.flush();
+    if (!os) failed.push_back("cannot write " + path.string());
+    return static_cast<bool>(os);
+  };
+  if (csv) {
+    if (write(paths.events_csv, [&](std::ostream& os) { write_events_csv(os, par, result); }))
+      result.files.events_csv = paths.events_csv.string();
+    if (status.complete &&
+        write(paths.scan_csv, [&](std::ostream& os) { write_scan_csv(os, par, result); }))
+      result.files.scan_csv = paths.scan_csv.string();
+  }
+  if (json) {
+    // The summary names itself among the files written.
+    result.files.summary_json = paths.summary_json.string();
+    if (!write(paths.summary_json,
+               [&](std::ostream& os) { write_summary_json(os, par, result, status); }))
+      result.files.summary_json.clear();
+  }
+  return failed;
+}
+
+}  // namespace kaven
