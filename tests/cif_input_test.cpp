@@ -198,6 +198,8 @@ TEST(CifInput, NonStandardSettingsGoThroughExplicitOperatorsAndAgreeWithGemmi) {
   EXPECT_EQ(al2o3.deck.nr, 231);
   EXPECT_EQ(al2o3.deck.ic, 1);
   EXPECT_EQ(al2o3.deck.ops.size(), 18u);
+  EXPECT_EQ(al2o3.group_order, 36);
+  EXPECT_EQ(al2o3.deck.title, "Al2 O3  R -3 c :H  primary 1 0 4");
   ASSERT_EQ(al2o3.deck.atoms.size(), 2u);
   EXPECT_FLOAT_EQ(al2o3.deck.atoms[0].afact, 1.0f / 3);
   EXPECT_FLOAT_EQ(al2o3.deck.atoms[1].afact, 0.5f);

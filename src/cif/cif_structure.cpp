@@ -149,6 +149,9 @@ CifStructure read_block(cif::Block& block) {
   st.block_name = block.name;
   if (const std::string* f = first_value(block, {"_chemical_formula_sum"}))
     st.formula = cif::as_string(*f);
+  if (const std::string* hm =
+          first_value(block, {"_space_group_name_H-M_alt", "_symmetry_space_group_name_H-M"}))
+    st.space_group_name = cif::as_string(*hm);
 
   // The cell: all six constants, each a number.
   const char* cell_tags[6] = {"_cell_length_a", "_cell_length_b", "_cell_length_c",

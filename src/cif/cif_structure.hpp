@@ -40,6 +40,7 @@ struct CifSite {
 struct CifStructure {
   std::string block_name;
   std::string formula;                 // _chemical_formula_sum, when given
+  std::string space_group_name;        // the Hermann-Mauguin symbol, when given
   std::array<double, 6> cell{};        // a, b, c (Å), alpha, beta, gamma (degrees)
   std::vector<ExactOperator> operators;  // the group as the file states it, identity first
   std::string symmetry_source;           // where the operators came from, for messages

@@ -299,7 +299,7 @@ CifConversion input_from_cif(const CifStructure& cif, const CifRunOptions& given
     d.ops = ex.ops;
   }
   const int order = static_cast<int>(group.size());
-  out.multiplicity_order = order;
+  out.group_order = order;
 
   // ---- elements and atoms ----------------------------------------------------------
   const bool synchrotron = o.tube.empty();
@@ -408,8 +408,9 @@ CifConversion input_from_cif(const CifStructure& cif, const CifRunOptions& given
   if (!o.title.empty()) {
     d.title = o.title;
   } else {
-    std::string what = !cif.formula.empty() ? cif.formula : cif.block_name;
-    d.title = what + "  primary " + format_hkl(o.hkl) +
+    d.title = (!cif.formula.empty() ? cif.formula : cif.block_name) +
+              (cif.space_group_name.empty() ? std::string() : "  " + cif.space_group_name) +
+              "  primary " + format_hkl(o.hkl) +
               (o.cif_name.empty() ? std::string() : "  (from " + o.cif_name + ")");
   }
   if (d.title.size() > 80) d.title.resize(80);

@@ -48,7 +48,7 @@ struct CifRunOptions {
   std::optional<std::array<float, 9>> ub;                 // orientation matrix
   std::string scan_file;                                  // needs the orientation matrix
 
-  std::string title;      // default: formula or block name, primary, CIF file
+  std::string title;      // default: formula, space group, primary, CIF file
   std::string plot_file;  // required: relative to the input file's folder
   std::string cif_name;   // for the default title
 };
@@ -59,7 +59,7 @@ CifRunOptions with_defaults(const CifRunOptions& options);
 
 struct CifConversion {
   InputDeck deck;
-  int multiplicity_order = 0;      // order of the whole group
+  int group_order = 0;  // order of the whole group (the afact denominator)
   std::vector<std::string> notes;  // what was assumed, for the user
 };
 

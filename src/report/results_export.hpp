@@ -8,8 +8,8 @@
 //   listing's columns: integrated / FWHM), p12, absorption (sqrt(A1 A2)),
 //   inverse_absorption (the listing's abs*), crossing (in-out or out-in), fwhm, beta,
 //   psi (deg).
-// Scan CSV, one row per step i = 0..nstep: psi (deg), calculated (cps), measured (cps;
-//   empty where the step holds no measurement).
+// Scan CSV, one row per step i = 0..nstep: psi (deg), calculated (cps), measured (cps,
+//   as the comparison and the plot use it; empty where the step holds no measurement).
 // Summary JSON: input file, status, radiation and passes, primary reflection, the psi
 //   convention, counts, extremes, scale, deviation and the files written.
 // Numbers are written in their shortest exact form. A value that is not finite is an
