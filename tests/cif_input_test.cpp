@@ -211,7 +211,7 @@ TEST(CifInput, NonStandardSettingsGoThroughExplicitOperatorsAndAgreeWithGemmi) {
   compare_with_gemmi("examples/si/si.cif", si, -4, 6);
 }
 
-TEST(CifInput, OriginChoiceOneMovesToTheInversionCentreOfTheTableSetting) {
+TEST(CifInput, OriginChoiceOneIsMovedAndAnIncompleteOperatorLoopIsNoted) {
   // Silicon in F d -3 m origin choice 1: 48 operators even without the centring, since
   // the inversion is not at the origin. The origin goes to the inversion centre at
   // 1/8 1/8 1/8, which is the table's origin choice 2; |F| stays, the phases turn.
@@ -233,6 +233,16 @@ TEST(CifInput, OriginChoiceOneMovesToTheInversionCentreOfTheTableSetting) {
   bool noted = false;
   for (const std::string& n : c.notes) noted = noted || n.find("origin was moved") != std::string::npos;
   EXPECT_TRUE(noted);
+
+  // A loop that leaves out the centring translations is not what its symbol says.
+  std::string al2o3 = read_text(source_path("examples/corundum/corundum-hex.cif"));
+  const std::size_t from = al2o3.find("13 '"), to = al2o3.find("loop_", from);
+  ASSERT_NE(from, std::string::npos);
+  al2o3.erase(from, to - from);
+  const kaven::CifStructure half = kaven::cif_structure_from_text(al2o3);
+  ASSERT_EQ(half.notes.size(), 1u);
+  EXPECT_EQ(half.notes[0], "the 12 symmetry operators of the CIF make a group of 12, the symbol "
+                           "'R -3 c :H' one of 36: the operators are used");
 }
 
 TEST(CifInput, ExplicitOperatorsRebuildEveryGemmiSettingOutsideTheTable) {

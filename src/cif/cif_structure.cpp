@@ -32,18 +32,18 @@ const std::string* first_value(const cif::Block& block, std::initializer_list<co
   return nullptr;
 }
 
-bool has_fractional_sites(const cif::Block& block) {
-  return const_cast<cif::Block&>(block).find_values("_atom_site_fract_x").item() != nullptr;
+bool has_fractional_sites(cif::Block& block) {
+  return block.find_values("_atom_site_fract_x").item() != nullptr;
 }
 
-const cif::Block& choose_block(const cif::Document& doc, const std::string& name) {
+cif::Block& choose_block(cif::Document& doc, const std::string& name) {
   if (doc.blocks.empty()) throw CifError("the file holds no data block");
   if (!name.empty()) {
-    for (const cif::Block& b : doc.blocks)
+    for (cif::Block& b : doc.blocks)
       if (b.name == name) return b;
     throw CifError("the file holds no data block named '" + name + "'");
   }
-  for (const cif::Block& b : doc.blocks)
+  for (cif::Block& b : doc.blocks)
     if (has_fractional_sites(b)) return b;
   return doc.blocks.front();
 }
@@ -67,6 +67,24 @@ std::vector<ExactOperator> exact_group(const gemmi::GroupOps& ops) {
   return r;
 }
 
+// Operators and symbol that disagree on the size of the group (a loop without its
+// centring translations, say) are worth a note: the operators are what is used.
+void check_against_symbol(cif::Block& block, const std::array<double, 6>& cell, CifStructure& st) {
+  const std::string* hm =
+      first_value(block, {"_space_group_name_H-M_alt", "_symmetry_space_group_name_H-M"});
+  if (!hm) return;
+  const std::string symbol = cif::as_string(*hm);
+  const gemmi::SpaceGroup* sg = gemmi::find_spacegroup_by_name(symbol, cell[3], cell[5]);
+  if (!sg) return;
+  const std::size_t order = close_group(st.operators).size();
+  const auto expected = static_cast<std::size_t>(sg->operations().order());
+  if (order != expected)
+    st.notes.push_back("the " + std::to_string(st.operators.size()) +
+                       " symmetry operators of the CIF make a group of " + std::to_string(order) +
+                       ", the symbol '" + symbol + "' one of " + std::to_string(expected) +
+                       ": the operators are used");
+}
+
 void read_symmetry(cif::Block& block, const std::array<double, 6>& cell, CifStructure& st) {
   // 1. The operators themselves.
   for (const char* tag : {"_space_group_symop_operation_xyz", "_symmetry_equiv_pos_as_xyz",
@@ -88,6 +106,7 @@ void read_symmetry(cif::Block& block, const std::array<double, 6>& cell, CifStru
     ops.insert(ops.begin(), identity);
     st.operators = ops;
     st.symmetry_source = std::string("the operators of ") + tag;
+    check_against_symbol(block, cell, st);
     return;
   }
   // 2. The Hall symbol fixes the setting too.
@@ -215,7 +234,7 @@ CifStructure read_cif_structure(const std::filesystem::path& path, const std::st
   } catch (const std::exception& e) {
     throw CifError(std::string("cannot read the CIF: ") + e.what());
   }
-  return read_block(const_cast<cif::Block&>(choose_block(doc, block)));
+  return read_block(choose_block(doc, block));
 }
 
 CifStructure cif_structure_from_text(const std::string& text, const std::string& block) {
@@ -225,7 +244,7 @@ CifStructure cif_structure_from_text(const std::string& text, const std::string&
   } catch (const std::exception& e) {
     throw CifError(std::string("cannot read the CIF: ") + e.what());
   }
-  return read_block(const_cast<cif::Block&>(choose_block(doc, block)));
+  return read_block(choose_block(doc, block));
 }
 
 }  // namespace kaven
