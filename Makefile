@@ -1,11 +1,12 @@
 # make run : install what is missing, build, run the bundled example end to end
 # make test: the same set-up, then every test
+# make gui : the same set-up, then the desktop program kaven-gui
 BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 EXAMPLE ?= examples/yig/yig-sim.inp
 
-.PHONY: all deps configure build run test bench clean
+.PHONY: all deps configure build run test gui bench clean
 
 all: build
 
@@ -23,6 +24,10 @@ run: build
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+gui: build
+	@test -x $(BUILD)/kaven-gui || { echo "kaven-gui was not built: Qt 6 was not found"; exit 1; }
+	$(BUILD)/kaven-gui
 
 bench: build
 	$(BUILD)/benchmarks/event_search_bench

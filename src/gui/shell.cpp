@@ -1,0 +1,304 @@
+#include "gui/shell.hpp"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <system_error>
+
+#include "gui/input_help.hpp"
+#include "report/record_format.hpp"
+
+namespace kaven::gui {
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string env_value(const char* name) {
+  const char* v = std::getenv(name);
+  return v ? std::string(v) : std::string();
+}
+
+std::string trimmed(std::string_view s) {
+  s = rec::rtrim(s);
+  std::size_t b = s.find_first_not_of(' ');
+  return b == std::string_view::npos ? std::string() : std::string(s.substr(b));
+}
+
+std::string read_file(const std::string& path) {
+  std::ifstream is(path, std::ios::binary);
+  std::ostringstream ss;
+  ss << is.rdbuf();
+  return ss.str();
+}
+
+bool same_file(const std::string& a, const std::string& b) {
+  std::error_code ec;
+  return fs::exists(b, ec) && fs::equivalent(a, b, ec);
+}
+
+// The menu commands in the order the run cycle disables them.
+constexpr int kCommands[] = {menu_id::start, menu_id::edit_input, menu_id::edit_output,
+                             menu_id::viewer, menu_id::help, menu_id::exit};
+
+}  // namespace
+
+ShellEnvironment ShellEnvironment::from_process() {
+  ShellEnvironment env;
+  env.path = env_value("PATH");
+  env.visual = env_value("VISUAL");
+  env.editor = env_value("EDITOR");
+  env.terminal = isatty(STDIN_FILENO) == 1;
+  std::error_code ec;
+  env.help_dir = fs::current_path(ec);
+  if (ec) env.help_dir = ".";
+  return env;
+}
+
+std::string stop_summary(const std::vector<std::string>& records) {
+  std::string s;
+  for (const std::string& r : records) {
+    std::string t = trimmed(r);
+    if (t.empty()) continue;
+    if (!s.empty()) s += ' ';
+    s += t;
+  }
+  return s;
+}
+
+Shell::Shell(WindowLayer& layer, ProgramStarter& programs, ShellEnvironment env, RunFunction run)
+    : layer_(layer), programs_(programs), env_(std::move(env)), run_(std::move(run)) {
+  // Before the first run the scan and calculated-scan names are undefined.
+  names_.dname2 = rec::pad("undefined", 72);
+  names_.calname = rec::pad("undefined", 72);
+}
+
+int Shell::run() {
+  start_up();
+  for (;;) {
+    const WindowMessage m = layer_.wmessage();
+    if (m.kind == message_kind::close) break;
+    if (m.kind != message_kind::menu) continue;
+    if (m.value == menu_id::exit) break;
+    act(m.value);
+  }
+  layer_.windowclose();
+  state_ = State::stopped;
+  return 0;
+}
+
+void Shell::start_up() {
+  layer_.winitialise(" ");
+  WindowStyle style;
+  style.flags = 39;
+  style.left = 10;
+  style.top = 10;
+  style.width = 0;  // 80 % of the screen width
+  style.height = 250;
+  style.menu = menu_id::bar;
+  style.title = rec::pad(shell_text::title, 80);
+  layer_.windowopen(style);
+  layer_.wmenusetstate(menu_id::viewer, menu_property::enabled, 0);
+  status("searching for " + viewer_names_text());
+  viewer_path_ = find_viewer(env_.path);
+  if (!viewer_path_.empty()) {
+    layer_.wmenusetstate(menu_id::viewer, menu_property::enabled, 1);
+    status(fs::path(viewer_path_).filename().string() + " found");
+  } else {
+    status(viewer_names_text() + " not found on PATH");
+  }
+  state_ = State::idle;
+}
+
+void Shell::act(int id) {
+  switch (id) {
+    case menu_id::start: run_cycle(); break;
+    case menu_id::edit_input: edit(input_name_, "input"); break;
+    case menu_id::edit_output: edit(output_name_, "print-output"); break;
+    case menu_id::viewer: start_viewer(); break;
+    case menu_id::help: show_input_help(); break;
+    default: break;  // not a command of this window
+  }
+}
+
+void Shell::status(const std::string& text) { layer_.windowoutstatusbar(1, text); }
+
+void Shell::set_menu(bool enabled) {
+  for (int id : kCommands) {
+    if (enabled && id == menu_id::viewer && viewer_path_.empty()) continue;
+    layer_.wmenusetstate(id, menu_property::enabled, enabled ? 1 : 0);
+  }
+}
+
+void Shell::start_or_report(const std::vector<std::string>& argv, bool wait) {
+  std::string failure;
+  if (wait) {
+    // A terminal program: the window keeps repainting and takes no commands meanwhile.
+    std::atomic<bool> cancel{false};
+    layer_.run_task([&] { failure = programs_.run(argv); }, cancel);
+  } else {
+    failure = programs_.start(argv);
+  }
+  if (!failure.empty()) status(failure);
+}
+
+void Shell::edit(const std::string& file, const char* which) {
+  if (file.empty()) {
+    status(std::string("no ") + which + " file has been chosen yet");
+    return;
+  }
+  EditorChoice ed = editor_for(file, env_.visual, env_.editor, env_.terminal);
+  start_or_report(ed.argv, ed.wait);
+}
+
+void Shell::start_viewer() {
+  if (viewer_path_.empty()) return;
+  // The plot of the last run that drew one; without one the viewer starts empty.
+  std::vector<std::string> argv{viewer_path_};
+  std::error_code ec;
+  if (!last_plot_.empty() && fs::exists(last_plot_, ec)) argv.push_back(last_plot_);
+  start_or_report(argv, false);
+}
+
+void Shell::show_input_help() {
+  // Written to the current folder, shown, removed again.
+  const fs::path file = env_.help_dir / "input_help";
+  std::string failure = in_help(file);
+  std::string text;
+  if (failure.empty()) {
+    text = read_file(file.string());
+    std::error_code ec;
+    fs::remove(file, ec);
+  } else {
+    for (std::string_view line : input_description()) (text += line) += '\n';
+    status("cannot write " + file.string() + ": " + failure);
+  }
+  layer_.show_page(Page::input_help, text);
+}
+
+void Shell::report_program_failures() {
+  if (state_ != State::idle) return;
+  for (const std::string& text : programs_.failures()) status(text);
+}
+
+void Shell::run_cycle() {
+  layer_.windowclear();
+
+  // The input file. A cancelled dialog leaves everything as it was.
+  std::string input_name;
+  layer_.wselectfile2(shell_text::input_filter, file_dialog::confirm, input_name,
+                      shell_text::input_dialog);
+  if (layer_.winfodialog(4) != 1) return;
+  input_name_ = input_name;
+  std::ifstream input(input_name_);
+  if (!input) {
+    const std::string text = "cannot open the input file " + input_name_;
+    layer_.windowoutstring(100, 4000, text);
+    status(text);
+    return;
+  }
+  layer_.windowoutstring(100, 2000, "Intput file: " + input_name_);
+
+  // The print-output file; the run's listing replaces what it held.
+  std::string output_name;
+  layer_.wselectfile2(shell_text::output_filter, file_dialog::confirm, output_name,
+                      shell_text::output_dialog);
+  if (layer_.winfodialog(4) != 1) return;  // the input file closes on the way out
+  output_name_ = output_name;
+  if (same_file(input_name_, output_name_)) {
+    const std::string text = "the print-output file must not be the input file " + input_name_;
+    layer_.windowoutstring(100, 4000, text);
+    status(text);
+    return;
+  }
+  std::ofstream listing(output_name_, std::ios::out | std::ios::trunc);
+  if (!listing) {
+    const int err = errno;
+    const std::string text = "cannot write the print-output file " + output_name_ + ": " +
+                             std::generic_category().message(err);
+    layer_.windowoutstring(100, 4000, text);
+    status(text);
+    return;
+  }
+
+  set_menu(false);
+  status(shell_text::running);
+  state_ = State::running;
+  layer_.clear_pages();
+
+  // The run, off the interface thread. Relative names in the input (plot file, scan
+  // file) are taken from the input file's folder.
+  RunOutcome outcome;
+  std::string failure;
+  RunFiles files;
+  std::atomic<bool> cancel{false};
+  RunEnvironment env;
+  env.base_dir = fs::path(input_name_).parent_path();
+  env.listing = output_name_;
+  env.threads = env_.threads;
+  env.cancel = &cancel;
+  env.progress = [this](const RunProgress& p) { layer_.show_progress(p.stage, p.fraction); };
+  try {
+    layer_.run_task([&] { outcome = run_(par_, names_, files, input, listing, env); }, cancel);
+  } catch (const std::exception& e) {
+    failure = e.what();
+  }
+  layer_.windowbell(" ");
+  files.plot.close();
+  files.scan.close();
+  files.cal.close();
+  input.close();
+  listing.close();
+  if (!listing && failure.empty()) failure = "writing " + output_name_ + " failed";
+
+  const std::string listed = read_file(output_name_);
+  const RunResult& result = outcome.result;
+  if (failure.empty() && !result.files.plot.empty())
+    last_plot_ = result.plotted ? result.files.plot : std::string();
+
+  if (!failure.empty() || outcome.ierr > 0) {
+    layer_.windowoutstring(100, 4000, "kaven99 finished with an error");
+    layer_.windowoutstring(100, 5000, "for more information -->");
+    layer_.windowoutstring(100, 6000, "see output file:" + output_name_);
+    layer_.show_page(Page::listing, listed);
+    status(failure.empty() ? "kaven-99 finished with an error"
+                           : "kaven-99 finished with an error: " + failure);
+  } else if (outcome.end == RunEnd::stopped) {
+    // A check ended the run early: not a completion, whatever ierr says.
+    std::string why = stop_summary(outcome.stop_message);
+    if (why.empty()) why = "see the print output";
+    layer_.windowoutstring(100, 4000, "kaven-99 stopped before the end of the run:");
+    layer_.windowoutstring(100, 5000, why);
+    layer_.windowoutstring(100, 6000, "see output file:" + output_name_);
+    layer_.show_page(Page::listing, listed);
+    status("kaven-99 stopped: " + why);
+  } else {
+    const std::string scan(rec::rtrim(names_.dname2));
+    if (scan.empty() || scan.starts_with("undefined"))
+      layer_.windowoutstring(100, 4000, "Observed-scan file: undefined");
+    else
+      layer_.windowoutstring(100, 4000, "Observed-scan file: " + scan);
+    const std::string cal(rec::rtrim(names_.calname));
+    layer_.windowoutstring(100, 5000,
+                           "Calculated-scan file: " +
+                               (cal.starts_with("undefined") ? cal.substr(0, 9) : cal));
+    status("kaven-99 finished:  graphical output file: " + std::string(rec::rtrim(names_.dname1)) +
+           ";  print output file:" + output_name_);
+    std::error_code ec;
+    const std::string& svg = result.files.plot_svg;
+    const bool drawn = !svg.empty() && fs::exists(svg, ec);
+    if (drawn) {
+      layer_.show_page(Page::listing, listed);
+      layer_.show_page(Page::plot, svg);
+    } else {
+      layer_.show_page(Page::plot, std::string());
+      layer_.show_page(Page::listing, listed);
+    }
+  }
+  set_menu(true);
+  state_ = State::idle;
+}
+
+}  // namespace kaven::gui

@@ -1,0 +1,108 @@
+// The desktop shell of kaven: the main window with its six commands, the run cycle
+// (choose the input and print-output files, run, report), the external editor and
+// PostScript viewer, and the input description. Written against the windowing
+// operations of window_layer.hpp and the program starter of external_programs.hpp, so
+// that the whole cycle runs in tests on a scripted window.
+//
+// The run itself goes off the interface thread with every menu command disabled; the
+// window shows its progress, then the plot (SVG) and the listing of the run.
+#pragma once
+#include <filesystem>
+#include <functional>
+#include <string>
+
+#include "gui/external_programs.hpp"
+#include "gui/window_layer.hpp"
+#include "input/run_parameters.hpp"
+#include "shell/run_driver.hpp"
+
+namespace kaven::gui {
+
+// Menu resource and command identifiers of the main window.
+namespace menu_id {
+inline constexpr int bar = 30001;
+inline constexpr int start = 30002;
+inline constexpr int exit = 30003;
+inline constexpr int edit_input = 30004;
+inline constexpr int edit_output = 30005;
+inline constexpr int viewer = 30006;
+inline constexpr int help = 30007;
+}  // namespace menu_id
+
+// What the shell takes from the process it runs in.
+struct ShellEnvironment {
+  std::string path;     // PATH: where the PostScript viewer is looked for
+  std::string visual;   // $VISUAL
+  std::string editor;   // $EDITOR
+  bool terminal = false;  // standard input is a terminal
+  std::filesystem::path help_dir = ".";  // where input_help is written: the current folder
+  int threads = 0;                       // threads of a run: 0 all cores
+
+  static ShellEnvironment from_process();
+};
+
+// One simulation run: the run driver kaven(), or a stand-in in tests.
+using RunFunction = std::function<RunOutcome(RunParameters&, RunNames&, RunFiles&, std::istream&,
+                                             std::ostream&, const RunEnvironment&)>;
+
+class Shell {
+ public:
+  Shell(WindowLayer& layer, ProgramStarter& programs, ShellEnvironment env,
+        RunFunction run = &kaven);
+
+  // Start-up, then one action per menu command until "&Exit" or a close request.
+  // Returns the program's exit status (0).
+  int run();
+
+  // Says in the status bar which programs started earlier have failed since (called
+  // now and then by the program while the shell waits for a message).
+  void report_program_failures();
+
+  // The five names kept between runs.
+  const std::string& input_name() const { return input_name_; }
+  const std::string& output_name() const { return output_name_; }
+  const RunNames& run_names() const { return names_; }  // scan, cal and plot names
+  const std::string& viewer_path() const { return viewer_path_; }
+
+ private:
+  enum class State { starting, idle, running, stopped };
+
+  void start_up();
+  void act(int id);
+  void run_cycle();
+  void edit(const std::string& file, const char* which);
+  void start_viewer();
+  void show_input_help();
+  void set_menu(bool enabled);
+  void status(const std::string& text);
+  void start_or_report(const std::vector<std::string>& argv, bool wait);
+
+  WindowLayer& layer_;
+  ProgramStarter& programs_;
+  ShellEnvironment env_;
+  RunFunction run_;
+  State state_ = State::starting;
+
+  std::string input_name_;
+  std::string output_name_;
+  RunNames names_;            // dname2 (scan), calname, dname1 (plot) of the run driver
+  std::string viewer_path_;   // empty when no viewer was found
+  std::string last_plot_;     // the PostScript file of the last run that drew one
+  RunParameters par_;         // the run record: lives as long as the shell
+};
+
+// Texts of the window and the status bar.
+namespace shell_text {
+inline constexpr const char* title = "kaven-99";
+inline constexpr const char* input_filter = "Input file|*.inp;*.in;*.ein;*.txt|";
+inline constexpr const char* output_filter = "Output file|*.out;*.aus|";
+inline constexpr const char* input_dialog = "inut file";
+inline constexpr const char* output_dialog = "Print-output file";
+inline constexpr const char* running = "kaven-99 running";
+}  // namespace shell_text
+
+// The records of a run's stop message as one line: blank records dropped, each
+// record without its leading and trailing blanks, joined by one blank.
+std::string stop_summary(const std::vector<std::string>& records);
+
+}  // namespace kaven::gui

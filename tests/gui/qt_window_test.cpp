@@ -1,0 +1,384 @@
+// The Qt window under Qt's offscreen platform (no display needed): menu captions and
+// states, status-bar texts, the file dialog's outcome, placed texts and pages, the
+// message queue, a task off the interface thread with its progress, and whole runs of
+// the shell on the example input, driven the way a user drives them: by the menu and
+// by answering the file dialogs.
+#include <QAction>
+#include <QApplication>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QMainWindow>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPointer>
+#include <QPushButton>
+#include <QScreen>
+#include <QTimer>
+#include <QtTest>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <thread>
+
+#include "gui/qt_window_layer.hpp"
+#include "gui/scripted_window_layer.hpp"
+#include "gui/shell.hpp"
+#include "report/record_format.hpp"
+#include "run_fixture.hpp"
+
+using namespace kaven_test;
+namespace gui = kaven::gui;
+
+namespace {
+
+gui::WindowStyle shell_style() {
+  gui::WindowStyle s;
+  s.flags = 39;
+  s.left = 10;
+  s.top = 10;
+  s.width = 0;
+  s.height = 250;
+  s.menu = gui::menu_id::bar;
+  s.title = kaven::rec::pad("kaven-99", 80);
+  return s;
+}
+
+// Calls `act` with the next modal dialog once one is shown (polling the event loop
+// that the dialog itself runs). A dialog that `act` leaves open (a failed check) is
+// cancelled, so that a failure cannot leave the test waiting.
+void when_modal(std::function<void(QWidget*)> act) {
+  auto* timer = new QTimer;
+  timer->setInterval(20);
+  QObject::connect(timer, &QTimer::timeout, [timer, act] {
+    QWidget* w = QApplication::activeModalWidget();
+    if (!w) return;
+    timer->stop();
+    timer->deleteLater();
+    QPointer<QWidget> guard(w);
+    act(w);
+    if (guard && guard->isVisible())
+      if (auto* d = qobject_cast<QDialog*>(guard.data())) d->reject();
+  });
+  timer->start();
+}
+
+// Types the path into the dialog's name field and presses its Open button.
+void choose_file(QWidget* w, const QString& path) {
+  auto* dialog = qobject_cast<QFileDialog*>(w);
+  QVERIFY(dialog);
+  auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+  QVERIFY(name);
+  name->setText(path);
+  static_cast<QDialog*>(dialog)->accept();
+}
+
+void press(QWidget* w, QMessageBox::StandardButton which) {
+  auto* box = qobject_cast<QMessageBox*>(w);
+  QVERIFY(box);
+  box->button(which)->click();
+}
+
+QString q(const std::string& s) { return QString::fromStdString(s); }
+
+std::string file_text(const fs::path& p) {
+  std::ifstream is(p, std::ios::binary);
+  std::ostringstream ss;
+  ss << is.rdbuf();
+  return ss.str();
+}
+
+}  // namespace
+
+class QtWindowTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void initTestCase() { setenv("SOURCE_DATE_EPOCH", kEpoch, 1); }
+
+  void menuCaptionsAndStates() {
+    gui::QtWindowLayer layer;
+    layer.winitialise(" ");
+    layer.windowopen(shell_style());
+    layer.windowopen(shell_style());  // a second call does nothing
+    QMainWindow* w = layer.main_window();
+    QVERIFY(w && w->isVisible());
+    QCOMPARE(w->windowTitle(), QStringLiteral("kaven-99"));
+    QStringList captions;
+    for (QAction* a : w->menuBar()->actions()) captions << a->text();
+    QCOMPARE(captions, QStringList({"&Start KAVEN-99", "&Ghostview", "&Edit input-file",
+                                    "&Help input-file", "&Edit output-file", "&Exit"}));
+    // Width 0: 80 % of the screen; height as given.
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    QCOMPARE(w->width(), screen.width() * 4 / 5);
+    QCOMPARE(w->height(), 250);
+
+    QAction* viewer = layer.menu_action(gui::menu_id::viewer);
+    layer.wmenusetstate(gui::menu_id::viewer, 1, 0);
+    layer.wmenusetstate(gui::menu_id::viewer, 1, 0);  // disabling twice changes nothing
+    QVERIFY(!viewer->isEnabled());
+    layer.wmenusetstate(gui::menu_id::viewer, 1, 2);  // not a state
+    layer.wmenusetstate(gui::menu_id::viewer, 3, 1);  // not a property
+    QVERIFY(!viewer->isEnabled());
+    layer.wmenusetstate(gui::menu_id::viewer, 1, 1);
+    layer.wmenusetstate(gui::menu_id::viewer, 1, 1);
+    QVERIFY(viewer->isEnabled());
+    layer.wmenusetstate(gui::menu_id::help, 2, 1);
+    QVERIFY(layer.menu_action(gui::menu_id::help)->isChecked());
+    layer.wmenusetstate(12345, 1, 0);  // no such item
+  }
+
+  void statusBarTexts() {
+    gui::QtWindowLayer layer;
+    layer.windowopen(shell_style());
+    const std::string text = "kaven-99 running";
+    layer.windowoutstatusbar(1, kaven::rec::pad(text, 100));
+    QCOMPARE(layer.status_text(), q(text));
+    layer.windowoutstatusbar(256, "ignored");
+    QCOMPARE(layer.status_text(256), QString());
+    layer.windowoutstatusbar(2, "second field  ");
+    QCOMPARE(layer.status_text(2), QStringLiteral("second field"));
+    QCOMPARE(layer.status_text(), q(text));
+  }
+
+  void fileDialogOutcome() {
+    ScratchDir dir;
+    const fs::path existing = dir.path() / "yig.inp";
+    write_lines(existing, yig_lines());
+    const fs::path missing = dir.path() / "new.out";
+    gui::QtWindowLayer layer;
+    layer.windowopen(shell_style());
+    const QStringList filter = {"Input file (*.inp *.in *.ein *.txt)"};
+
+    // Confirmed: the whole path is handed back, however long.
+    std::string name;
+    when_modal([&](QWidget* w) {
+      auto* d = qobject_cast<QFileDialog*>(w);
+      QVERIFY(d);
+      QCOMPARE(d->windowTitle(), QStringLiteral("inut file"));
+      QCOMPARE(d->nameFilters(), filter);
+      choose_file(w, q(existing.string()));
+    });
+    layer.wselectfile2("Input file|*.inp;*.in;*.ein;*.txt|", 2, name, "inut file");
+    QCOMPARE(layer.winfodialog(4), 1);
+    QCOMPARE(name, existing.string());
+
+    // Cancelled: the name stays, the outcome says so.
+    when_modal([](QWidget* w) { qobject_cast<QDialog*>(w)->reject(); });
+    layer.wselectfile2("Input file|*.inp;*.in;*.ein;*.txt|", 2, name, "inut file");
+    QCOMPARE(layer.winfodialog(4), 0);
+    QCOMPARE(name, existing.string());
+
+    // A missing file is offered for creation: yes confirms, no cancels.
+    for (auto [answer, outcome] : {std::pair{QMessageBox::Yes, 1}, std::pair{QMessageBox::No, 0}}) {
+      std::string out;
+      when_modal([&, a = answer](QWidget* w) {
+        when_modal([a](QWidget* box) { press(box, a); });
+        choose_file(w, q(missing.string()));
+      });
+      layer.wselectfile2("Output file|*.out;*.aus|", 2, out, "Print-output file");
+      QCOMPARE(layer.winfodialog(4), outcome);
+      QCOMPARE(out, outcome == 1 ? missing.string() : std::string());
+    }
+    QVERIFY(!fs::exists(missing));  // the dialog creates nothing itself
+    QCOMPARE(gui::qt_name_filters("Output file|*.out;*.aus|"),
+             std::vector<std::string>{"Output file (*.out *.aus)"});
+  }
+
+  void textsPagesAndBell() {
+    ScratchDir dir;
+    gui::QtWindowLayer layer;
+    layer.windowopen(shell_style());
+    layer.windowoutstring(100, 2000, "Intput file: /a/b.inp");
+    layer.windowoutstring(100, 4000, "Observed-scan file: undefined");
+    QCOMPARE(layer.texts(), (std::vector<gui::PlacedText>{{100, 2000, "Intput file: /a/b.inp"},
+                                                          {100, 4000, "Observed-scan file: undefined"}}));
+    QVERIFY(!layer.main_window()->grab().isNull());
+    layer.windowclear();
+    QVERIFY(layer.texts().empty());
+
+    QVERIFY(!layer.current_page());  // no pages before there is something to show
+    layer.show_page(gui::Page::listing, "line 1\nline 2\n");
+    QCOMPARE(layer.current_page(), std::optional<gui::Page>(gui::Page::listing));
+    QCOMPARE(layer.page_text(gui::Page::listing), QStringLiteral("line 1\nline 2\n"));
+    const fs::path svg = dir.path() / "p.svg";
+    std::ofstream(svg) << "<svg xmlns='http://www.w3.org/2000/svg' viewBox='0 0 200 100'>"
+                          "<rect x='10' y='10' width='50' height='30'/></svg>\n";
+    layer.show_page(gui::Page::plot, svg.string());
+    QCOMPARE(layer.current_page(), std::optional<gui::Page>(gui::Page::plot));
+    QVERIFY(layer.plot_valid());
+    layer.show_page(gui::Page::plot, (dir.path() / "none.svg").string());
+    QVERIFY(!layer.plot_valid());
+    layer.clear_pages();
+    QCOMPARE(layer.page_text(gui::Page::listing), QString());
+    QCOMPARE(layer.page_text(gui::Page::plot), QString());
+
+    layer.windowbell(" ");
+    layer.windowbell("OFF");
+    layer.windowbell(" ");
+    layer.windowbell("ON ");
+    layer.windowbell(" ");
+    QCOMPARE(layer.bells(), 2);
+  }
+
+  void messagesAndTasks() {
+    gui::QtWindowLayer layer;
+    layer.windowopen(shell_style());
+    QTimer::singleShot(10, [&] { layer.menu_action(gui::menu_id::help)->trigger(); });
+    gui::WindowMessage m = layer.wmessage();
+    QCOMPARE(m.kind, gui::message_kind::menu);
+    QCOMPARE(m.value, gui::menu_id::help);
+
+    // A close request is a message; the window stays until the shell closes it.
+    QTimer::singleShot(10, [&] { layer.main_window()->close(); });
+    m = layer.wmessage();
+    QCOMPARE(m.kind, gui::message_kind::close);
+    QVERIFY(layer.main_window()->isVisible());
+
+    // A task runs on another thread while the window goes on: its timers fire, the
+    // progress shows, menu commands are not taken, and a close request cancels.
+    std::atomic<bool> cancel{false};
+    std::atomic<bool> release{false};
+    const std::thread::id ui = std::this_thread::get_id();
+    std::thread::id worker;
+    QString seen_progress;
+    QTimer::singleShot(300, [&] {
+      seen_progress = layer.progress_text();
+      layer.menu_action(gui::menu_id::start)->trigger();
+      layer.main_window()->close();
+      release = true;
+    });
+    layer.run_task(
+        [&] {
+          worker = std::this_thread::get_id();
+          layer.show_progress("event search", 0.5);
+          while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        },
+        cancel);
+    QVERIFY(worker != ui);
+    QCOMPARE(seen_progress, QStringLiteral("event search 50%"));
+    QVERIFY(cancel.load());
+    QCOMPARE(layer.progress_text(), QString());  // hidden once the task is over
+    m = layer.wmessage();
+    QCOMPARE(m.kind, gui::message_kind::close);  // the close, not the start command
+
+    // What the task throws comes back to the caller.
+    bool thrown = false;
+    try {
+      layer.run_task([] { throw std::runtime_error("failed"); }, cancel);
+    } catch (const std::runtime_error&) {
+      thrown = true;
+    }
+    QVERIFY(thrown);
+    layer.windowclose();
+    QVERIFY(!layer.main_window()->isVisible());
+    QCOMPARE(layer.wmessage().kind, gui::message_kind::close);
+  }
+
+  // The shell on the Qt window: the example run, then a run that stops at once, as a
+  // user does them, then the exit.
+  void wholeRunsOfTheShell() {
+    ScratchDir dir;
+    const fs::path inp = dir.path() / "yig-sim.inp";
+    write_lines(inp, yig_lines());
+    Lines psi = yig_lines();
+    psi[5] = "-66.   181. 50  0  1. 0.";
+    const fs::path inp2 = dir.path() / "psi.inp";
+    write_lines(inp2, psi);
+    const fs::path out = dir.path() / "yig-sim.out", out2 = dir.path() / "psi.out";
+    std::ofstream(out).flush();  // existing: no question about creating it
+    std::ofstream(out2).flush();
+
+    gui::QtWindowLayer layer;
+    gui::ScriptedPrograms programs;
+    gui::ShellEnvironment env;
+    env.help_dir = dir.path();
+    gui::Shell shell(layer, programs, env);
+
+    struct Seen {
+      std::vector<gui::PlacedText> texts;
+      QString status;
+      std::optional<gui::Page> page;
+      bool plot_valid = false;
+      QString listing;
+      bool menu_enabled = false;
+    };
+    std::vector<Seen> seen;
+    bool disabled_while_running = false;
+    // One run: the command, the two dialogs, then wait for the report.
+    auto run = [&](const fs::path& input, const fs::path& output, std::function<void()> next) {
+      layer.menu_action(gui::menu_id::start)->trigger();
+      when_modal([&, input, output, next](QWidget* w) {
+        choose_file(w, q(input.string()));
+        when_modal([&, output, next](QWidget* w2) {
+          choose_file(w2, q(output.string()));
+          auto* poll = new QTimer;
+          poll->setInterval(20);
+          QObject::connect(poll, &QTimer::timeout, [&, poll, next] {
+            const QString s = layer.status_text();
+            if (s == QStringLiteral("kaven-99 running")) {
+              disabled_while_running = !layer.menu_action(gui::menu_id::exit)->isEnabled() &&
+                                       !layer.menu_action(gui::menu_id::start)->isEnabled();
+              return;
+            }
+            if (!s.startsWith(QStringLiteral("kaven-99 stopped")) &&
+                !s.startsWith(QStringLiteral("kaven-99 finished")))
+              return;
+            poll->stop();
+            poll->deleteLater();
+            seen.push_back({layer.texts(), s, layer.current_page(), layer.plot_valid(),
+                            layer.page_text(gui::Page::listing),
+                            layer.menu_action(gui::menu_id::start)->isEnabled()});
+            QTimer::singleShot(0, next);
+          });
+          poll->start();
+        });
+      });
+    };
+    QTimer::singleShot(0, [&] {
+      run(inp, out, [&] {
+        run(inp2, out2, [&] { layer.menu_action(gui::menu_id::exit)->trigger(); });
+      });
+    });
+    QCOMPARE(shell.run(), 0);
+    QVERIFY(!layer.main_window()->isVisible());
+    QCOMPARE(seen.size(), std::size_t(2));
+    QVERIFY(disabled_while_running);
+
+    // The example: complete, or stopped where this version's run ends, with the report
+    // that belongs to the ending.
+    const Seen& a = seen[0];
+    QCOMPARE(a.texts.front(), (gui::PlacedText{100, 2000, "Intput file: " + inp.string()}));
+    QCOMPARE(a.listing, q(file_text(out)));
+    QVERIFY(a.menu_enabled);
+    if (a.status.startsWith(QStringLiteral("kaven-99 finished"))) {
+      QCOMPARE(a.status, q("kaven-99 finished:  graphical output file: yig.ps;  print output file:" +
+                           out.string()));
+      QCOMPARE(std::vector<gui::PlacedText>(a.texts.begin() + 1, a.texts.end()),
+               (std::vector<gui::PlacedText>{{100, 4000, "Observed-scan file: undefined"},
+                                             {100, 5000, "Calculated-scan file: yig.cal"}}));
+      QVERIFY(fs::exists(dir.path() / "yig.cal"));
+      if (fs::exists(dir.path() / "yig.svg")) {
+        QVERIFY(a.plot_valid);
+        QCOMPARE(a.page, std::optional<gui::Page>(gui::Page::plot));
+      }
+    } else {
+      QCOMPARE(a.texts.size(), std::size_t(4));
+      QCOMPARE(a.texts[1], (gui::PlacedText{100, 4000, "kaven-99 stopped before the end of the run:"}));
+      QCOMPARE(a.status, q("kaven-99 stopped: " + a.texts[2].text));
+      QCOMPARE(a.texts[3], (gui::PlacedText{100, 6000, "see output file:" + out.string()}));
+      QCOMPARE(a.page, std::optional<gui::Page>(gui::Page::listing));
+    }
+    // The psi range: stopped, with its message.
+    const Seen& b = seen[1];
+    QCOMPARE(b.status, QStringLiteral("kaven-99 stopped: Psi-range is out of -180. to 180."));
+    QCOMPARE(b.texts, (std::vector<gui::PlacedText>{
+                          {100, 2000, "Intput file: " + inp2.string()},
+                          {100, 4000, "kaven-99 stopped before the end of the run:"},
+                          {100, 5000, "Psi-range is out of -180. to 180."},
+                          {100, 6000, "see output file:" + out2.string()}}));
+    QVERIFY(programs.started.empty());
+  }
+};
+
+QTEST_MAIN(QtWindowTest)
+#include "qt_window_test.moc"
