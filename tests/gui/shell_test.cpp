@@ -352,6 +352,29 @@ TEST(Shell, CompleteRunsReportTheirFilesAndShowThePlotAndTheListing) {
   }
 }
 
+TEST(Shell, ARealRunToItsEndGivesTheCompletionReport) {
+  // The synchrotron example through the run driver: no orientation matrix, so no scan
+  // file; the calculated scan is named after the plot file and lies beside the input.
+  ShellRig rig;
+  const std::string inp = rig.input("si222.inp", si_lines());
+  const std::string out = rig.path("si222.out").string();
+  rig.script({command(start)}, {inp, out});
+  const Lines log = rig.play();
+  EXPECT_EQ(section(log, "bell", "page"),
+            (Lines{"bell", "text 100 4000 Observed-scan file: undefined",
+                   "text 100 5000 Calculated-scan file: si222.cal",
+                   "status kaven-99 finished:  graphical output file: si222.ps;  print output file:" +
+                       out}));
+  EXPECT_EQ(tail(log, 7), (enable_all(false) + Lines{"message 9 0", "close"}));
+  // The plot in front when the run drew an SVG page, the listing otherwise.
+  const bool drawn = !rig.layer.pages[gui::Page::plot].empty();
+  EXPECT_EQ(rig.layer.front_page, drawn ? gui::Page::plot : gui::Page::listing);
+  EXPECT_TRUE(fs::exists(rig.path("si222.cal")));
+  EXPECT_EQ(rig.names.calname, padded("si222.cal", 72));
+  EXPECT_EQ(rig.names.dname2, padded("", 72));
+  EXPECT_EQ(rig.layer.pages[gui::Page::listing], file_text(out));
+}
+
 TEST(Shell, NamesAndTheRunRecordAreKeptFromRunToRun) {
   ShellRig rig;
   const std::string inp = rig.input("yig.inp", yig_lines());
