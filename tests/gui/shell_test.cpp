@@ -355,9 +355,14 @@ TEST(Shell, CompleteRunsReportTheirFilesAndShowThePlotAndTheListing) {
 TEST(Shell, ARealRunToItsEndGivesTheCompletionReport) {
   // The synchrotron example through the run driver: no orientation matrix, so no scan
   // file; the calculated scan is named after the plot file and lies beside the input.
+  // The folder's name alone is longer than a 72-character name buffer: the whole path
+  // is kept.
   ShellRig rig;
-  const std::string inp = rig.input("si222.inp", si_lines());
-  const std::string out = rig.path("si222.out").string();
+  const std::string folder = "a folder with a name longer than the name buffers of the run, " +
+                             std::string(20, 'x');
+  fs::create_directory(rig.path(folder));
+  const std::string inp = rig.input(folder + "/si222.inp", si_lines());
+  const std::string out = rig.path(folder + "/si222.out").string();
   rig.script({command(start)}, {inp, out});
   const Lines log = rig.play();
   EXPECT_EQ(section(log, "bell", "page"),
@@ -369,7 +374,8 @@ TEST(Shell, ARealRunToItsEndGivesTheCompletionReport) {
   // The plot in front when the run drew an SVG page, the listing otherwise.
   const bool drawn = !rig.layer.pages[gui::Page::plot].empty();
   EXPECT_EQ(rig.layer.front_page, drawn ? gui::Page::plot : gui::Page::listing);
-  EXPECT_TRUE(fs::exists(rig.path("si222.cal")));
+  EXPECT_TRUE(contains(log, "text 100 2000 Intput file: " + inp));
+  EXPECT_TRUE(fs::exists(rig.path(folder + "/si222.cal")));
   EXPECT_EQ(rig.names.calname, padded("si222.cal", 72));
   EXPECT_EQ(rig.names.dname2, padded("", 72));
   EXPECT_EQ(rig.layer.pages[gui::Page::listing], file_text(out));
