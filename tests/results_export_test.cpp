@@ -188,13 +188,14 @@ TEST(ResultsExport, StoppedRunGivesItsStatusAndNoScan) {
   const Script check = python(py, R"(
 import json, sys
 s = json.load(open(sys.argv[1]))
-print(s['status'], s['stop_message'], s['passes'], s['extremes'], s['files']['scan_csv'])
+print(s['status'], s['stop_message'], s['passes'], s['extremes'], s['files']['scan_csv'],
+      s['files']['measured_scan'])
 )",
                               (s.dir.path() / "stopped.json").string());
   EXPECT_EQ(check.status, 0) << check.output;
   EXPECT_EQ(check.output,
             "stopped ['Psi-range is out of -180. to 180.'] [] {'calculated': None, 'measured': "
-            "None} None\n");
+            "None} None None\n");
 }
 
 TEST(ResultsExport, JsonStringsAndNumbersParseWhateverTheyHold) {

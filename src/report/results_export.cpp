@@ -250,6 +250,10 @@ void write_summary_json(std::ostream& os, const RunParameters& p, const RunResul
   }
 
   j.key("files").begin_object();
+  // The measured scan is read, not written; named here for completeness.
+  j.key("measured_scan");
+  if (p.scan_present) j.value(trimmed(p.dname2));
+  else j.null();
   const RunFilesWritten& f = r.files;
   for (const auto& [name, path] :
        {std::pair{"listing", &f.listing}, {"plot", &f.plot}, {"plot_svg", &f.plot_svg},
