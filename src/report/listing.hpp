@@ -31,12 +31,16 @@ class Zeit {
   // First call of a run: the date block; later calls: an elapsed-time line.
   void operator()(Listing& out);
 
- private:
+  // The calendar date and time this clock shows (the fixed instant in UTC, or the local
+  // time now) and a steady clock reading in seconds (0 for the fixed instant). The plot
+  // shows the same date and time as the listing.
   struct Now {
     int day, month, year, hour, minute, second;
     double clock_s;
   };
   Now now() const;
+
+ private:
   void write_date_block(Listing& out, const Now& n);
   std::optional<std::time_t> fixed_;
   bool first_ = true;

@@ -9,6 +9,10 @@
 #include "input/free_format.hpp"
 #include "input/input_reader.hpp"
 #include "report/crystal_data.hpp"
+#include "plot/postscript_plotter.hpp"
+#include "plot/recording_plotter.hpp"
+#include "plot/scan_page.hpp"
+#include "plot/svg_plotter.hpp"
 #include "report/event_listing.hpp"
 #include "report/input_echo.hpp"
 #include "report/listing.hpp"
@@ -269,13 +273,36 @@ void simulation_and_summaries(RunContext& run, RunNames& names, RunFiles& files,
   result.plotted = plottable(result.profile);
 }
 
-// 19. The plot, when the scan is plottable.
-void plot_phase(RunContext& /*run*/, RunFiles& /*files*/, RunResult& /*result*/) {}
+// 19. The plot, when the scan is plottable: the PostScript page in the plot file and
+// the same page as SVG beside it. The SVG cannot replace the plot file itself: a plot
+// file already named .svg gets a second extension.
+void plot_phase(RunContext& run, RunFiles& files, RunResult& result) {
+  if (!result.plotted) return;
+  const std::filesystem::path svg_path = svg_plot_name(result.files.plot);
+  std::ofstream svg(svg_path, std::ios::out | std::ios::trunc);
+  PostScriptPlotter postscript(files.plot, &run.out);
+  SvgPlotter svg_page(svg);
+  PlotterPair both(postscript, svg_page);
+  uplot(both, run.par, result, run.zeit.now());
+  svg.close();
+  if (svg) {
+    result.files.plot_svg = svg_path.string();
+  } else {
+    run.message({" The SVG copy of the plot could not be written: " + svg_path.string()});
+  }
+}
 
 // 20. The last elapsed-time line.
 void finish_run(RunContext& run) { run.zeit(run.out); }
 
 }  // namespace
+
+std::filesystem::path svg_plot_name(const std::filesystem::path& plot) {
+  std::filesystem::path svg = plot;
+  svg.replace_extension(".svg");
+  if (svg == plot) svg += ".svg";
+  return svg;
+}
 
 std::string calculated_scan_name(const std::string& dname2, const std::string& dname1) {
   bool no_scan = rec::rtrim(dname2).empty();

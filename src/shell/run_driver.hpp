@@ -76,6 +76,10 @@ RunOutcome kaven(RunParameters& par, RunNames& names, RunFiles& files, std::istr
 void read_crystal(RunContext& run, LineSource& src);
 void set_up_crystal(RunContext& run, RunResult& result);
 
+// The SVG copy of the plot: the plot file's name with the extension .svg in place of
+// its own (added when it has none, and added to a plot file already named .svg).
+std::filesystem::path svg_plot_name(const std::filesystem::path& plot);
+
 // The calculated-scan file name from the scan-file name (when not blank) or the plot
 // name: a fixed number of characters is removed whatever the real extension is.
 std::string calculated_scan_name(const std::string& dname2, const std::string& dname1);

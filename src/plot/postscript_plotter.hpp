@@ -1,0 +1,47 @@
+// The pen-plotter primitives written as a PostScript page: plain text, one record per
+// drawing step, short procedures defined in a fixed prolog (m moveto, l lineto, s show,
+// st stroke, rl rlineto). Every coordinate is centimetres times 28.34645 in a
+// fixed-point field; a number too wide for its field is written as asterisks.
+#pragma once
+#include <ostream>
+
+#include "plot/pen_plotter.hpp"
+
+namespace kaven {
+
+class Listing;
+
+class PostScriptPlotter final : public PenPlotter {
+ public:
+  // `messages` receives the "number is to large" line of `number` (may be null).
+  explicit PostScriptPlotter(std::ostream& out, Listing* messages = nullptr)
+      : out_(out), messages_(messages) {}
+
+  void plots() override;
+  void transl(float x, float y) override;
+  void fonts(float size, std::string_view name) override;
+  void newpen(int i) override;
+  void dash(int i) override;
+  void plot(float x, float y, int ipen) override;
+  void symbol(float x, float y, float height, std::string_view text, float angle,
+              int n) override;
+  void number(float x, float y, float height, float value, float angle, int ndec) override;
+  void frame(int i, float x1, float x2, float y1, float y2) override;
+  void line(float dx, std::span<const float> y, int n) override;
+  void line1(std::span<const float> x, std::span<const float> y, float w, int n) override;
+  void line2(float dx, std::span<const float> y, int k, int n) override;
+  void axis(float x, float y, std::string_view text, int n, float length, float angle,
+            float first, float delta) override;
+  void symbo1(int nshown, int nall, float drumin) override;
+
+ private:
+  void record(std::string_view r) { out_ << r << '\n'; }
+  std::ostream& out_;
+  Listing* messages_;
+};
+
+// A text as a PostScript string literal body: parentheses and backslashes escaped, so
+// a title such as "YIG (garnet" cannot end the string early or swallow the next record.
+std::string postscript_escape(std::string_view text);
+
+}  // namespace kaven

@@ -1,0 +1,317 @@
+#include "plot/svg_plotter.hpp"
+
+#include <cmath>
+#include <cstdio>
+#include <algorithm>
+#include <cstdlib>
+
+#include "report/record_format.hpp"
+
+namespace kaven {
+namespace {
+
+// The landscape page of the PostScript prolog ("610 20 translate 90 rotate" on the
+// portrait sheet), seen upright: x to the right from 20 points, y up from 610 points
+// below the top edge.
+constexpr double kOriginU = 20, kOriginV = 610;
+constexpr double kSheetWidth = 842, kSheetHeight = 595;
+
+std::string num(double v) {
+  char b[32];
+  std::snprintf(b, sizeof b, "%.2f", v);
+  std::string s(b);
+  if (s == "-0.00") s = "0.00";
+  return s;
+}
+
+std::string xml_escape(std::string_view text) {
+  std::string s;
+  for (char c : text) {
+    switch (c) {
+      case '&': s += "&amp;"; break;
+      case '<': s += "&lt;"; break;
+      case '>': s += "&gt;"; break;
+      case '"': s += "&quot;"; break;
+      default:
+        // Control characters are not allowed in XML; the page's texts are plain ASCII.
+        if (static_cast<unsigned char>(c) < 0x20) s += ' ';
+        else s += c;
+    }
+  }
+  return s;
+}
+
+}  // namespace
+
+std::string symbol_font_text(std::string_view text) {
+  // The Symbol font's Latin positions: A..Z and a..z.
+  static const char* const upper[26] = {"Α", "Β", "Χ", "Δ", "Ε", "Φ", "Γ", "Η", "Ι",
+                                        "ϑ", "Κ", "Λ", "Μ", "Ν", "Ο", "Π", "Θ", "Ρ",
+                                        "Σ", "Τ", "Υ", "ς", "Ω", "Ξ", "Ψ", "Ζ"};
+  static const char* const lower[26] = {"α", "β", "χ", "δ", "ε", "φ", "γ", "η", "ι",
+                                        "ϕ", "κ", "λ", "μ", "ν", "ο", "π", "θ", "ρ",
+                                        "σ", "τ", "υ", "ϖ", "ω", "ξ", "ψ", "ζ"};
+  std::string s;
+  for (char c : text) {
+    if (c >= 'A' && c <= 'Z') s += upper[c - 'A'];
+    else if (c >= 'a' && c <= 'z') s += lower[c - 'a'];
+    else if (c == '-') s += "−";  // the Symbol font's hyphen is the minus sign
+    else s += c;
+  }
+  return s;
+}
+
+SvgPlotter::ViewPoint SvgPlotter::view(double x_cm, double y_cm) const {
+  return {kOriginU + x_cm * double(kPointsPerCm) + tx_,
+          kOriginV - (y_cm * double(kPointsPerCm) + ty_)};
+}
+
+void SvgPlotter::select_font(std::string_view name, double size_x, double size_y) {
+  Font f;
+  f.bold = name.find("Bold") != std::string_view::npos;
+  // The named PostScript family first (a browser or fontconfig finds it or a font of
+  // the same widths), the generic family as the fallback.
+  if (name.starts_with("Courier")) f.family = "Courier, 'Courier New', monospace";
+  else if (name.starts_with("Helvetica")) f.family = "Helvetica, Arial, sans-serif";
+  else f.family = "Times, 'Times New Roman', serif";
+  f.symbol = name == "Symbol";
+  f.size_x = size_x;
+  f.size_y = size_y;
+  font_ = f;
+}
+
+void SvgPlotter::end_text() {
+  if (text_open_) body_ += "</text>\n";
+  text_open_ = false;
+}
+
+void SvgPlotter::moveto(double x_cm, double y_cm) {
+  end_text();
+  const ViewPoint p = view(x_cm, y_cm);
+  if (!path_has_segment_) path_.clear();  // a move after a move replaces it
+  path_ += "M" + num(p.u) + " " + num(p.v);
+  current_ = p;
+  subpath_start_ = p;
+}
+
+void SvgPlotter::lineto(double x_cm, double y_cm) {
+  end_text();
+  if (!current_) {  // PostScript would fail here; draw nothing of this segment
+    moveto(x_cm, y_cm);
+    return;
+  }
+  const ViewPoint p = view(x_cm, y_cm);
+  path_ += "L" + num(p.u) + " " + num(p.v);
+  path_has_segment_ = true;
+  current_ = p;
+}
+
+void SvgPlotter::rlineto(double dx_pt, double dy_pt) {
+  if (!current_) return;
+  const ViewPoint p{current_->u + dx_pt, current_->v - dy_pt};
+  path_ += "L" + num(p.u) + " " + num(p.v);
+  path_has_segment_ = true;
+  current_ = p;
+}
+
+void SvgPlotter::stroke() {
+  end_text();
+  if (path_has_segment_) {
+    body_ += "<path d=\"" + path_ + "\" stroke=\"" + colour_ + "\" stroke-width=\"" +
+             num(line_width_) + "\"";
+    if (!dasharray_.empty()) body_ += " stroke-dasharray=\"" + dasharray_ + "\"";
+    body_ += "/>\n";
+  }
+  path_.clear();
+  path_has_segment_ = false;
+  current_.reset();  // stroking ends the path and its current point
+}
+
+void SvgPlotter::show(std::string_view text) {
+  if (!current_ && !text_open_) return;  // no current point: PostScript would fail
+  const std::string content = xml_escape(font_.symbol ? symbol_font_text(text) : std::string(text));
+  if (!text_open_) {
+    body_ += "<text transform=\"translate(" + num(current_->u) + " " + num(current_->v) + ")";
+    if (rotation_ != 0) body_ += " rotate(" + num(-rotation_) + ")";
+    if (font_.size_x != font_.size_y) body_ += " scale(" + num(font_.size_x / font_.size_y) + " 1)";
+    body_ += "\" stroke=\"none\">";
+    text_open_ = true;
+  }
+  body_ += "<tspan font-family=\"" + font_.family + "\"";
+  if (font_.bold) body_ += " font-weight=\"bold\"";
+  body_ += " font-size=\"" + num(font_.size_y) + "\" fill=\"" + colour_ + "\">" + content +
+           "</tspan>";
+  // The current point is now at the end of the text, where only another text goes on.
+  current_.reset();
+}
+
+void SvgPlotter::polyline(const std::vector<PlotPoint>& p, std::size_t from, std::size_t to) {
+  for (std::size_t i = from; i < to; ++i) lineto(p[i].x, p[i].y);
+}
+
+void SvgPlotter::plots() {
+  body_.clear();
+  tx_ = ty_ = 0;
+  font_ = Font{};
+  colour_ = "#000000";
+  dasharray_.clear();
+  line_width_ = 1.0;
+  path_.clear();
+  path_has_segment_ = false;
+  current_.reset();
+  text_open_ = false;
+}
+
+void SvgPlotter::transl(float x, float y) {
+  end_text();
+  tx_ += double(x) * double(kPointsPerCm);
+  ty_ += double(y) * double(kPointsPerCm);
+}
+
+void SvgPlotter::fonts(float size, std::string_view name) {
+  const double pt = std::trunc(double(size) * double(kPointsPerCm));
+  select_font(name, pt, pt);
+}
+
+void SvgPlotter::newpen(int i) {
+  static const char* const pens[] = {"#000000", "#ff0000", "#00ff00", "#0000ff"};
+  if (i >= 0 && i <= 3) colour_ = pens[i];
+}
+
+void SvgPlotter::dash(int i) {
+  static const char* const patterns[] = {"", "5 3", "2 3", "6 4 2 4"};
+  if (i >= 0 && i <= 3) dasharray_ = patterns[i];
+}
+
+void SvgPlotter::plot(float x, float y, int ipen) {
+  if (ipen == 3) {
+    moveto(x, y);
+  } else if (ipen == 2) {
+    lineto(x, y);
+    stroke();
+  } else if (ipen == 999) {
+    end_text();
+    out_ << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+         << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << kSheetWidth
+         << "pt\" height=\"" << kSheetHeight << "pt\" viewBox=\"0 0 " << kSheetWidth << ' '
+         << kSheetHeight << "\" xml:space=\"preserve\">\n"
+         << "<rect x=\"0\" y=\"0\" width=\"" << kSheetWidth << "\" height=\"" << kSheetHeight
+         << "\" fill=\"#ffffff\"/>\n"
+         << "<g fill=\"none\" stroke-linecap=\"butt\" stroke-linejoin=\"miter\" "
+            "stroke-miterlimit=\"10\">\n"
+         << body_ << "</g>\n</svg>\n";
+    out_.flush();
+    body_.clear();
+  }
+}
+
+void SvgPlotter::symbol(float x, float y, float /*height*/, std::string_view text, float angle,
+                        int n) {
+  moveto(x, y);
+  rotation_ = angle > 0 ? double(angle) : 0.0;
+  show(rec::pad(text, static_cast<std::size_t>(std::max(n, 0))));
+  if (rotation_ != 0) {
+    end_text();  // the turn is undone: what follows starts a text of its own
+    rotation_ = 0;
+  }
+}
+
+void SvgPlotter::number(float x, float y, float /*height*/, float value, float /*angle*/,
+                        int ndec) {
+  moveto(x, y);
+  const NumberField f = number_field(value, ndec);
+  if (!f.too_large) show(f.text);  // the PostScript page reports the value
+}
+
+void SvgPlotter::frame(int /*i*/, float x1, float x2, float y1, float y2) {
+  end_text();
+  path_.clear();
+  path_has_segment_ = false;
+  const double w = (double(x2) - x1) * double(kPointsPerCm);
+  const double h = (double(y2) - y1) * double(kPointsPerCm);
+  moveto(x1, y1);
+  rlineto(0, h);
+  rlineto(w, 0);
+  rlineto(0, -h);
+  path_ += "Z";
+  current_ = subpath_start_;
+  line_width_ = 0.5;
+  stroke();
+}
+
+void SvgPlotter::line(float dx, std::span<const float> y, int n) {
+  const std::vector<PlotPoint> p = line_points(dx, y, n);
+  if (!p.empty()) {
+    moveto(p[0].x, p[0].y);
+    polyline(p, 1, p.size());
+  }
+  stroke();
+}
+
+void SvgPlotter::line1(std::span<const float> x, std::span<const float> y, float w, int n) {
+  const std::size_t m =
+      std::min({x.size(), y.size(), static_cast<std::size_t>(std::max(n, 0))});
+  if (m == 0) return;
+  std::vector<PlotPoint> p;
+  for (std::size_t i = 0; i < m; ++i) p.push_back({double(x[i]), double(y[i])});
+  const std::size_t split = line1_split(x, w, m);
+  moveto(p[0].x, p[0].y);
+  polyline(p, 0, split);
+  stroke();
+  if (split < m) {
+    moveto(p[split].x, p[split].y);
+    polyline(p, split, m);
+    stroke();
+  }
+}
+
+void SvgPlotter::line2(float dx, std::span<const float> y, int k, int n) {
+  const std::vector<PlotPoint> p = line2_points(dx, y, k, n);
+  if (!p.empty()) {
+    moveto(p[0].x, p[0].y);
+    polyline(p, 1, p.size());
+  }
+  stroke();
+}
+
+void SvgPlotter::axis(float x, float y, std::string_view text, int n, float length,
+                      float /*angle*/, float first, float delta) {
+  moveto(x, y);
+  lineto(double(x) + length, y);
+  stroke();
+  moveto(double(x) + 0.5 * length - 0.5, double(y) - 1.5);
+  show(rec::pad(text, static_cast<std::size_t>(std::abs(n))));
+  select_font("Courier-Bold", 10, 12);
+  for (const AxisTick& t : axis_ticks(x, first, delta)) {
+    moveto(t.x, y);
+    lineto(t.x, double(y) - 0.3);
+    stroke();
+    if (t.labelled)
+      number(static_cast<float>(t.x - 0.95), static_cast<float>(double(y) - 0.8), 0.4f, t.value,
+             0, 72);
+  }
+}
+
+void SvgPlotter::symbo1(int nshown, int nall, float drumin) {
+  select_font("Times-Roman", 14, 14);
+  switch (legend_head(nshown, nall)) {
+    case LegendHead::all_events:
+      symbol(22, 3.9f, 0.2f, "All events", 0, 10);
+      break;
+    case LegendHead::events_above:
+      symbol(22, 3.9f, 0.2f, "Events with I(cps) >", 0, 20);
+      number(26, 3.9f, 0.2f, drumin, 0, 92);
+      break;
+    case LegendHead::no_events:
+      symbol(22, 3.9f, 0.2f, "No events", 0, 9);
+      break;
+  }
+  symbol(22, 3.3f, 0.2f, "are plotted in the", 0, 18);
+  moveto(22, 2.7);
+  select_font("Symbol", 14, 14);
+  show("y-l");
+  select_font("Times-Roman", 14, 14);
+  show("-diagram");
+}
+
+}  // namespace kaven
