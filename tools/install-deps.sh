@@ -9,6 +9,9 @@ packages=(g++ cmake make libgtest-dev libbenchmark-dev gemmi-dev tao-pegtl-dev l
 # The desktop program kaven-gui: Qt 6 Widgets and SVG, a font to draw its texts with,
 # xdg-open for the desktop's text editor.
 packages+=(qt6-base-dev qt6-svg-dev fonts-dejavu-core xdg-utils)
+# ghostscript and librsvg2-bin render the plot in its tests (libpng-dev reads the
+# pictures back).
+packages+=(ghostscript librsvg2-bin libpng-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

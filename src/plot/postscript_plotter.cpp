@@ -43,11 +43,26 @@ const char* const kTimesRoman14 = "/Times-Roman findfont [14 0 0 14 0 0] makefon
 }  // namespace
 
 std::string postscript_escape(std::string_view text) {
+  // Balanced parentheses are legal inside a PostScript string and stay as they are
+  // ("(I-calc (cps)) s"); an unmatched one and every backslash get a backslash.
+  std::vector<bool> escape(text.size(), false);
+  std::vector<std::size_t> open;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '(') {
+      open.push_back(i);
+    } else if (text[i] == ')') {
+      if (open.empty()) escape[i] = true;
+      else open.pop_back();
+    } else if (text[i] == '\\') {
+      escape[i] = true;
+    }
+  }
+  for (std::size_t i : open) escape[i] = true;
   std::string s;
-  s.reserve(text.size());
-  for (char c : text) {
-    if (c == '(' || c == ')' || c == '\\') s += '\\';
-    s += c;
+  s.reserve(text.size() + 8);
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (escape[i]) s += '\\';
+    s += text[i];
   }
   return s;
 }

@@ -40,8 +40,9 @@ class PostScriptPlotter final : public PenPlotter {
   Listing* messages_;
 };
 
-// A text as a PostScript string literal body: parentheses and backslashes escaped, so
-// a title such as "YIG (garnet" cannot end the string early or swallow the next record.
+// A text as the body of a PostScript string literal: backslashes and unmatched
+// parentheses escaped, so that a title such as "YIG (garnet" or "a\b" cannot end the
+// string early or swallow the next record. Balanced parentheses need no escape.
 std::string postscript_escape(std::string_view text);
 
 }  // namespace kaven
