@@ -194,4 +194,31 @@ TEST(PlotRendering, PostScriptAndSvgShowTheSameDrawing) {
 #endif
 }
 
+// The pages of both bundled examples open in Ghostscript and librsvg without a word.
+TEST(PlotRendering, ExamplePagesRenderWithoutErrors) {
+  if (!have_program("gs") || !have_program("rsvg-convert"))
+    GTEST_SKIP() << "Ghostscript (gs) or rsvg-convert not found (Debian packages ghostscript, "
+                    "librsvg2-bin): the example pages are not rendered";
+  struct Example {
+    kaven_test::Lines input;
+    std::string plot;
+  };
+  const Example examples[] = {{kaven_test::yig_lines(), "yig"}, {kaven_test::si_lines(), "si222"}};
+  for (const Example& e : examples) {
+    SCOPED_TRACE(e.plot);
+    kaven_test::Session s;
+    ASSERT_TRUE(s.run(e.input).outcome.result.plotted);
+    const fs::path base = s.dir.path() / e.plot;
+    const fs::path log = s.dir.path() / "render.log";
+    EXPECT_EQ(run("gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=png16m -sPAPERSIZE=a4 -r72 -sOutputFile=" +
+                  base.string() + "-ps.png " + base.string() + ".ps >" + log.string() + " 2>&1"),
+              0);
+    EXPECT_EQ(read_file(log), "");
+    EXPECT_EQ(run("rsvg-convert -o " + base.string() + "-svg.png " + base.string() + ".svg >" +
+                  log.string() + " 2>&1"),
+              0);
+    EXPECT_EQ(read_file(log), "");
+  }
+}
+
 }  // namespace

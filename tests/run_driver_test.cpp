@@ -257,12 +257,14 @@ TEST(RunDriver, CommandLineProgram) {
   EXPECT_EQ(kaven("../in/si222.inp"), 0);
   ASSERT_TRUE(fs::exists(in_dir / "si222.out"));
   EXPECT_TRUE(fs::exists(in_dir / "si222.ps"));
+  EXPECT_TRUE(fs::exists(in_dir / "si222.svg"));
   EXPECT_TRUE(fs::exists(in_dir / "si222.cal"));
   EXPECT_FALSE(fs::exists(work / "si222.ps"));
   EXPECT_FALSE(fs::exists(work / "si222.cal"));
   EXPECT_EQ(read_lines(stdout_file),
             (Lines{"kaven: run complete", "  listing:              ../in/si222.out",
-                   "  calculated scan:      ../in/si222.cal", "  plot:                 ../in/si222.ps"}));
+                   "  calculated scan:      ../in/si222.cal", "  plot:                 ../in/si222.ps",
+                   "  plot (SVG):           ../in/si222.svg"}));
   // the listing and the calculated scan are the driver's, record for record
   Session s;
   EXPECT_EQ(read_lines(in_dir / "si222.out"), s.run(si_lines()).records);

@@ -12,7 +12,6 @@
 #include "plot/svg_plotter.hpp"
 #include "plot_fixture.hpp"
 #include "run_fixture.hpp"
-#include "shell/run_driver.hpp"
 
 namespace {
 
@@ -379,17 +378,6 @@ TEST(PsiLambdaDiagram, ListedEventsOfARealRunLieOnTheirCurves) {
     ++checked;
   }
   EXPECT_GT(checked, 20);
-}
-
-}  // namespace
-
-namespace {
-
-TEST(PlotFiles, TheSvgCopySitsBesideThePlotFileAndNeverReplacesIt) {
-  EXPECT_EQ(kaven::svg_plot_name("yig.ps"), "yig.svg");
-  EXPECT_EQ(kaven::svg_plot_name("/data/run.1/yig"), "/data/run.1/yig.svg");  // no extension
-  EXPECT_EQ(kaven::svg_plot_name("plot.eps.ps"), "plot.eps.svg");
-  EXPECT_EQ(kaven::svg_plot_name("page.svg"), "page.svg.svg");
 }
 
 }  // namespace
