@@ -249,12 +249,12 @@ TEST(SvgPrimitives, TextsTurnContinueAndShowGreekLetters) {
     p.symbo1(1, 1, 1.0f);
   });
   EXPECT_NE(s.find("<text transform=\"translate(39.84 170.63) rotate(-90.00)\" stroke=\"none\">"
-                   "<tspan font-family=\"Times, 'Times New Roman', serif\" font-size=\"14.00\" "
+                   "<tspan class=\"serif\" font-family=\"Times\" font-size=\"14.00\" "
                    "fill=\"#000000\">I&lt;obs&gt; &amp; (cps)</tspan></text>"),
             std::string::npos)
       << s;
   // psi-lambda and "-diagram" on one line: the second text goes on where the first ended.
-  EXPECT_NE(s.find(">ψ−λ</tspan><tspan font-family=\"Times, 'Times New Roman', serif\" "
+  EXPECT_NE(s.find(">ψ−λ</tspan><tspan class=\"serif\" font-family=\"Times\" "
                    "font-size=\"14.00\" fill=\"#000000\">-diagram</tspan></text>"),
             std::string::npos)
       << s;

@@ -16,6 +16,15 @@ namespace {
 constexpr double kOriginU = 20, kOriginV = 610;
 constexpr double kSheetWidth = 842, kSheetHeight = 595;
 
+// Each text names its PostScript family (font-family="Times") and a class whose style
+// lists the family, a common font of the same widths and the generic family. A CSS
+// viewer (a web browser, librsvg) takes the style's list; an SVG Tiny viewer such as
+// Qt's takes one family name only and reads the attribute.
+constexpr const char* kFontStyle =
+    "<style>.serif{font-family:Times,'Times New Roman',serif}"
+    ".monospace{font-family:Courier,'Courier New',monospace}"
+    ".sans-serif{font-family:Helvetica,Arial,sans-serif}</style>\n";
+
 std::string num(double v) {
   char b[32];
   std::snprintf(b, sizeof b, "%.2f", v);
@@ -69,11 +78,9 @@ SvgPlotter::ViewPoint SvgPlotter::view(double x_cm, double y_cm) const {
 void SvgPlotter::select_font(std::string_view name, double size_x, double size_y) {
   Font f;
   f.bold = name.find("Bold") != std::string_view::npos;
-  // The named PostScript family first (a browser or fontconfig finds it or a font of
-  // the same widths), the generic family as the fallback.
-  if (name.starts_with("Courier")) f.family = "Courier, 'Courier New', monospace";
-  else if (name.starts_with("Helvetica")) f.family = "Helvetica, Arial, sans-serif";
-  else f.family = "Times, 'Times New Roman', serif";
+  if (name.starts_with("Courier")) f.family = "Courier", f.generic = "monospace";
+  else if (name.starts_with("Helvetica")) f.family = "Helvetica", f.generic = "sans-serif";
+  else f.family = "Times", f.generic = "serif";
   f.symbol = name == "Symbol";
   f.size_x = size_x;
   f.size_y = size_y;
@@ -137,7 +144,7 @@ void SvgPlotter::show(std::string_view text) {
     body_ += "\" stroke=\"none\">";
     text_open_ = true;
   }
-  body_ += "<tspan font-family=\"" + font_.family + "\"";
+  body_ += "<tspan class=\"" + font_.generic + "\" font-family=\"" + font_.family + "\"";
   if (font_.bold) body_ += " font-weight=\"bold\"";
   body_ += " font-size=\"" + num(font_.size_y) + "\" fill=\"" + colour_ + "\">" + content +
            "</tspan>";
@@ -195,6 +202,7 @@ void SvgPlotter::plot(float x, float y, int ipen) {
          << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << kSheetWidth
          << "pt\" height=\"" << kSheetHeight << "pt\" viewBox=\"0 0 " << kSheetWidth << ' '
          << kSheetHeight << "\" xml:space=\"preserve\">\n"
+         << kFontStyle
          << "<rect x=\"0\" y=\"0\" width=\"" << kSheetWidth << "\" height=\"" << kSheetHeight
          << "\" fill=\"#ffffff\"/>\n"
          << "<g fill=\"none\" stroke-linecap=\"butt\" stroke-linejoin=\"miter\" "

@@ -3,8 +3,8 @@
 // drawing where the PostScript prolog puts it (origin 20 points from the left edge and
 // 610 points below the top edge), the same coordinates, colours, dash patterns, line
 // widths and text rotation. Fonts keep their family name with the generic family as
-// fallback (Times serif, Courier monospace, Helvetica sans-serif); texts in the Symbol font are
-// written as the Greek letters they stand for (y psi, l lambda, q theta, j phi).
+// fallback (Times serif, Courier monospace, Helvetica sans-serif); texts in the Symbol
+// font are written as the Greek letters they stand for (y psi, l lambda, q theta, j phi).
 //
 // The page is collected and written when it is complete (plot with pen code 999).
 #pragma once
@@ -40,7 +40,8 @@ class SvgPlotter final : public PenPlotter {
 
  private:
   struct Font {
-    std::string family = "Times, 'Times New Roman', serif";
+    std::string family = "Times";   // the PostScript family
+    std::string generic = "serif";  // its generic family
     bool bold = false;
     bool symbol = false;  // Latin letters stand for Greek ones
     double size_x = 12, size_y = 12;  // points: width and height scale of the glyphs
