@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <array>
 #include <sstream>
 
 #include "core/run_stop.hpp"
@@ -56,8 +57,8 @@ TEST(Geometry, CubicCellAndItsReciprocal) {
   EXPECT_NEAR(p.as, 0.080775, 5e-7);
   EXPECT_NEAR(p.bs, 0.080775, 5e-7);
   EXPECT_NEAR(p.alphas, 90.0, 1e-4);
-  EXPECT_NEAR(p.g11, 0.080775 * 0.080775, 1e-7);
-  EXPECT_NEAR(p.g12, 0.0, 1e-8);  // cos 90 deg with the 0.0174533 conversion
+  EXPECT_NEAR(p.gstar.g11, 0.080775 * 0.080775, 1e-7);
+  EXPECT_NEAR(p.gstar.g12, 0.0, 1e-8);  // cos 90 deg with the 0.0174533 conversion
   // A general triclinic cell: G* must be the inverse of the direct metric G.
   RunParameters t;
   t.a = 5.1f, t.b = 6.3f, t.c = 7.7f, t.alpha = 81.f, t.beta = 97.f, t.gamma = 112.f;
@@ -67,7 +68,8 @@ TEST(Geometry, CubicCellAndItsReciprocal) {
   const double G[3][3] = {{t.a * t.a, t.a * t.b * cg, t.a * t.c * cb},
                           {t.a * t.b * cg, t.b * t.b, t.b * t.c * ca},
                           {t.a * t.c * cb, t.b * t.c * ca, t.c * t.c}};
-  const double Gs[3][3] = {{t.g11, t.g12, t.g13}, {t.g12, t.g22, t.g23}, {t.g13, t.g23, t.g33}};
+  const ReciprocalMetric& g = t.gstar;
+  const double Gs[3][3] = {{g.g11, g.g12, g.g13}, {g.g12, g.g22, g.g23}, {g.g13, g.g23, g.g33}};
   for (int i = 0; i < 3; ++i)
     for (int j = 0; j < 3; ++j) {
       double s = 0;
@@ -244,4 +246,43 @@ TEST(Geometry, InputsWithoutAGeometryEndTheRun) {
   origin.h = origin.k = origin.l = 0;
   EXPECT_EQ(message(origin, check_cell),
             "\n\n The primary reflection 0 0 0 has no scattering vector: check your input!\n");
+}
+
+TEST(Geometry, ReciprocalMetricAgreesWithCartesianReciprocalVectors) {
+  // A triclinic cell: the reciprocal basis from cross products of the direct basis
+  // vectors, then |h|^2 and h . k in Cartesian space against G* of the run record.
+  RunParameters p;
+  p.a = 5.1f, p.b = 6.3f, p.c = 7.7f, p.alpha = 81.f, p.beta = 97.f, p.gamma = 112.f;
+  reciprocal_cell(p);
+  using V = std::array<double, 3>;
+  auto cross = [](const V& u, const V& v) {
+    return V{u[1] * v[2] - u[2] * v[1], u[2] * v[0] - u[0] * v[2], u[0] * v[1] - u[1] * v[0]};
+  };
+  auto dot = [](const V& u, const V& v) { return u[0] * v[0] + u[1] * v[1] + u[2] * v[2]; };
+  const double d2r = M_PI / 180;
+  const double ca = std::cos(p.alpha * d2r), cb = std::cos(p.beta * d2r);
+  const double cg = std::cos(p.gamma * d2r), sg = std::sin(p.gamma * d2r);
+  const V a{p.a, 0, 0}, b{p.b * cg, p.b * sg, 0};
+  const double cx = p.c * cb, cy = p.c * (ca - cb * cg) / sg;
+  const V c{cx, cy, std::sqrt(double(p.c) * p.c - cx * cx - cy * cy)};
+  const double vol = dot(a, cross(b, c));
+  V as = cross(b, c), bs = cross(c, a), cs = cross(a, b);
+  for (V* r : {&as, &bs, &cs})
+    for (double& x : *r) x /= vol;
+  auto cart = [&](const std::array<int, 3>& h) {
+    return V{h[0] * as[0] + h[1] * bs[0] + h[2] * cs[0], h[0] * as[1] + h[1] * bs[1] + h[2] * cs[1],
+             h[0] * as[2] + h[1] * bs[2] + h[2] * cs[2]};
+  };
+  const std::array<int, 3> cases[] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}, {1, 1, 0}, {1, 0, -1},
+                                      {0, 2, 3}, {-3, 1, 2}, {4, -5, 6}};
+  for (const auto& h : cases) {
+    const V hc = cart(h);
+    const double want = dot(hc, hc);
+    EXPECT_NEAR(p.gstar.length_sq(h[0], h[1], h[2]), want, 2e-6 * want) << h[0] << h[1] << h[2];
+    for (const auto& k : cases) {
+      const std::array<double, 3> q = p.gstar.times(k[0], k[1], k[2]);
+      const double hq = h[0] * q[0] + h[1] * q[1] + h[2] * q[2];
+      EXPECT_NEAR(hq, dot(hc, cart(k)), 2e-6 * (want + dot(cart(k), cart(k))));
+    }
+  }
 }

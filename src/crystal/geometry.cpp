@@ -5,6 +5,7 @@
 #include <new>
 #include <stdexcept>
 
+#include "core/constants.hpp"
 #include "core/fixed_text.hpp"
 #include "core/run_stop.hpp"
 #include "scattering/structure_factor.hpp"
@@ -72,7 +73,7 @@ void wavelength_band(RunParameters& p) {
 }
 
 void reciprocal_cell(RunParameters& p) {
-  const double deg = double(0.0174533f);
+  const double deg = double(kDegToRad);
   double al = p.alpha * deg, be = p.beta * deg, ga = p.gamma * deg;
   double ca = std::cos(al), cb = std::cos(be), cg = std::cos(ga);
   double sa = std::sin(al), sb = std::sin(be), sg = std::sin(ga);
@@ -86,24 +87,26 @@ void reciprocal_cell(RunParameters& p) {
   p.cosbs = static_cast<float>((ca * cg - cb) / (sa * sg));
   p.cosgs = static_cast<float>((ca * cb - cg) / (sa * sb));
   auto acos_deg = [](float c) {
-    return static_cast<float>(std::acos(std::clamp(double(c), -1.0, 1.0)) * double(57.29578f));
+    return static_cast<float>(std::acos(std::clamp(double(c), -1.0, 1.0)) * double(kRadToDeg));
   };
   p.alphas = acos_deg(p.cosas);
   p.betas = acos_deg(p.cosbs);
   p.gammas = acos_deg(p.cosgs);
-  p.g11 = static_cast<float>(double(p.as) * p.as);
-  p.g22 = static_cast<float>(double(p.bs) * p.bs);
-  p.g33 = static_cast<float>(double(p.cs) * p.cs);
-  p.g12 = static_cast<float>(double(p.as) * p.bs * p.cosgs);
-  p.g13 = static_cast<float>(double(p.as) * p.cs * p.cosbs);
-  p.g23 = static_cast<float>(double(p.bs) * p.cs * p.cosas);
+  ReciprocalMetric& g = p.gstar;
+  g.g11 = static_cast<float>(double(p.as) * p.as);
+  g.g22 = static_cast<float>(double(p.bs) * p.bs);
+  g.g33 = static_cast<float>(double(p.cs) * p.cs);
+  g.g12 = static_cast<float>(double(p.as) * p.bs * p.cosgs);
+  g.g13 = static_cast<float>(double(p.as) * p.cs * p.cosbs);
+  g.g23 = static_cast<float>(double(p.bs) * p.cs * p.cosas);
 }
 
 void primary_reflection(RunParameters& p) {
   const double h = p.h, k = p.k, l = p.l;
-  p.q1 = static_cast<float>(p.g11 * h + p.g12 * k + p.g13 * l);
-  p.q2 = static_cast<float>(p.g12 * h + p.g22 * k + p.g23 * l);
-  p.q3 = static_cast<float>(p.g13 * h + p.g23 * k + p.g33 * l);
+  const std::array<double, 3> q = p.gstar.times(h, k, l);
+  p.q1 = static_cast<float>(q[0]);
+  p.q2 = static_cast<float>(q[1]);
+  p.q3 = static_cast<float>(q[2]);
   p.hp_len = static_cast<float>(std::sqrt(h * p.q1 + k * p.q2 + l * p.q3));
   p.dp = static_cast<float>(1.0 / double(p.hp_len));
   p.sp = static_cast<float>(0.5 * p.hp_len);
@@ -120,8 +123,8 @@ void primary_structure_factor(RunParameters& p) {
     p.f = r.fmod;
     p.phi = r.phase;
   }
-  if (p.f >= 0.001f) {
-    p.phi_deg = static_cast<float>(p.phi * double(57.29578f));
+  if (p.f >= kAbsentF) {
+    p.phi_deg = static_cast<float>(p.phi * double(kRadToDeg));
   } else {
     p.phi = 0;
     p.phi_deg = 0;
@@ -132,11 +135,10 @@ void primary_structure_factor(RunParameters& p) {
 }
 
 void sample_constants(RunParameters& p) {
-  // Classical electron radius 2.817938e-5 Å times 1e8: Gamma |F| is the inverse
-  // extinction length in cm^-1.
-  p.gamma_sc = static_cast<float>(double(2817.938f) * p.alam1 * p.rvol);
-  p.area = static_cast<float>(double(3.1415927f) * p.rkugel * p.rkugel);
-  p.volume = static_cast<float>(double(4.18879f) * double(p.rkugel) * p.rkugel * p.rkugel);
+  // Gamma |F| is the inverse extinction length in cm^-1.
+  p.gamma_sc = static_cast<float>(double(kGamma) * p.alam1 * p.rvol);
+  p.area = static_cast<float>(double(kPiSingle) * p.rkugel * p.rkugel);
+  p.volume = static_cast<float>(double(kFourPiOverThree) * double(p.rkugel) * p.rkugel * p.rkugel);
 }
 
 std::array<double, 6> ub_reciprocal_constants(const std::array<float, 9>& ub) {
@@ -147,7 +149,7 @@ std::array<double, 6> ub_reciprocal_constants(const std::array<float, 9>& ub) {
   const auto c1 = col(0), c2 = col(1), c3 = col(2);
   const double as = std::sqrt(dot(c1, c1)), bs = std::sqrt(dot(c2, c2)), cs = std::sqrt(dot(c3, c3));
   auto angle = [](double cosv) {
-    return std::acos(std::clamp(cosv, -1.0, 1.0)) * double(57.29578f);
+    return std::acos(std::clamp(cosv, -1.0, 1.0)) * double(kRadToDeg);
   };
   return {as, bs, cs, angle(dot(c2, c3) / (bs * cs)), angle(dot(c1, c3) / (as * cs)),
           angle(dot(c1, c2) / (as * bs))};

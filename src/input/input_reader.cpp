@@ -4,6 +4,7 @@
 #include <cmath>
 #include <new>
 
+#include "core/constants.hpp"
 #include "core/fixed_text.hpp"
 #include "core/run_stop.hpp"
 
@@ -57,9 +58,9 @@ void monochromator(RunParameters& p) {
   int n = p.hmono * p.hmono + p.kmono * p.kmono + p.lmono * p.lmono;
   double qm = std::sqrt(static_cast<double>(n)) / p.amono;
   p.thmono = static_cast<float>(std::asin(qm * p.alam1 * 0.5));
-  p.dwmono = static_cast<float>(2.0 * 1000.0 * p.fmono * p.alam1 * double(2.817938f) /
+  p.dwmono = static_cast<float>(2.0 * 1000.0 * p.fmono * p.alam1 * double(kElectronRadiusFm) /
                                 (static_cast<double>(p.amono) * p.amono * p.amono * qm * qm *
-                                 1e8 * p.alam1));
+                                 kAngstromPerCm * p.alam1));
 }
 
 void read_title(RunParameters& p, LineSource& src) {
@@ -111,10 +112,10 @@ void read_cell_to_counts(RunParameters& p, LineSource& src) {
   {
     const FreeItem items[] = {&p.diverp, &p.divers, &p.rkugel, &p.radius, &p.eta};
     check(read_free(src, items), "fifth line");
-    p.rkugel = static_cast<float>(p.rkugel * 1e-4);  // µm to cm
-    p.block_path_cm = static_cast<float>(4.0 / 3.0 * p.radius * 1e-4);
+    p.rkugel = static_cast<float>(p.rkugel * kCmPerMicron);
+    p.block_path_cm = static_cast<float>(4.0 / 3.0 * p.radius * kCmPerMicron);
     if (p.isyn > 0) {
-      double div = p.diverp * double(0.0174533f) / std::tan(static_cast<double>(p.thmono));
+      double div = p.diverp * double(kDegToRad) / std::tan(static_cast<double>(p.thmono));
       p.dlam1 = static_cast<float>(std::sqrt(double(p.dwmono) * p.dwmono + div * div));
     }
   }
@@ -214,7 +215,7 @@ int read_primary_and_optional(RunParameters& p, LineSource& src) {
     check(read_free(src, items), "primary reflection line");
     p.npsi1 = static_cast<int>(std::lround((double(p.psi1) - p.psia) * p.zsw));
     p.npsi2 = static_cast<int>(std::lround((double(p.psi2) - p.psia) * p.zsw));
-    p.phi = static_cast<float>(p.phi * double(0.0174533f));
+    p.phi = static_cast<float>(p.phi * double(kDegToRad));
     p.scan_present = false;
     p.dname2 = std::string(72, ' ');
   }

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "core/reciprocal_metric.hpp"
+
 namespace kaven {
 
 // One operator of the reduced set: rotation rows (coefficients of x, y, z for the new
@@ -25,7 +27,7 @@ struct SymmetryOperator {
 struct Atom {
   float fnr = 0;    // number of its scattering-factor type, stored as a real
   float afact = 0;  // site multiplicity / multiplicity of the general position
-  float x = 0, y = 0, z = 0;
+  float x = 0, y = 0, z = 0;        // fractional coordinates
   float bt[6] = {0, 0, 0, 0, 0, 0};  // beta11 beta22 beta33 beta12 beta13 beta23
 };
 
@@ -42,71 +44,107 @@ struct AtomType {
 };
 
 struct RunParameters {
-  // line 1, 2
-  std::string title = std::string(80, ' ');
-  std::string dname1 = std::string(72, ' ');
-  // line 3: cell (Å, degrees)
-  float a = 0, b = 0, c = 0, alpha = 0, beta = 0, gamma = 0;
-  // line 4: radiation
-  std::string clam = "  ";
-  float alam1 = 0, dlam1 = 0, flam1 = 0, alam2 = 0, dlam2 = 0, flam2 = 0;
-  int isyn = 0;  // 0 X-ray tube, 1 or 2 synchrotron with crystal monochromator
-  float amono = 0;
-  int hmono = 0, kmono = 0, lmono = 0;
-  float fmono = 0;
-  float thmono = 0, dwmono = 0;  // radians
-  float polsgn = 0, cos2tm = 1, tubefac = 1, i0 = 0;
-  // line 5
-  float diverp = 0, divers = 0;  // degrees
-  float rkugel = 0;              // crystal radius, cm after reading
-  float radius = 0;              // mosaic-block radius, µm
-  float eta = 0;                 // mosaic spread, degrees
-  float block_path_cm = 0;       // (4/3) radius 1e-4
-  // line 6
-  float psia = 0, psie = 0, zsw1 = 0, zsw = 0;
-  int nnn = 0;
-  float drumin = 0, drumin_scan = 0, zeimax = 0;  // drumin_scan = 0.01 drumin
-  // line 7
-  int nr = 0, na = 0, nf = 0;
-  // symmetry
-  int ic = 2, ns = 0;
-  std::string space_group = std::string(30, ' ');
-  int ncent = 1;
-  std::vector<SymmetryOperator> ops;
-  // lines 8, 9 (per-run work arrays: released by the driver at every exit)
-  std::vector<AtomType> types;
-  std::vector<Atom> atoms;
-  // line 10
-  int h = 0, k = 0, l = 0;
-  float f = 0, phi = 0;  // primary structure factor and phase (radians)
-  float phi_deg = 0;
-  float psi1 = 0, psi2 = 0;
-  int npsi1 = 0, npsi2 = 0;
-  // line 11
-  bool ub_read = false;
-  std::array<float, 9> ub{};
-  // line 12
-  std::string dname2 = std::string(72, ' ');
-  bool scan_present = false;
+  // ---- line 1, 2 ----
+  std::string title = std::string(80, ' ');   // run title, 80 characters (echoed, plotted)
+  std::string dname1 = std::string(72, ' ');  // PostScript plot file, 72 characters
 
-  // geometry
-  int nstep = 0;
-  float alam = 0, dlam = 0, lamin = 0, lamax = 0, w1 = 0, w2 = 0;
-  float vol = 0, rvol = 0;  // V, V* = 1/V
-  float as = 0, bs = 0, cs = 0;              // a*, b*, c*
-  float cosas = 0, cosbs = 0, cosgs = 0;     // cos alpha*, beta*, gamma*
-  float alphas = 0, betas = 0, gammas = 0;   // degrees
-  float g11 = 0, g22 = 0, g33 = 0, g12 = 0, g13 = 0, g23 = 0;  // G*
-  float q1 = 0, q2 = 0, q3 = 0;  // G* h_p
-  float hp_len = 0;              // |h_p|
-  float dp = 0, sp = 0;          // d_p, sin(theta)/lambda of the primary
-  float gamma_sc = 0;            // Gamma = 2817.938 alam1 V* (cm^-1 per unit F)
-  float area = 0, volume = 0;    // crystal cross-section (cm^2) and volume (cm^3)
+  // ---- line 3: the cell ----
+  float a = 0, b = 0, c = 0;              // cell edges (Å)
+  float alpha = 0, beta = 0, gamma = 0;   // cell angles (degrees)
 
-  // absorption
-  float density = 0, mue = 0, mur = 0;
+  // ---- line 4: radiation ----
+  std::string clam = "  ";  // indicator: "Cu", "Mo", "Ag", or "dl" for every explicit form
+  float alam1 = 0, alam2 = 0;  // the two wavelengths (Å); alam1 the shorter, or the one line
+  float dlam1 = 0, dlam2 = 0;  // their relative widths deltalambda/lambda
+  float flam1 = 0, flam2 = 0;  // their weights w in the scale constant
+  int isyn = 0;  // radiation mode: 0 X-ray tube, 1 or 2 synchrotron with crystal monochromator
+  float amono = 0;                     // monochromator: cubic cell constant (Å)
+  int hmono = 0, kmono = 0, lmono = 0;  // monochromator reflection
+  float fmono = 0;                     // monochromator structure factor
+  float thmono = 0;   // monochromator Bragg angle (radians), derived
+  float dwmono = 0;   // monochromator Darwin width (radians), derived
+  float polsgn = 0;   // polarisation sign P: 0 tube, +1 mode 1, -1 mode 2
+  float cos2tm = 1;   // cos 2theta of the tube's monochromator; 1 for synchrotron radiation
+  float tubefac = 1;  // tube constant of the CAD4 scan reader; 1 for synchrotron radiation
+  float i0 = 0;       // incident intensity (counts mm^-2 s^-1), the default scale
 
-  // event search: psi=0 offset between the diffractometer and the reference direction
+  // ---- line 5: beam, crystal, mosaic ----
+  float diverp = 0;         // divergence parallel to the primary scattering plane (degrees)
+  float divers = 0;         // divergence normal to it (degrees)
+  float rkugel = 0;         // crystal radius: read in µm, kept in cm
+  float radius = 0;         // mosaic-block radius (µm)
+  float eta = 0;            // mosaic spread (degrees)
+  float block_path_cm = 0;  // mean block thickness t_b = (4/3) radius 1e-4 (cm)
+
+  // ---- line 6: scan range and thresholds ----
+  float psia = 0, psie = 0;  // psi range of the scan (degrees)
+  float zsw1 = 0;            // steps per degree as read; negative: no scan is simulated
+  float zsw = 0;             // steps per degree |zsw1|
+  int nnn = 0;               // interference term: above 0 with it (phase shift factor), 0 without
+  float drumin = 0;          // listing threshold of the events (cps)
+  float drumin_scan = 0;     // threshold of the events entering the scan, 0.01 drumin (cps)
+  float zeimax = 0;          // maximum intensity of the plot (0: automatic)
+
+  // ---- line 7 ----
+  int nr = 0;  // space-group number: 1..230 from the table, above 230 explicit operators
+  int na = 0;  // atoms of the asymmetric unit (after the centring copies: of the centred cell)
+  int nf = 0;  // scattering-factor types (element lines)
+
+  // ---- symmetry (table or lines 7a/7b) ----
+  int ic = 2;  // 1 centrosymmetric (inversion at the origin), 2 acentric
+  int ns = 0;  // operators of the reduced set, at most 24
+  std::string space_group = std::string(30, ' ');  // symbol, 30 characters ("P" if explicit)
+  int ncent = 1;  // lattice points per cell by the symbol's letter: 2 A B C I, 4 F, else 1
+  std::vector<SymmetryOperator> ops;  // the reduced operator set
+
+  // ---- lines 8, 9 (per-run work arrays: released by the driver at every exit) ----
+  std::vector<AtomType> types;  // scattering-factor types, in the order of the lines
+  std::vector<Atom> atoms;      // atoms, with the centring copies appended
+
+  // ---- line 10: the primary reflection ----
+  int h = 0, k = 0, l = 0;  // indices of the primary reflection h_p
+  float f = 0;              // |F_p| (electrons): given, or computed when read as 0
+  float phi = 0;            // phase of F_p (radians; read in degrees)
+  float phi_deg = 0;        // phase of F_p (degrees), 0 for an absent primary
+  float psi1 = 0, psi2 = 0;  // psi region of the measured primary intensity (degrees)
+  int npsi1 = 0, npsi2 = 0;  // their scan steps, NINT((psi - psia) zsw)
+
+  // ---- line 11 (optional) ----
+  bool ub_read = false;   // an orientation matrix was read
+  std::array<float, 9> ub{};  // orientation matrix UB, row by row
+
+  // ---- line 12 (optional) ----
+  std::string dname2 = std::string(72, ' ');  // measured-scan file, 72 characters
+  bool scan_present = false;  // a scan-file name was given (not blank)
+
+  // ---- geometry, derived ----
+  int nstep = 0;    // scan steps NINT((psie - psia) zsw); steps 0..nstep
+  float alam = 0;   // wavelength of the current pass (Å)
+  float dlam = 0;   // relative width of the current pass
+  float lamin = 0, lamax = 0;  // band of the run's wavelengths with their widths (Å)
+  float w1 = 0, w2 = 0;        // half widths lambda dlam / 2 of the two tube lines (Å)
+  float vol = 0;    // cell volume V (Å^3)
+  float rvol = 0;   // reciprocal cell volume V* = 1/V (Å^-3)
+  float as = 0, bs = 0, cs = 0;           // a*, b*, c* (Å^-1)
+  float cosas = 0, cosbs = 0, cosgs = 0;  // cos alpha*, cos beta*, cos gamma*
+  float alphas = 0, betas = 0, gammas = 0;  // alpha*, beta*, gamma* (degrees)
+  ReciprocalMetric gstar;  // G* (Å^-2)
+  float q1 = 0, q2 = 0, q3 = 0;  // q = G* h_p (Å^-2)
+  float hp_len = 0;        // |h_p| (Å^-1)
+  float dp = 0;            // d-spacing of the primary 1/|h_p| (Å)
+  float sp = 0;            // sin(theta)/lambda of the primary |h_p|/2 (Å^-1)
+  float gamma_sc = 0;      // Gamma = 2817.938 alam1 V* (cm^-1 per electron of |F|)
+  float area = 0;          // crystal cross-section pi R^2 (cm^2)
+  float volume = 0;        // crystal volume 4 pi R^3 / 3 (cm^3)
+
+  // ---- absorption, derived ----
+  float density = 0;  // g/cm^3
+  float mue = 0;      // linear absorption coefficient mu (cm^-1)
+  float mur = 0;      // mu R
+
+  // ---- event search ----
+  // psi offset PsiD between the diffractometer and the reference direction (degrees); a
+  // run without orientation matrix keeps the previous run's value
   float psid = 0;
 };
 

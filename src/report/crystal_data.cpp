@@ -3,6 +3,7 @@
 #include <cmath>
 #include <string>
 
+#include "core/constants.hpp"
 #include "crystal/geometry.hpp"
 #include "report/record_format.hpp"
 #include "scattering/element_table.hpp"
@@ -71,7 +72,7 @@ void list_atoms(Listing& out, const RunParameters& p) {
   out.blank();
   out.record(" Atomic position and temperature parameters:");
   // U = beta / (2 pi^2 a*_i a*_j)
-  const double c0 = double(0.05066059f);
+  const double c0 = double(kBetaToU);
   const double rs[3] = {p.as, p.bs, p.cs};
   const int pair[6][2] = {{0, 0}, {1, 1}, {2, 2}, {0, 1}, {0, 2}, {1, 2}};
   for (const Atom& a : p.atoms) {
@@ -106,7 +107,7 @@ void list_absorption(Listing& out, const RunParameters& p, const AbsorptionResul
              " g/cm -3");
   out.record(" Linear absorption coefficient (I.T., 1962, III, 157ff):" + F(10, 3, p.mue) +
              " cm -1");
-  if (p.mur > 31.5f) {
+  if (p.mur > kMaxMuR) {
     out.blank(2);
     out.record(" mue*radius is greater than 31.5,");
     out.record(" the absorption factor cannot be calculated");

@@ -2,12 +2,13 @@
 
 #include <cmath>
 
+#include "core/constants.hpp"
 #include "report/record_format.hpp"
 
 namespace kaven {
 
 double listed_phase_deg(float phase) {
-  double d = phase * double(57.29578f);
+  double d = phase * double(kRadToDeg);
   if (d > 180) d -= 360;
   return d;
 }
@@ -42,7 +43,7 @@ void list_event_pass(Listing& out, const RunParameters& p, const WavelengthPass&
              "reference direction: PsiD =" + F(8, 2, p.psid));
 
   out.blank(2);
-  const double deg = double(57.29578f);
+  const double deg = double(kRadToDeg);
   out.record(" theta                of the primary reflection:" +
              F(7, 2, static_cast<float>(pp.theta_p * deg)));
   out.record(" Interplanar spacing  of the primary reflection:" + F(7, 4, p.dp));
@@ -80,7 +81,7 @@ void list_event_pass(Listing& out, const RunParameters& p, const WavelengthPass&
                          I(4, std::lround(e.k2)) + I(4, std::lround(e.l2)) + F(8, 2, e.f2) +
                          F(7, 1, listed_phase_deg(e.phase2)) + F(7, 2, e.theta2 * deg);
       line += F(12, 2, e.ikaven / e.fwhm) + F(12, 2, e.iaufhe / e.fwhm) + F(6, 2, e.p12) +
-              F(6, 2, 1.0 / e.abs) + A(5, e.crossing == 1.0f ? "i-o" : "o-i") + F(6, 3, e.fwhm) +
+              F(6, 2, 1.0 / e.abs) + A(5, e.crossing == static_cast<float>(Crossing::first) ? "i-o" : "o-i") + F(6, 3, e.fwhm) +
               F(8, 2, e.beta) + F(9, 3, e.psi);
       out.record(line);
     }

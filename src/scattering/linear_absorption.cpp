@@ -1,5 +1,6 @@
 #include "scattering/linear_absorption.hpp"
 
+#include "core/constants.hpp"
 #include "scattering/structure_factor.hpp"
 
 namespace kaven {
@@ -22,7 +23,7 @@ bool dispersion_gives_absorption(const RunParameters& p) {
 void dispersion_absorption(RunParameters& p) {
   // mu = 2 Gamma Im F(000): the absorption from the imaginary dispersion terms.
   const StructureFactor f000 = fcalc1(p, 0, 0, 0, 0.0f);
-  p.mue = static_cast<float>(2.0 * p.alam1 * double(2.817938f) * (1.0 / double(p.vol)) * 1000.0 *
+  p.mue = static_cast<float>(2.0 * p.alam1 * double(kElectronRadiusFm) * (1.0 / double(p.vol)) * 1000.0 *
                              f000.im);
   p.mur = static_cast<float>(double(p.mue) * p.rkugel);
 }

@@ -9,7 +9,8 @@
 
 #include <algorithm>
 #include <cmath>
-#include <numbers>
+
+#include "core/constants.hpp"
 
 namespace kaven {
 
@@ -42,7 +43,6 @@ Vec3 polarisation_of(const Vec3& d) {
 }  // namespace
 
 PolarisationFactors polfa(float theta_p, float theta1, float theta2, float e1, float e2, float e3) {
-  constexpr double pi = std::numbers::pi;
   const double c2tp = std::cos(2.0 * theta_p), s2tp = std::sin(2.0 * theta_p);
   const double c2t1 = std::cos(2.0 * theta1), s2t1 = std::sin(2.0 * theta1);
   const double c2t2 = std::cos(2.0 * theta2);
@@ -59,13 +59,13 @@ PolarisationFactors polfa(float theta_p, float theta1, float theta2, float e1, f
   // Elevation nu of k1 above the primary plane; beyond phi = 90 degrees k1 points to
   // negative y, which the branch nu -> pi - nu carries through cos nu < 0.
   double nu = std::asin(std::clamp(s2t1 * std::sin(phi), -1.0, 1.0));
-  if (phi > pi / 2) nu = pi - nu;
+  if (phi > kPi / 2) nu = kPi - nu;
   // Azimuth m in the plane; cos nu = 0 (k1 along z) leaves the in-plane part zero.
   const double cos_nu = std::cos(nu);
   double m = 0;
   if (cos_nu != 0) {
     const double c2 = c2t1 / cos_nu;
-    m = std::fabs(c2) <= 1 ? std::acos(c2) : (c2 >= 0 ? 0.0 : pi);
+    m = std::fabs(c2) <= 1 ? std::acos(c2) : (c2 >= 0 ? 0.0 : kPi);
   }
   const Vec3 k1{c2t1, std::sin(m) * cos_nu, std::sin(nu)};
   const Vec3 kp{c2tp, s2tp, 0};

@@ -8,6 +8,8 @@
 // last row or column, negative arguments to the first.
 #include "scattering/sphere_tables.hpp"
 
+#include "core/constants.hpp"
+
 namespace kaven {
 
 namespace {
@@ -66,7 +68,7 @@ Node mur_row(double m) {
 
 float absor1(float mur, float theta_deg) {
   // Clamping first also keeps the index conversions in range.
-  Node r = mur_row(mur > 0.0f ? (mur < 31.5f ? double(mur) : 31.5) : 0.0);
+  Node r = mur_row(mur > 0.0f ? (mur < kMaxMuR ? double(mur) : double(kMaxMuR)) : 0.0);
   Node c = theta_column(theta_deg);
   const auto& t = kSphereAbsorption;
   double a0 = t[r.lo][c.lo] - (double(t[r.lo][c.lo]) - t[r.lo][c.hi]) * c.w;

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <new>
 
+#include "core/constants.hpp"
 #include "core/run_stop.hpp"
 #include "scattering/element_table.hpp"
 
@@ -34,7 +35,7 @@ StructureFactor StructureFactorCalculator::operator()(int h, int k, int l, float
     for (std::size_t i = 0; i < na; ++i) {
       const Atom& a = par_.atoms[i];
       const float arg = static_cast<float>(
-          double(6.283185f) * (double(hh) * a.x + double(kk) * a.y + double(ll) * a.z + td));
+          double(kTwoPiArgument) * (double(hh) * a.x + double(kk) * a.y + double(ll) * a.z + td));
       const float q = static_cast<float>(-(double(h2) * a.bt[0] + double(k2) * a.bt[1] +
                                            double(hk) * a.bt[3] + double(hl) * a.bt[4] +
                                            double(kl) * a.bt[5] + double(l2) * a.bt[2]));
@@ -73,15 +74,15 @@ StructureFactor StructureFactorCalculator::operator()(int h, int k, int l, float
   r.fmod = static_cast<float>(std::sqrt(double(fre) * fre + double(fim) * fim));
   if (fre != 0.0f && fim != 0.0f) {
     r.phase = static_cast<float>(std::atan2(double(fim), double(fre)));
-    if (r.phase < -0.001f) r.phase = static_cast<float>(r.phase + double(6.2831855f));
+    if (r.phase < -0.001f) r.phase = static_cast<float>(r.phase + double(kTwoPiSingle));
   } else if (fre > 0.0f) {
     r.phase = 0.0f;
   } else if (fre < 0.0f) {
-    r.phase = 3.1415927f;
+    r.phase = kPiSingle;
   } else if (fim > 0.0f) {
-    r.phase = 1.5707963f;
+    r.phase = kHalfPiSingle;
   } else if (fim < 0.0f) {
-    r.phase = -1.5707963f;
+    r.phase = -kHalfPiSingle;
   } else {
     r.phase = 0.0f;
   }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "core/constants.hpp"
 #include "crystal/centring.hpp"
 #include "crystal/geometry.hpp"
 #include "crystal/space_group.hpp"
@@ -207,7 +208,7 @@ void wavelength_passes_phase(RunContext& run, const ExtinctionTable& extinction,
     par.alam = pass.lambda;
     par.dlam = pass.dlam;
     PassRecord rec{pass, primary_pass(par, extinction, pass), {}};
-    result.theta_prim_deg += rec.primary.theta_p * double(57.29578f);
+    result.theta_prim_deg += rec.primary.theta_p * double(kRadToDeg);
     EventSearchOptions opt;
     opt.threads = env.threads;
     opt.cancel = env.cancel;

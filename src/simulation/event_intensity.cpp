@@ -3,20 +3,18 @@
 #include <algorithm>
 #include <cmath>
 
+#include "core/constants.hpp"
 #include "scattering/polarisation.hpp"
 
 namespace kaven {
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
-constexpr double kDeg = kPi / 180.0;
-
 double clamp_acos(double c) { return std::acos(std::clamp(c, -1.0, 1.0)); }
 double sqrt0(double v) { return v > 0 ? std::sqrt(v) : 0.0; }
 
 double absorption_value(const RunParameters& p, double theta_rad) {
-  if (!(p.mur < 31.5f)) return 1.0;
-  return absor1(p.mur, static_cast<float>(theta_rad / kDeg));
+  if (!(p.mur < kMaxMuR)) return 1.0;
+  return absor1(p.mur, static_cast<float>(theta_rad / kDegree));
 }
 
 }  // namespace
@@ -48,7 +46,7 @@ PrimaryPass primary_pass(const RunParameters& p, const ExtinctionTable& ext,
   // Lorentz factor from the rocking range of the primary reciprocal point: radius e_p
   // from the block thickness and the extinction plus absorption coefficient.
   r.t_b = p.block_path_cm;
-  const double T = r.t_b * 1e8;  // Å
+  const double T = r.t_b * kAngstromPerCm;
   const double mu = p.mue;
   const double gam = p.gamma_sc;
   const double e_p = 0.5 * std::sqrt(1 + std::pow(r.t_b * (gam * p.f + mu), 2)) / T;
@@ -61,20 +59,20 @@ PrimaryPass primary_pass(const RunParameters& p, const ExtinctionTable& ext,
   const double den = std::sqrt(std::max(0.0, hp * hp + k * k - 2 * k * hp * std::cos(om_hi))) -
                      std::sqrt(std::max(0.0, hp * hp + k * k - 2 * k * hp * std::cos(om_lo)));
   r.l_p = den != 0 ? k * (om_hi - om_lo) / den : 0.0;
-  r.fwhm_theta_deg = (om_hi - om_lo) / kDeg;
+  r.fwhm_theta_deg = (om_hi - om_lo) / kDegree;
   // Block factor: crystal diameter over block size, reduced by the mosaic spread.
-  const double a = lam * 1e-8 / r.t_b;
-  r.k_block = std::max(1.0, (2 * p.rkugel / (3 * p.radius * 1e-4)) * a / (a + p.eta * kPi / 180));
-  r.scale = kPi * double(p.rkugel) * p.rkugel * double(3282.8064f) * pass.weight * p.i0;
-  if (p.f <= 0.001f) {
+  const double a = lam * kCmPerAngstrom / r.t_b;
+  r.k_block = std::max(1.0, (2 * p.rkugel / (3 * p.radius * kCmPerMicron)) * a / (a + p.eta * kPi / 180));
+  r.scale = kPi * double(p.rkugel) * p.rkugel * double(kScale) * pass.weight * p.i0;
+  if (p.f <= kAbsentF) {
     r.q_p = 0;
     r.iprim = 0;
     r.lambda_p = 0;
     r.y_p = 0;
     return r;
   }
-  const double th_deg = r.theta_p / kDeg;
-  const double rb_cm = p.radius * 1e-4;
+  const double th_deg = r.theta_p / kDegree;
+  const double rb_cm = p.radius * kCmPerMicron;
   const double lp = 1 / (gam * p.f);
   r.lambda_p = lp;
   double y1 = xtab(ext, static_cast<float>(rb_cm / lp), static_cast<float>(th_deg));
@@ -86,107 +84,199 @@ PrimaryPass primary_pass(const RunParameters& p, const ExtinctionTable& ext,
   if (!mode0) y2 *= (1 - P) / 2;
   r.y_p = mode0 ? r.t_b * (y1 + y2) / (c2 * c2 + m)
                 : r.t_b * 2 * (y1 + y2) / ((1 + P) + (1 - P) * c2 * c2);
-  r.q_p = lam * 1e-8 * r.l_p / (lp * lp);
-  r.iprim = r.scale / (r.a_p * double(57.29578f)) * r.pol_p * r.q_p * r.k_block * r.y_p;
+  r.q_p = lam * kCmPerAngstrom * r.l_p / (lp * lp);
+  r.iprim = r.scale / (r.a_p * double(kRadToDeg)) * r.pol_p * r.q_p * r.k_block * r.y_p;
   return r;
 }
 
-EventValues event_values(const RunParameters& p, const PrimaryPass& pp, const EventGeometry& g) {
-  EventValues v{};
-  const double lam = pp.lambda;
+namespace {
+
+// ---- the steps of an event's values ---------------------------------------------
+
+// Extinction lengths Lambda = 1/(Gamma |F|) (cm) of the secondary and the coupling
+// reflection. An absent reflection (|F| <= 0.001) has none: 0, and every term that would
+// divide by it is 0.
+struct ExtinctionLengths {
+  bool has1, has2;  // secondary, coupling reflection present
+  double l1, l2;    // cm
+};
+
+ExtinctionLengths extinction_lengths(const RunParameters& p, const EventGeometry& g) {
+  const double gam = p.gamma_sc;
+  ExtinctionLengths x{};
+  x.has1 = g.f1 > kAbsentF;
+  x.has2 = g.f2 > kAbsentF;
+  x.l1 = x.has1 ? 1 / (gam * g.f1) : 0.0;
+  x.l2 = x.has2 ? 1 / (gam * g.f2) : 0.0;
+  return x;
+}
+
+// The psi profile of the event: the azimuths at which the reciprocal point of a block
+// (radius eps) touches the Ewald spheres of the band limits, and the half widths and
+// FWHM they give, all in degrees.
+struct ProfileWidths {
+  // h lies between the planes through 0 and through h_p normal to the primary axis
+  bool between;
+  double a_lo, a_hi;  // touching azimuths, degrees (a_lo = 0: no inner side)
+  double w_in, w_out, fwhm;  // degrees
+};
+
+ProfileWidths profile_widths(const RunParameters& p, const PrimaryPass& pp, const EventGeometry& g) {
   const double hp = p.hp_len;
   const double gam = p.gamma_sc;
   const double mu = p.mue;
-  const double t_b = pp.t_b;
-  const double T = t_b * 1e8;
-  const bool has1 = g.f1 > 0.001f, has2 = g.f2 > 0.001f, hasp = p.f > 0.001f;
-  const double l1 = has1 ? 1 / (gam * g.f1) : 0.0;
-  const double l2 = has2 ? 1 / (gam * g.f2) : 0.0;
+  const double T = pp.t_b * kAngstromPerCm;
   // Radius of the reciprocal point of a block (Å^-1).
-  const double e_a = (std::max(gam * g.f1, gam * g.f2) + mu) * 1e-8;
+  const double e_a = (std::max(gam * g.f1, gam * g.f2) + mu) * kCmPerAngstrom;
   const double eps = 0.5 * std::sqrt(std::pow(e_a * T, 2) + 1) / T;
-  // Circles of the Ewald-sphere centre for the band limits.
+  // Circles of the Ewald-sphere centre for the band limits (Å^-1).
   const double rmin = sqrt0(pp.kmin * pp.kmin - hp * hp / 4);
   const double rmax = sqrt0(pp.kmax * pp.kmax - hp * hp / 4);
   const double rho = g.rho, t = g.t;
-  auto touch = [&](double q, double rx) {  // degrees
+  // Azimuth (degrees) at which a sphere of radius q about the centre circle rx touches h.
+  auto touch = [&](double q, double rx) {
     const double rq2 = q * q - t;
     const double rq = rq2 > 0 ? std::sqrt(rq2) : 0.0;
     if (rho <= 0 || rx <= 0) return 0.0;
-    return clamp_acos((rx * rx + rho * rho - rq * rq) / (2 * rho * rx)) / kDeg;
+    return clamp_acos((rx * rx + rho * rho - rq * rq) / (2 * rho * rx)) / kDegree;
   };
-  const bool between = t <= hp * hp / 4;
-  double a_lo, a_hi;
-  if (between) {
-    a_lo = std::min(touch(pp.kmin - eps, rmin), touch(pp.kmax - eps, rmax));
-    a_hi = std::max(touch(pp.kmin + eps, rmin), touch(pp.kmax + eps, rmax));
+  ProfileWidths w{};
+  w.between = t <= hp * hp / 4;
+  if (w.between) {
+    w.a_lo = std::min(touch(pp.kmin - eps, rmin), touch(pp.kmax - eps, rmax));
+    w.a_hi = std::max(touch(pp.kmin + eps, rmin), touch(pp.kmax + eps, rmax));
   } else {
-    a_lo = touch(pp.kmin - eps, rmin);
-    a_hi = touch(pp.kmax + eps, rmax);
+    w.a_lo = touch(pp.kmin - eps, rmin);
+    w.a_hi = touch(pp.kmax + eps, rmax);
   }
-  const double vdiv = std::asin(std::sin((p.eta + p.divers) * kPi / 360)) / kDeg;
+  // Half of the mosaic spread and the normal divergence (degrees).
+  const double vdiv = std::asin(std::sin((p.eta + p.divers) * kPi / 360)) / kDegree;
   const double beta = g.beta_deg;
-  if (a_lo == 0) {
-    v.w_in = 0;
-    v.w_out = vdiv + (a_hi - beta);
-    v.fwhm = 2 * (vdiv + a_hi);
+  if (w.a_lo == 0) {
+    w.w_in = 0;
+    w.w_out = vdiv + (w.a_hi - beta);
+    w.fwhm = 2 * (vdiv + w.a_hi);
   } else {
-    v.w_in = vdiv + (beta - a_lo);
-    v.w_out = vdiv + (a_hi - beta);
-    v.fwhm = v.w_in + v.w_out;
+    w.w_in = vdiv + (beta - w.a_lo);
+    w.w_out = vdiv + (w.a_hi - beta);
+    w.fwhm = w.w_in + w.w_out;
   }
-  // Change of the distance of h from the sphere centre over the profile.
-  const double rc = std::cos(pp.theta_p) / lam;
+  return w;
+}
+
+// Event Lorentz factor L_e = k FWHM / D (radians per Å^-1 of distance change, times
+// Å^-1): D is the change of the distance of h from the sphere centre over the profile.
+// A profile with no distance change has no finite Lorentz factor: 0, it adds nothing.
+double event_lorentz(const PrimaryPass& pp, const EventGeometry& g, const ProfileWidths& w) {
+  const double rho = g.rho, t = g.t, beta = g.beta_deg;
+  const double rc = std::cos(pp.theta_p) / pp.lambda;  // radius of the centre circle
   auto dist = [&](double ang_deg) {
-    return std::sqrt(std::max(0.0, t + rho * rho + rc * rc - 2 * rho * rc * std::cos(ang_deg * kDeg)));
+    return std::sqrt(std::max(0.0, t + rho * rho + rc * rc - 2 * rho * rc * std::cos(ang_deg * kDegree)));
   };
   double D;
-  if (a_lo == 0) {
-    D = 2 * std::fabs(dist(a_hi) - std::sqrt(t + (rho - rc) * (rho - rc)));
+  if (w.a_lo == 0) {
+    D = 2 * std::fabs(dist(w.a_hi) - std::sqrt(t + (rho - rc) * (rho - rc)));
     if (beta == 0) D *= 0.5;
   } else {
-    D = std::fabs(dist(beta - v.w_in) - dist(beta + v.w_out));
+    D = std::fabs(dist(beta - w.w_in) - dist(beta + w.w_out));
   }
-  // A profile with no distance change has no finite Lorentz factor: it adds nothing.
-  const double l_e = D > 0 ? pp.k * v.fwhm * kDeg / D : 0.0;
-  v.eta_m = between ? rho * lam / 2 : std::fabs(g.cos_delta);
-  const double a1 = absorption_value(p, g.theta1), a2 = absorption_value(p, g.theta2);
-  v.abs = std::sqrt(a1 * a2);
-  const double q1 = has1 ? lam * 1e-8 * l_e / (l1 * l1) : 0.0;
-  const double q2p = has2 ? lam * 1e-8 * pp.l_p / (l2 * l2) : 0.0;
-  const double q2e = has2 ? lam * 1e-8 * l_e / (l2 * l2) : 0.0;
-  // Effective thicknesses of the block for the two paths.
-  const double t2 = has2 ? 0.9 * t_b / std::sqrt(std::pow(t_b / l2, 2) + 1) : 0.0;
+  return D > 0 ? pp.k * w.fwhm * kDegree / D : 0.0;
+}
+
+// Integrated reflectivities per unit thickness (cm^-1): of the secondary over the event
+// profile, and of the coupling reflection over the primary's and over the event's.
+struct Reflectivities {
+  double q1, q2p, q2e;
+};
+
+Reflectivities reflectivities(const PrimaryPass& pp, const ExtinctionLengths& x, double l_e) {
+  const double lam = pp.lambda;
+  Reflectivities q{};
+  q.q1 = x.has1 ? lam * kCmPerAngstrom * l_e / (x.l1 * x.l1) : 0.0;
+  q.q2p = x.has2 ? lam * kCmPerAngstrom * pp.l_p / (x.l2 * x.l2) : 0.0;
+  q.q2e = x.has2 ? lam * kCmPerAngstrom * l_e / (x.l2 * x.l2) : 0.0;
+  return q;
+}
+
+// Effective thicknesses of a block (cm) for the paths of the event, each limited by the
+// extinction of the reflections on it: t_a for secondary then coupling (Ikaven), t_c for
+// the coupling path and tp for the primary path out of the primary beam (Iaufhe).
+struct Thicknesses {
+  double t_a, t_c, tp;
+};
+
+Thicknesses effective_thicknesses(const RunParameters& p, const PrimaryPass& pp,
+                                  const ExtinctionLengths& x) {
+  const double t_b = pp.t_b;
+  const bool hasp = p.f > kAbsentF;
+  const double t2 = x.has2 ? 0.9 * t_b / std::sqrt(std::pow(t_b / x.l2, 2) + 1) : 0.0;
   double t1, tp;
   if (!hasp) {
-    t1 = has1 ? 0.9 * t_b / std::sqrt(std::pow(t_b / l1, 2) + 1) : 0.0;
+    t1 = x.has1 ? 0.9 * t_b / std::sqrt(std::pow(t_b / x.l1, 2) + 1) : 0.0;
     tp = 0;
-  } else if (!has1) {
+  } else if (!x.has1) {
     tp = pp.y_p;
     t1 = 0;
   } else {
-    const double c = t_b * std::sqrt(l1 * l1 + pp.lambda_p * pp.lambda_p) / (pp.lambda_p * l1);
+    const double c = t_b * std::sqrt(x.l1 * x.l1 + pp.lambda_p * pp.lambda_p) / (pp.lambda_p * x.l1);
     t1 = 0.9 * t_b / std::sqrt(c * c + 1);
     tp = t1;
   }
-  const double t_a = std::min(t1, t2), t_c = std::min(t2, tp);
-  tp = std::min(tp, t1);
-  // Polarisation: sigma (normal to the primary plane) and pi (in it), weighted by the
-  // polarisation sign of the source.
+  Thicknesses th{};
+  th.t_a = std::min(t1, t2);
+  th.t_c = std::min(t2, tp);
+  th.tp = std::min(tp, t1);
+  return th;
+}
+
+// Polarisation of the event's paths: sigma (normal to the primary plane) and pi (in it),
+// weighted by the polarisation sign P of the source.
+struct PolarisationTerms {
+  double p12;    // secondary then coupling reflection
+  double p13;    // primary then coupling reflection
+  double p1, p2;  // primary, secondary reflection alone
+  double c_int;  // interference polarisation
+};
+
+PolarisationTerms polarisation_terms(const RunParameters& p, const PrimaryPass& pp,
+                                     const EventGeometry& g) {
   const float thp = static_cast<float>(pp.theta_p);
   const float th1 = static_cast<float>(g.theta1), th2 = static_cast<float>(g.theta2);
   const PolarisationFactors s = polfa(thp, th1, th2, 0, 0, 1);
   const PolarisationFactors q = polfa(thp, th1, th2, 0, 1, 0);
   const double P = p.polsgn;
-  v.p12 = 0.5 * ((1 - P) * q.o2 * q.o4 + (1 + P) * s.o2 * s.o4);
-  const double p13 = 0.5 * ((1 - P) * q.o1 * q.o3 + (1 + P) * s.o1 * s.o3);
-  const double p1 = 0.5 * ((1 - P) * q.o1 + (1 + P) * s.o1);
-  const double p2 = 0.5 * ((1 - P) * q.o2 + (1 + P) * s.o2);
-  v.c_int = p.isyn == 0 ? 0.5 : (p.isyn == 1 ? s.o5 : q.o5);
+  PolarisationTerms r{};
+  r.p12 = 0.5 * ((1 - P) * q.o2 * q.o4 + (1 + P) * s.o2 * s.o4);
+  r.p13 = 0.5 * ((1 - P) * q.o1 * q.o3 + (1 + P) * s.o1 * s.o3);
+  r.p1 = 0.5 * ((1 - P) * q.o1 + (1 + P) * s.o1);
+  r.p2 = 0.5 * ((1 - P) * q.o2 + (1 + P) * s.o2);
+  r.c_int = p.isyn == 0 ? 0.5 : (p.isyn == 1 ? s.o5 : q.o5);
+  return r;
+}
+
+}  // namespace
+
+EventValues event_values(const RunParameters& p, const PrimaryPass& pp, const EventGeometry& g) {
+  const ExtinctionLengths x = extinction_lengths(p, g);
+  const ProfileWidths w = profile_widths(p, pp, g);
+  const double l_e = event_lorentz(pp, g, w);
+  const Reflectivities q = reflectivities(pp, x, l_e);
+  const Thicknesses th = effective_thicknesses(p, pp, x);
+  const PolarisationTerms pol = polarisation_terms(p, pp, g);
+  const double a1 = absorption_value(p, g.theta1), a2 = absorption_value(p, g.theta2);
+
+  EventValues v{};
+  v.fwhm = w.fwhm;
+  v.w_in = w.w_in;
+  v.w_out = w.w_out;
+  v.eta_m = w.between ? g.rho * pp.lambda / 2 : std::fabs(g.cos_delta);
+  v.abs = std::sqrt(a1 * a2);
+  v.p12 = pol.p12;
+  v.c_int = pol.c_int;
   const double S = pp.scale;
-  v.ikaven = S * t_a * t_a * q2p * v.p12 * q1 / v.abs;
-  v.iaufhe = S * (t_c * t_c * q2e * p13 * pp.q_p / std::sqrt(a2 * pp.a_p) +
-                  tp * tp * p2 * q1 * p1 * pp.q_p / pp.a_p);
+  v.ikaven = S * th.t_a * th.t_a * q.q2p * v.p12 * q.q1 / v.abs;
+  v.iaufhe = S * (th.t_c * th.t_c * q.q2e * pol.p13 * pp.q_p / std::sqrt(a2 * pp.a_p) +
+                  th.tp * th.tp * pol.p2 * q.q1 * pol.p1 * pp.q_p / pp.a_p);
   const double kk = pp.k_block * pp.k_block;
   v.peak = v.fwhm > 0 ? std::max(v.ikaven, v.iaufhe) / v.fwhm * kk : 0.0;
   v.triplet = double(g.phase1) + g.phase2 - p.phi;

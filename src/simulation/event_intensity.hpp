@@ -20,7 +20,7 @@ namespace kaven {
 struct WavelengthPass {
   float lambda;  // Å
   float dlam;    // deltalambda / lambda
-  float weight;
+  float weight;  // w of the scale constant S (flam1, flam2)
 };
 
 // The passes of a run: Kalpha1 then Kalpha2 (weights flam1, flam2) in the tube mode, the
@@ -29,16 +29,20 @@ std::vector<WavelengthPass> wavelength_passes(const RunParameters& par);
 
 // Values of the primary reflection for one pass.
 struct PrimaryPass {
-  double lambda, k, kmin, kmax;  // Å, Å^-1
-  double theta_p;                // radians
-  double a_p;                    // absorption value
-  double pol_p, l_p, q_p, y_p;   // polarisation, Lorentz factor, reflectivity, extinction
-  double k_block;                // block factor K >= 1
-  double lambda_p;               // extinction length of the primary (cm), 0 if absent
-  double scale;                  // S
-  double fwhm_theta_deg;         // width of the theta scan
-  double iprim;                  // integrated intensity of the primary (cps)
-  double t_b;                    // mean block thickness (cm)
+  double lambda;          // Å
+  double k, kmin, kmax;   // wave number 1/lambda and the limits of the band (Å^-1)
+  double theta_p;         // Bragg angle (radians)
+  double a_p;             // sphere absorption value A = 1/T (1 when mu R >= 31.5)
+  double pol_p;           // polarisation factor
+  double l_p;             // Lorentz factor (radians of rocking per unit of k)
+  double q_p;             // integrated reflectivity per unit thickness (cm^-1), 0 if absent
+  double y_p;             // effective extinction thickness Y_p (cm)
+  double k_block;         // block factor K >= 1
+  double lambda_p;        // extinction length of the primary (cm), 0 if absent
+  double scale;           // S = pi R^2 3282.8064 w I0 (cps per unit of the intensity terms)
+  double fwhm_theta_deg;  // width of the theta scan (degrees)
+  double iprim;           // integrated intensity of the primary (cps)
+  double t_b;             // mean block thickness (cm)
 };
 
 PrimaryPass primary_pass(const RunParameters& par, const ExtinctionTable& ext,
@@ -46,25 +50,34 @@ PrimaryPass primary_pass(const RunParameters& par, const ExtinctionTable& ext,
 
 // What the event search knows of a candidate.
 struct EventGeometry {
-  double rho;      // distance of h from the primary axis (Å^-1)
-  double t;        // (|h_p|/2 - p)^2
-  double beta_deg; // half angle Delta between the two crossings
-  double cos_delta;
-  float f1, f2;          // |F| of secondary and coupling reflection
-  float phase1, phase2;  // radians
-  double theta1, theta2; // Bragg angles (radians)
+  double rho;             // distance of h from the primary axis (Å^-1)
+  double t;               // (|h_p|/2 - p)^2, p the axial component of h (Å^-2)
+  double beta_deg;        // half angle Delta between the two crossings (degrees)
+  double cos_delta;       // cos Delta
+  float f1, f2;           // |F| of the secondary and the coupling reflection (electrons)
+  float phase1, phase2;   // their phases (radians)
+  double theta1, theta2;  // their Bragg angles (radians)
 };
 
+// The values of one event. Ikaven and Iaufhe are integrated over the psi profile (cps
+// times degrees of psi): divided by the FWHM they give the peak height in cps.
 struct EventValues {
-  double ikaven, iaufhe;  // integrated, without K^2
-  double fwhm, w_in, w_out;  // degrees
-  double eta_m;
-  double p12, abs;
-  double c_int;
-  double peak;     // max(Ikaven, Iaufhe)/FWHM K^2
-  double triplet;  // phase1 + phase2 - phase_p (radians)
+  double ikaven;   // added to the primary beam by the double reflection, without K^2
+  double iaufhe;   // taken out of the primary beam, without K^2
+  double fwhm;     // full width of the psi profile (degrees)
+  double w_in;     // half width on the side towards the partner crossing (degrees)
+  double w_out;    // half width on the other side (degrees)
+  double eta_m;    // pseudo-Voigt mixing parameter of the profile (0..1)
+  double p12;      // polarisation factor of the path secondary -> coupling reflection
+  double abs;      // absorption value sqrt(A1 A2) (the listing prints 1/abs)
+  double c_int;    // interference polarisation
+  double peak;     // max(Ikaven, Iaufhe) / FWHM K^2 (cps)
+  double triplet;  // triplet phase phase1 + phase2 - phase_p (radians)
 };
 
+// The event values in their steps: extinction lengths, profile widths, event Lorentz
+// factor, reflectivities, effective thicknesses, polarisation terms, then the
+// intensities.
 EventValues event_values(const RunParameters& par, const PrimaryPass& pp,
                          const EventGeometry& g);
 

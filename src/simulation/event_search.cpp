@@ -8,13 +8,12 @@
 #include <mutex>
 #include <thread>
 
+#include "core/constants.hpp"
 #include "scattering/structure_factor.hpp"
 #include "simulation/reference_direction.hpp"
 
 namespace kaven {
 namespace {
-
-constexpr double kPi = 3.14159265358979323846;
 
 // ---- the structure-factor cache -------------------------------------------------
 
@@ -87,7 +86,7 @@ struct PassSetup {
   const PrimaryPass& pp;
   bool first_pass;
   double lam = 0, inv_lam = 0, sp = 0, hp = 0, R = 0;
-  double g11 = 0, g22 = 0, g33 = 0, g12 = 0, g13 = 0, g23 = 0;
+  ReciprocalMetric g{};
   double q1 = 0, q2 = 0, q3 = 0;
   std::array<double, 3> gr{};  // G* r
   double r_len = 0;
@@ -101,22 +100,19 @@ PassSetup make_setup(const RunParameters& p, const PrimaryPass& pp, bool first_p
   s.inv_lam = 1 / s.lam;
   s.sp = p.sp;
   s.R = std::cos(pp.theta_p) / s.lam;
-  s.g11 = p.g11, s.g22 = p.g22, s.g33 = p.g33, s.g12 = p.g12, s.g13 = p.g13, s.g23 = p.g23;
+  s.g = p.gstar;
   // q = G* h_p and |h_p| formed again in double from the stored metric. The single-
   // precision q and |h_p| of the record are off by a few 1e-8, which rho^2 = |h|^2 - p^2
   // of a point near the primary axis and the acos of a point near the reference plane
   // magnify to hundredths of a degree in psi.
-  s.q1 = s.g11 * p.h + s.g12 * p.k + s.g13 * p.l;
-  s.q2 = s.g12 * p.h + s.g22 * p.k + s.g23 * p.l;
-  s.q3 = s.g13 * p.h + s.g23 * p.k + s.g33 * p.l;
+  const std::array<double, 3> q = s.g.times(p.h, p.k, p.l);
+  s.q1 = q[0], s.q2 = q[1], s.q3 = q[2];
   s.hp = std::sqrt(p.h * s.q1 + p.k * s.q2 + p.l * s.q3);
   // r is perpendicular to h_p only to single precision: its part along h_p goes.
   const std::array<float, 3> r = reference_direction(p);
   const double along = (r[0] * s.q1 + r[1] * s.q2 + r[2] * s.q3) / (s.hp * s.hp);
   const std::array<double, 3> rp{r[0] - along * p.h, r[1] - along * p.k, r[2] - along * p.l};
-  s.gr = {s.g11 * rp[0] + s.g12 * rp[1] + s.g13 * rp[2],
-          s.g12 * rp[0] + s.g22 * rp[1] + s.g23 * rp[2],
-          s.g13 * rp[0] + s.g23 * rp[1] + s.g33 * rp[2]};
+  s.gr = s.g.times(rp[0], rp[1], rp[2]);
   s.r_len = std::sqrt(rp[0] * s.gr[0] + rp[1] * s.gr[1] + rp[2] * s.gr[2]);
   s.rxh = {double(r[1]) * p.l - double(r[2]) * p.k, double(r[2]) * p.h - double(r[0]) * p.l,
            double(r[0]) * p.k - double(r[1]) * p.h};
@@ -144,8 +140,7 @@ void candidate(const PassSetup& s, int h1, int k1, int l1, StructureFactors&& sf
   const double hq = h1 * s.q1 + k1 * s.q2 + l1 * s.q3;
   const double pax = hq / s.hp;  // component of h along the primary axis
   if (pax < -(s.inv_lam - s.sp) || pax > s.inv_lam + s.sp) return;
-  const double hsq = s.g11 * h1 * h1 + s.g22 * k1 * k1 + s.g33 * l1 * l1 +
-                     2 * (s.g12 * h1 * k1 + s.g13 * h1 * l1 + s.g23 * k1 * l1);
+  const double hsq = s.g.length_sq(h1, k1, l1);
   if (hsq > 4 * s.inv_lam * s.inv_lam) return;  // outside the limiting sphere
   const double rho2 = hsq - pax * pax;
   if (rho2 < 1e-6) return;  // on the primary axis
@@ -172,18 +167,18 @@ void candidate(const PassSetup& s, int h1, int k1, int l1, StructureFactors&& sf
   const double s1 = hlen / 2;
   const double theta1 = std::asin(std::min(1.0, s.lam * s1));
   const double beta_deg = delta * 180 / kPi;
-  const double h2sq = s.g11 * h2 * h2 + s.g22 * k2 * k2 + s.g33 * l2 * l2 +
-                      2 * (s.g12 * h2 * k2 + s.g13 * h2 * l2 + s.g23 * k2 * l2);
+  const double h2sq = s.g.length_sq(h2, k2, l2);
   const double s2 = std::sqrt(std::max(0.0, h2sq)) / 2;
   const double theta2 = std::asin(std::min(1.0, s.lam * s2));
   const auto F1 = sf(h1, k1, l1, static_cast<float>(s1));
   const auto F2 = sf(h2, k2, l2, static_cast<float>(s2));
-  const float ext_code = F1.fmod < 0.001f ? 2.0f : (F2.fmod < 0.001f ? 3.0f : 0.0f);
+  const float ext_code = F1.fmod < kAbsentF ? 2.0f : (F2.fmod < kAbsentF ? 3.0f : 0.0f);
   EventGeometry g{rho, t, beta_deg, cos_delta, F1.fmod, F2.fmod, F1.phase, F2.phase,
                   theta1, theta2};
   const EventValues v = event_values(p, s.pp, g);
   const double kk = s.pp.k_block * s.pp.k_block;
   for (int c = 0; c < 2; ++c) {
+    const Crossing crossing = c == 0 ? Crossing::first : Crossing::second;
     const double psi = psi_pos[c];
     if (psi > p.psia - 5.0 && psi < p.psie + 5.0) {
       ++out.in_range;
@@ -199,7 +194,7 @@ void candidate(const PassSetup& s, int h1, int k1, int l1, StructureFactors&& sf
         e.iaufhe = static_cast<float>(v.iaufhe * kk);
         e.p12 = static_cast<float>(v.p12);
         e.abs = static_cast<float>(v.abs);
-        e.crossing = float(c + 1);
+        e.crossing = static_cast<float>(crossing);
         e.fwhm = static_cast<float>(v.fwhm);
         e.beta = static_cast<float>(beta_deg);
         e.psi = static_cast<float>(psi);
@@ -222,7 +217,7 @@ void candidate(const PassSetup& s, int h1, int k1, int l1, StructureFactors&& sf
                           static_cast<float>(v.eta_m), static_cast<float>(v.ikaven),
                           static_cast<float>(v.iaufhe), static_cast<float>(s.pp.k_block),
                           static_cast<float>(v.triplet), static_cast<float>(v.c_int),
-                          static_cast<float>(s.pp.iprim), c + 1});
+                          static_cast<float>(s.pp.iprim), crossing});
     }
   }
 }
@@ -245,7 +240,7 @@ EventPassResult finish(const RunParameters& p, const PrimaryPass& pp, std::array
   r.in_range = all.in_range;
   // Operative reflections by Prager's formula.
   const double lam = pp.lambda;
-  r.prager = static_cast<int>(4 * double(3.1415927f) * double(3.1415927f) * p.vol * std::cos(pp.theta_p) /
+  r.prager = static_cast<int>(4 * double(kPiSingle) * double(kPiSingle) * p.vol * std::cos(pp.theta_p) /
                               (lam * lam * lam));
   r.events = std::move(all.events);
   r.scan = std::move(all.scan);

@@ -18,38 +18,56 @@
 
 namespace kaven {
 
-// One crossing of a secondary reflection through the Ewald sphere, as listed.
+// The two crossings of a reciprocal-lattice point through the Ewald sphere during the
+// turn, at psi = phi + Delta and psi = phi - Delta; the listing marks them "i-o" and
+// "o-i". The inner side of a crossing's profile faces its partner: below psi for the
+// first, above psi for the second.
+enum class Crossing : int {
+  first = 1,   // psi = phi + Delta, listed "i-o"
+  second = 2,  // psi = phi - Delta, listed "o-i"
+};
+
+// One crossing of a secondary reflection through the Ewald sphere, as listed. The
+// values are single precision as the listing shows them (indices too).
 struct MultipleDiffractionEvent {
   float h1, k1, l1;  // secondary reflection h
-  float f1;          // |F(h)|
-  float theta1;      // radians
+  float f1;          // |F(h)| (electrons)
+  float theta1;      // Bragg angle of h (radians)
   float h2, k2, l2;  // coupling reflection h_p - h
-  float f2;
-  float theta2;
-  float ikaven;  // times K^2
-  float iaufhe;  // times K^2
-  float p12;
-  float abs;
-  float crossing;  // 1: Delta added (enters), 2: Delta subtracted
-  float fwhm;      // degrees
-  float beta;      // Delta, degrees
-  float psi;       // degrees
-  float phase1, phase2;  // radians
+  float f2;          // |F(h_p - h)| (electrons)
+  float theta2;      // its Bragg angle (radians)
+  float ikaven;      // Ikaven K^2 (cps times degrees of psi)
+  float iaufhe;      // Iaufhe K^2 (cps times degrees of psi)
+  float p12;         // polarisation factor
+  float abs;         // absorption value sqrt(A1 A2)
+  float crossing;    // 1.0 the first crossing, 2.0 the second (Crossing)
+  float fwhm;        // full width of the psi profile (degrees)
+  float beta;        // Delta (degrees)
+  float psi;         // psi of this crossing (degrees)
+  float phase1, phase2;  // phases of h and h_p - h (radians)
   // first pass only, for the psi-lambda diagram
-  float phi_az;  // signed azimuth of h about h_p (radians)
-  float h_sq, hp_sq, hq, rho_sq;
+  float phi_az;    // signed azimuth of h about h_p (radians)
+  float h_sq;      // |h|^2 (Å^-2)
+  float hp_sq;     // |h_p|^2 (Å^-2)
+  float hq;        // h . h_p (Å^-2)
+  float rho_sq;    // squared distance of h from the primary axis (Å^-2)
   float ext_code;  // 0; 2 |F1| absent; 3 |F2| absent
 };
 
 // What the scan simulation needs of one crossing.
 struct ScanCrossing {
-  float psi, beta, w_in, w_out, eta_m;
-  float ikaven, iaufhe;  // without K^2
-  float k_block;
-  float triplet;  // radians
-  float c_int;
-  float iprim;  // I-prim of the pass
-  int crossing;  // 1 or 2
+  float psi;      // psi of the crossing (degrees)
+  float beta;     // Delta, half the distance to the partner crossing (degrees)
+  float w_in;     // half width on the inner side (degrees)
+  float w_out;    // half width on the outer side (degrees)
+  float eta_m;    // pseudo-Voigt mixing parameter (0..1)
+  float ikaven;   // integrated intensity added, without K^2 (cps times degrees of psi)
+  float iaufhe;   // integrated intensity taken out, without K^2 (cps times degrees of psi)
+  float k_block;  // block factor K of the pass
+  float triplet;  // triplet phase (radians)
+  float c_int;    // interference polarisation
+  float iprim;    // I-prim of the pass (cps)
+  Crossing crossing;
 };
 
 struct EventPassResult {

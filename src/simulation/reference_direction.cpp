@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "core/constants.hpp"
+
 namespace kaven {
 
 std::array<float, 3> reference_direction(const RunParameters& p) {
@@ -21,7 +23,7 @@ float upsi(const RunParameters& p, float h1, float h2, float h3) {
       for (double& c : n) c /= len;
     return n;
   };
-  const double twopi = double(6.28318f);
+  const double twopi = double(kTwoPiUpsi);
   // Azimuth a0 and elevation chi0 of the primary scattering vector in the
   // diffractometer frame.
   std::array<double, 3> n = apply(p.h, p.k, p.l);
@@ -39,7 +41,7 @@ float upsi(const RunParameters& p, float h1, float h2, float h3) {
   double uc = v[2] * std::cos(chi0) - v[1] * std::cos(a0) * std::sin(chi0) +
               v[0] * std::sin(a0) * std::sin(chi0);
   double len = std::sqrt(ua * ua + ub * ub + uc * uc);
-  double psi = len > 0 ? std::acos(std::clamp(ua / len, -1.0, 1.0)) * double(57.2958f) : 0.0;
+  double psi = len > 0 ? std::acos(std::clamp(ua / len, -1.0, 1.0)) * double(kRadToDegUpsi) : 0.0;
   if (uc < 0) psi = -psi;
   return static_cast<float>(psi);
 }
