@@ -34,7 +34,7 @@ ScanCrossing crossing(float psi, int which, float w_in, float w_out, float eta, 
   ScanCrossing c{};
   c.psi = psi, c.beta = beta, c.w_in = w_in, c.w_out = w_out, c.eta_m = eta;
   c.ikaven = ikaven, c.iaufhe = iaufhe, c.k_block = k, c.triplet = triplet, c.c_int = c_int;
-  c.iprim = iprim, c.crossing = which;
+  c.iprim = iprim, c.crossing = static_cast<kaven::Crossing>(which);
   return c;
 }
 
@@ -61,7 +61,7 @@ Reference reference_step(const RunParameters& par, const std::vector<ScanCrossin
     };
     const double p_out = peak(c.w_out), p_in = c.w_in > 0 ? peak(c.w_in) : p_out;
     const long ne = std::lround((double(c.psi) - par.psia) * par.zsw);
-    const bool first = c.crossing == 1;
+    const bool first = c.crossing == kaven::Crossing::first;
     const bool inner = first ? i <= ne : i > ne;
     const double x = first ? psi - c.psi : c.psi - psi;
     double f, width;

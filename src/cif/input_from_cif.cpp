@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
-#include <numbers>
 #include <set>
 #include <sstream>
 
@@ -11,6 +10,7 @@
 #include <gemmi/fprime.hpp>
 #include <gemmi/math.hpp>
 
+#include "core/constants.hpp"
 #include "input/input_reader.hpp"
 #include "scattering/element_table.hpp"
 
@@ -18,7 +18,6 @@ namespace kaven {
 
 namespace {
 
-constexpr double kPi = std::numbers::pi;
 constexpr std::size_t kMaxOperators = 24;
 // Two images of a site closer than this are one position: the site lies on a symmetry
 // element. Small enough that a split (disordered) atom keeps its two halves apart,

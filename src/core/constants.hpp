@@ -47,5 +47,6 @@ inline constexpr float kMaxMuR = 31.5f;    // mu R beyond: no absorption factor 
 inline constexpr double kCmPerAngstrom = 1e-8;
 inline constexpr double kAngstromPerCm = 1e8;
 inline constexpr double kCmPerMicron = 1e-4;
+inline constexpr double kMicronPerCm = 1e4;
 
 }  // namespace kaven

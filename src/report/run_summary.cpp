@@ -1,5 +1,6 @@
 #include "report/run_summary.hpp"
 
+#include "core/constants.hpp"
 #include "report/record_format.hpp"
 
 namespace kaven {
@@ -9,12 +10,12 @@ using namespace rec;
 void list_scale_section(Listing& out, const RunParameters& p, const ScaleFactor& s) {
   const float i0_print = static_cast<float>(0.01 * double(s.i0));
   if (s.source == ScaleSource::references) {
-    const float r_um = static_cast<float>(double(p.rkugel) * 1e4);
+    const float r_um = static_cast<float>(double(p.rkugel) * kMicronPerCm);
     const float r_mm = static_cast<float>(double(p.rkugel) * 10);
     out.blank();
     out.record(" Radius of the crystal (muemeter)       :" + F(10, 5, r_um));
     out.record(" crystal cross section (mm**2)          :" +
-               F(10, 5, static_cast<float>(double(3.1415927f) * r_mm * r_mm)));
+               F(10, 5, static_cast<float>(double(kPiSingle) * r_mm * r_mm)));
     if (p.isyn == 0)  // the CAD4 estimates are of K-alpha1 alone
       out.record(" I0(K-alpha1+2; counts * mm-2 * sec-1)  :" +
                  E(10, 4, static_cast<float>(double(i0_print) * 1.5)));

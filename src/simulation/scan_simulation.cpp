@@ -5,10 +5,11 @@
 #include <mutex>
 #include <thread>
 
+#include "core/constants.hpp"
+
 namespace kaven {
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
 // Single-precision constants of the profile, promoted.
 const double kSigmaPerHwhm = double(0.8493218f);  // 1/sqrt(2 ln 2)
 const double kGaussPeak = double(0.46971848f);    // sqrt(ln 2/pi)
@@ -53,7 +54,7 @@ double peak_height(double eta, double w) {
 Shape prepare(const RunParameters& par, const ScanCrossing& c) {
   Shape s;
   s.psi = c.psi;
-  s.first = c.crossing == 1;
+  s.first = c.crossing == Crossing::first;
   s.sgn = s.first ? 1.0 : -1.0;
   s.ne = std::lround((double(c.psi) - par.psia) * double(par.zsw));
   s.beta = c.beta;
@@ -270,8 +271,8 @@ ScanProfile simulate_scan_plain(const RunParameters& par,
     const long ne = std::lround((double(c.psi) - par.psia) * double(par.zsw));
     for (long i = 0; i <= n; ++i) {
       const double psi_i = step_psi(par, i);
-      const bool inner = c.crossing == 1 ? i <= ne : i > ne;
-      const double x = c.crossing == 1 ? psi_i - c.psi : c.psi - psi_i;
+      const bool inner = c.crossing == Crossing::first ? i <= ne : i > ne;
+      const double x = c.crossing == Crossing::first ? psi_i - c.psi : c.psi - psi_i;
       double f;
       if (inner) {
         if (std::fabs(x) > c.beta) continue;
