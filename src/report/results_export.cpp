@@ -3,6 +3,7 @@
 #include <cmath>
 #include <fstream>
 
+#include "core/constants.hpp"
 #include "core/fixed_text.hpp"
 #include "core/number_text.hpp"
 #include "report/event_listing.hpp"
@@ -12,7 +13,7 @@ namespace kaven {
 
 namespace {
 
-constexpr double kDeg = double(57.29578f);
+constexpr double kDeg = double(kRadToDeg);
 
 // A CSV field of a number; empty when it is not finite.
 std::string field(float v) { return std::isfinite(v) ? shortest(v) : std::string(); }
@@ -90,7 +91,7 @@ void write_events_csv(std::ostream& os, const RunParameters& par, const RunResul
                field(static_cast<float>(e.theta2 * kDeg)), field(static_cast<float>(triplet)),
                field(e.ikaven), field(e.iaufhe), field(e.ikaven / e.fwhm), field(e.iaufhe / e.fwhm),
                field(e.p12), field(e.abs), field(static_cast<float>(1.0 / e.abs)),
-               e.crossing == 1.0f ? "in-out" : "out-in", field(e.fwhm), field(e.beta),
+               e.crossing == static_cast<float>(Crossing::first) ? "in-out" : "out-in", field(e.fwhm), field(e.beta),
                field(e.psi)});
     }
   }
