@@ -189,13 +189,13 @@ TEST(ResultsExport, StoppedRunGivesItsStatusAndNoScan) {
 import json, sys
 s = json.load(open(sys.argv[1]))
 print(s['status'], s['stop_message'], s['passes'], s['extremes'], s['files']['scan_csv'],
-      s['files']['measured_scan'])
+      s['files']['measured_scan'], s['files']['plot'])
 )",
                               (s.dir.path() / "stopped.json").string());
   EXPECT_EQ(check.status, 0) << check.output;
   EXPECT_EQ(check.output,
             "stopped ['Psi-range is out of -180. to 180.'] [] {'calculated': None, 'measured': "
-            "None} None None\n");
+            "None} None None None\n");
 }
 
 TEST(ResultsExport, JsonStringsAndNumbersParseWhateverTheyHold) {

@@ -256,8 +256,12 @@ void write_summary_json(std::ostream& os, const RunParameters& p, const RunResul
   if (p.scan_present) j.value(trimmed(p.dname2));
   else j.null();
   const RunFilesWritten& f = r.files;
+  // The plot file is opened at the start of every run but holds a page only when the
+  // scan was drawn.
+  const std::string none;
   for (const auto& [name, path] :
-       {std::pair{"listing", &f.listing}, {"plot", &f.plot}, {"plot_svg", &f.plot_svg},
+       {std::pair{"listing", &f.listing}, {"plot", r.plotted ? &f.plot : &none},
+        {"plot_svg", r.plotted ? &f.plot_svg : &none},
         {"calculated_scan", &f.cal}, {"events_csv", &f.events_csv}, {"scan_csv", &f.scan_csv},
         {"summary_json", &f.summary_json}}) {
     j.key(name);
