@@ -56,22 +56,23 @@ TEST(PostScriptPrimitives, NumberFieldsThatFitOverflowOrFailTheLimit) {
     std::string shown;  // empty: nothing drawn, the listing says why
   };
   const Case cases[] = {
-      {999.9f, 52, "(*****) s"},       // passes the limit, needs six columns
-      {1000.0f, 52, "(*****) s"},      // the limit itself passes
-      {1000.5f, 52, ""},               // above 10^(5-2)
-      {-12345.67f, 72, "(*******) s"}, // negative values always pass the limit test
+      {999.9f, 52, "(*****) s"},        // passes the limit, needs six columns
+      {1000.0f, 52, "(*****) s"},       // the limit itself passes
+      {1000.5f, 52, ""},                // above 10^(5-2)
+      {-12345.67f, 72, "(*******) s"},  // negative values always pass the limit test
       {0.5612f, 64, "(0.5612) s"},
       {100.0f, 92, "(   100.00) s"},
-      {0.4f, 0, "( 0) s"},             // integers: one column more than the digits
+      {0.4f, 0, "( 0) s"},  // integers: one column more than the digits
       {-3.2f, 0, "(-3) s"},
-      {2.5f, -1, "( 3) s"},            // halves away from zero
+      {2.5f, -1, "( 3) s"},  // halves away from zero
       {-2.5f, -1, "(-3) s"},
       {-12.0f, -1, "(-12) s"},
-      {8.0f, 50, "(   8.) s"},         // five wide, no decimals
+      {8.0f, 50, "(   8.) s"},  // five wide, no decimals
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::to_string(c.value) + " ndec " + std::to_string(c.ndec));
-    const Written w = written([&](PostScriptPlotter& p) { p.number(25.3f, 6.2f, 0.3f, c.value, 0, c.ndec); });
+    const Written w =
+        written([&](PostScriptPlotter& p) { p.number(25.3f, 6.2f, 0.3f, c.value, 0, c.ndec); });
     Records expected = {" 717.2 175.7 m"};
     if (!c.shown.empty()) expected.push_back(c.shown);
     EXPECT_EQ(w.page, expected);
@@ -84,8 +85,8 @@ TEST(PostScriptPrimitives, Line1SplitsOnceAtAWrapAround) {
   // second starting at the first point after the jump.
   const std::vector<float> x = {18, 19, 0.5f, 1.5f}, y = {2.5f, 3, 3.5f, 4};
   EXPECT_EQ(written([&](PostScriptPlotter& p) { p.line1(x, y, 20, 4); }).page,
-            (Records{" 510.2  70.9 m", " 510.2  70.9 l 538.6  85.0 l", "st",
-                     "  14.2  99.2 m", "  14.2  99.2 l  42.5 113.4 l", "st"}));
+            (Records{" 510.2  70.9 m", " 510.2  70.9 l 538.6  85.0 l", "st", "  14.2  99.2 m",
+                     "  14.2  99.2 l  42.5 113.4 l", "st"}));
   // The same jump only at the last point: one stroke, the first point drawn again.
   const std::vector<float> x2 = {1.5f, 2, 2.5f, 19};
   EXPECT_EQ(written([&](PostScriptPlotter& p) { p.line1(x2, y, 20, 4); }).page,
@@ -135,48 +136,49 @@ TEST(PostScriptPrimitives, FrameGoesRoundTheRectangleEvenWithNegativeWidth) {
 
 TEST(PostScriptPrimitives, FontsTranslationPensAndDashes) {
   const Records r = written([](PostScriptPlotter& p) {
-    p.fonts(0.5f, "Times-Bold");
-    p.fonts(0.4f, "Times-Roman");
-    p.fonts(0.3f, "Symbol");
-    p.fonts(0.35f, "Courier");
-    p.transl(-0.5f, 0);
-    p.newpen(1);
-    p.newpen(4);  // not a pen: nothing
-    p.dash(3);
-    p.dash(-1);   // not a pattern: nothing
-    p.plot(1, 2, 3);
-    p.plot(21, 2, 2);
-    p.plot(5, 5, 1);  // not a pen code: nothing
-    p.plot(0, 0, 999);
-  }).page;
-  EXPECT_EQ(r, (Records{"/Times-Bold           findfont  14 scalefont setfont",
-                        "/Times-Roman          findfont  11 scalefont setfont",
-                        "/Symbol               findfont   8 scalefont setfont",
-                        "/Courier              findfont   9 scalefont setfont",
-                        "    -14.17      0.00  translate",
-                        " 1 0 0 setrgbcolor",
-                        "[6 4 2 4] 0 setdash",
-                        "    28.3    56.7 m",
-                        "   595.3    56.7 l st ",
-                        "showpage"}));
+                      p.fonts(0.5f, "Times-Bold");
+                      p.fonts(0.4f, "Times-Roman");
+                      p.fonts(0.3f, "Symbol");
+                      p.fonts(0.35f, "Courier");
+                      p.transl(-0.5f, 0);
+                      p.newpen(1);
+                      p.newpen(4);  // not a pen: nothing
+                      p.dash(3);
+                      p.dash(-1);  // not a pattern: nothing
+                      p.plot(1, 2, 3);
+                      p.plot(21, 2, 2);
+                      p.plot(5, 5, 1);  // not a pen code: nothing
+                      p.plot(0, 0, 999);
+                    }).page;
+  EXPECT_EQ(r,
+            (Records{"/Times-Bold           findfont  14 scalefont setfont",
+                     "/Times-Roman          findfont  11 scalefont setfont",
+                     "/Symbol               findfont   8 scalefont setfont",
+                     "/Courier              findfont   9 scalefont setfont",
+                     "    -14.17      0.00  translate", " 1 0 0 setrgbcolor", "[6 4 2 4] 0 setdash",
+                     "    28.3    56.7 m", "   595.3    56.7 l st ", "showpage"}));
 }
 
 TEST(PostScriptPrimitives, SymbolTurnsTextAndEscapesIt) {
   // Turned by 90 degrees: the turn is undone after the text.
-  EXPECT_EQ(written([](PostScriptPlotter& p) { p.symbol(0.7f, 15.5f, 0.5f, "I-calc (cps)", 90, 12); }).page,
+  EXPECT_EQ(written([](PostScriptPlotter& p) {
+              p.symbol(0.7f, 15.5f, 0.5f, "I-calc (cps)", 90, 12);
+            }).page,
             (Records{"    19.8   439.4 m", "   90.00 rotate", "(I-calc (cps)) s",
                      "  19.8 439.4 m  -90.00 rotate"}));
   // Negative angles are ignored; the text is cut or blank-padded to n characters; an
   // unbalanced parenthesis and a backslash cannot end the string early.
-  EXPECT_EQ(written([](PostScriptPlotter& p) { p.symbol(1, 20.5f, 0.4f, "YIG (a\\b", -30, 12); }).page,
-            (Records{"    28.3   581.1 m", "(YIG \\(a\\\\b    ) s"}));
+  EXPECT_EQ(
+      written([](PostScriptPlotter& p) { p.symbol(1, 20.5f, 0.4f, "YIG (a\\b", -30, 12); }).page,
+      (Records{"    28.3   581.1 m", "(YIG \\(a\\\\b    ) s"}));
   EXPECT_EQ(written([](PostScriptPlotter& p) { p.symbol(22, 20, 0.3f, "Date: now", 0, 5); }).page,
             (Records{"   623.6   566.9 m", "(Date:) s"}));
   EXPECT_EQ(kaven::postscript_escape("a)(b (c) d\\"), "a\\)\\(b (c) d\\\\");
 }
 
 TEST(PostScriptPrimitives, AxisTicksEveryCentimetreLabelsEveryFifth) {
-  const Records r = written([](PostScriptPlotter& p) { p.axis(1, 2.5f, "y", 1, 20, 0, -66, 4.1f); }).page;
+  const Records r =
+      written([](PostScriptPlotter& p) { p.axis(1, 2.5f, "y", 1, 20, 0, -66, 4.1f); }).page;
   ASSERT_EQ(r.size(), 3u + 21u + 5u * 2u);
   EXPECT_EQ(r[0], "  28.3  70.9 m  595.3  70.9 l st  297.6  28.3 m ");
   EXPECT_EQ(r[1], "(y) s");
@@ -184,7 +186,7 @@ TEST(PostScriptPrimitives, AxisTicksEveryCentimetreLabelsEveryFifth) {
   EXPECT_EQ(r[3], "  28.3  70.9 m  28.3  62.4 l st ");  // t = 0, then its label
   EXPECT_EQ(r[4], "   1.4  48.2 m");
   EXPECT_EQ(r[5], "( -66.00) s");
-  EXPECT_EQ(r[6], "  56.7  70.9 m  56.7  62.4 l st ");  // t = 1, no label
+  EXPECT_EQ(r[6], "  56.7  70.9 m  56.7  62.4 l st ");             // t = 1, no label
   EXPECT_EQ(r[r.size() - 3], " 595.3  70.9 m 595.3  62.4 l st ");  // t = 20
   EXPECT_EQ(r[r.size() - 2], " 568.3  48.2 m");
   EXPECT_EQ(r[r.size() - 1], "(  16.00) s");
@@ -194,9 +196,13 @@ TEST(PostScriptPrimitives, LegendOfTheDiagram) {
   auto legend = [](int nshown, int nall) {
     return written([&](PostScriptPlotter& p) { p.symbo1(nshown, nall, 1.0f); }).page;
   };
-  const Records tail = {"   623.6    93.5 m", "(are plotted in the) s", "   623.6    76.5 m",
-                        "/Symbol findfont [14 0 0 14 0 0] makefont setfont", "(y-l) s",
-                        "/Times-Roman findfont [14 0 0 14 0 0] makefont setfont", "(-diagram) s"};
+  const Records tail = {"   623.6    93.5 m",
+                        "(are plotted in the) s",
+                        "   623.6    76.5 m",
+                        "/Symbol findfont [14 0 0 14 0 0] makefont setfont",
+                        "(y-l) s",
+                        "/Times-Roman findfont [14 0 0 14 0 0] makefont setfont",
+                        "(-diagram) s"};
   Records all = {"/Times-Roman findfont [14 0 0 14 0 0] makefont setfont", "   623.6   110.6 m",
                  "(All events) s"};
   all.insert(all.end(), tail.begin(), tail.end());

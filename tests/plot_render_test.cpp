@@ -91,8 +91,8 @@ Box box_cm(double x0, double y0, double x1, double y1, double px_per_pt) {
 }
 
 struct Agreement {
-  long a = 0, b = 0;                // marked pixels in each picture
-  long a_alone = 0, b_alone = 0;    // marked pixels with no counterpart within the radius
+  long a = 0, b = 0;              // marked pixels in each picture
+  long a_alone = 0, b_alone = 0;  // marked pixels with no counterpart within the radius
 };
 
 // Pixels marked in one picture that have a marked pixel within `radius` in the other.
@@ -150,8 +150,8 @@ TEST(PlotRendering, PostScriptAndSvgShowTheSameDrawing) {
   const fs::path ps_png = dir.path() / "ps.png", svg_png = dir.path() / "svg.png";
   const fs::path gs_log = dir.path() / "gs.log";
   ASSERT_EQ(run("gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=png16m -sPAPERSIZE=a4 -dFIXEDMEDIA "
-                "-r144 -sOutputFile=" + ps_png.string() + " " + ps_path.string() + " >" +
-                gs_log.string() + " 2>&1"),
+                "-r144 -sOutputFile=" +
+                ps_png.string() + " " + ps_path.string() + " >" + gs_log.string() + " 2>&1"),
             0)
       << read_file(gs_log);
   EXPECT_EQ(read_file(gs_log), "");  // no error, no warning
@@ -210,9 +210,10 @@ TEST(PlotRendering, ExamplePagesRenderWithoutErrors) {
     ASSERT_TRUE(s.run(e.input).outcome.result.plotted);
     const fs::path base = s.dir.path() / e.plot;
     const fs::path log = s.dir.path() / "render.log";
-    EXPECT_EQ(run("gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=png16m -sPAPERSIZE=a4 -r72 -sOutputFile=" +
-                  base.string() + "-ps.png " + base.string() + ".ps >" + log.string() + " 2>&1"),
-              0);
+    EXPECT_EQ(
+        run("gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=png16m -sPAPERSIZE=a4 -r72 -sOutputFile=" +
+            base.string() + "-ps.png " + base.string() + ".ps >" + log.string() + " 2>&1"),
+        0);
     EXPECT_EQ(read_file(log), "");
     EXPECT_EQ(run("rsvg-convert -o " + base.string() + "-svg.png " + base.string() + ".svg >" +
                   log.string() + " 2>&1"),

@@ -1,5 +1,7 @@
 // The scan page drawn from hand-made runs (recorded calls and PostScript records), and
 // the psi-lambda diagram of a real run checked against the event search.
+#include "plot/scan_page.hpp"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -8,7 +10,6 @@
 
 #include "plot/postscript_plotter.hpp"
 #include "plot/recording_plotter.hpp"
-#include "plot/scan_page.hpp"
 #include "plot/svg_plotter.hpp"
 #include "plot_fixture.hpp"
 #include "run_fixture.hpp"
@@ -52,7 +53,8 @@ std::pair<float, float> y_range(const std::vector<float>& y) {
 TEST(ScanPage, WithoutAMeasuredScanTheCalculatedPanelIs14cmHigh) {
   const std::vector<PlotCall> calls = recorded(hand_made_run(false));
   ASSERT_NE(symbol_with(calls, "I-calc (cps)"), nullptr);
-  EXPECT_EQ(symbol_with(calls, "I-calc (cps)")->args, (std::vector<double>{0.7f, 15.5f, 0.5f, 90, 12}));
+  EXPECT_EQ(symbol_with(calls, "I-calc (cps)")->args,
+            (std::vector<double>{0.7f, 15.5f, 0.5f, 90, 12}));
   EXPECT_EQ(symbol_with(calls, "I-obs (cps)"), nullptr);
   EXPECT_TRUE(calls_named(calls, "line2").empty());
   for (const PlotCall& c : calls_named(calls, "newpen")) EXPECT_EQ(c.args[0], 0);
@@ -97,9 +99,12 @@ TEST(ScanPage, WithAMeasuredScanBothCurvesShareTheFrame) {
   std::vector<std::pair<std::string, std::vector<double>>> tail;
   bool after = false;
   for (const PlotCall& c : calls) {
-    if (c.op == "line2") after = true;
-    else if (after && c.op == "frame") break;
-    else if (after && c.op == "plot") tail.push_back({c.op, c.args});
+    if (c.op == "line2")
+      after = true;
+    else if (after && c.op == "frame")
+      break;
+    else if (after && c.op == "plot")
+      tail.push_back({c.op, c.args});
   }
   const double top = 19.8f;
   ASSERT_EQ(tail.size(), 4u);
@@ -122,9 +127,12 @@ TEST(ScanPage, WithAMeasuredScanBothCurvesShareTheFrame) {
   std::size_t plots_after = 0;
   after = false;
   for (const PlotCall& c : sync) {
-    if (c.op == "line2") after = true;
-    else if (after && c.op == "frame") break;
-    else if (after && c.op == "plot") ++plots_after;
+    if (c.op == "line2")
+      after = true;
+    else if (after && c.op == "frame")
+      break;
+    else if (after && c.op == "plot")
+      ++plots_after;
   }
   EXPECT_EQ(plots_after, 0u);
 }
@@ -172,6 +180,7 @@ TEST(ScanPage, InformationColumnRecords) {
   const HandMadeRun h = hand_made_run(true);
   kaven::uplot(ps, h.par, h.result, kWhen);
   const Lines r = kaven_test::split_records(page.str());
+  // clang-format off
   const Lines expected = {
       " 0 0 0 setrgbcolor",
       "/Times-Bold           findfont  14 scalefont setfont",
@@ -231,6 +240,7 @@ TEST(ScanPage, InformationColumnRecords) {
       "newpath   28.3 127.6 m  0  447.9 rl  566.9 0 rl 0 -447.9 rl closepath ",
       "  0.5 setlinewidth st",
   };
+  // clang-format on
   ASSERT_GE(r.size(), 5 + expected.size());
   EXPECT_EQ(Lines(r.begin() + 5, r.begin() + 5 + static_cast<long>(expected.size())), expected);
   EXPECT_EQ(r.back(), "showpage");
@@ -284,17 +294,19 @@ TEST(PsiLambdaDiagram, BranchesAreClosedAtTheFrameOrJoined) {
   std::vector<const PlotCall*> diagram;
   bool in = false;
   for (const PlotCall& c : calls) {
-    if (c.op == "frame" && c.args[3] == 2.5f) in = true;
-    else if (in && c.op == "fonts") break;
-    else if (in) diagram.push_back(&c);
+    if (c.op == "frame" && c.args[3] == 2.5f)
+      in = true;
+    else if (in && c.op == "fonts")
+      break;
+    else if (in)
+      diagram.push_back(&c);
   }
   std::vector<std::string> ops;
   for (const PlotCall* c : diagram) ops.push_back(c->op);
   // band lines; vertical event; meeting event (join, two branches); unreachable; dash 0
-  EXPECT_EQ(ops, (std::vector<std::string>{"dash", "plot", "plot", "plot", "plot",
-                                           "dash", "line1",
-                                           "dash", "plot", "plot", "line1", "line1",
-                                           "dash", "dash"}));
+  EXPECT_EQ(ops,
+            (std::vector<std::string>{"dash", "plot", "plot", "plot", "plot", "dash", "line1",
+                                      "dash", "plot", "plot", "line1", "line1", "dash", "dash"}));
   // The band edges of the two K-alpha lines: 4 w / (lamax - lamin) from the frame.
   EXPECT_FLOAT_EQ(static_cast<float>(diagram[1]->args[1]), 2.5f + 0.4f);
   EXPECT_FLOAT_EQ(static_cast<float>(diagram[3]->args[1]), 4.5f - 0.8f);
@@ -359,7 +371,8 @@ TEST(PsiLambdaDiagram, ListedEventsOfARealRunLieOnTheirCurves) {
   const auto& events = run.outcome.result.passes[0].events.events;
   ASSERT_GT(events.size(), 20u);
   const double g = (double(par.psie) - par.psia) * 0.05;
-  const double y_pass = 2.5 + (double(par.alam1) - par.lamin) / ((double(par.lamax) - par.lamin) / 2);
+  const double y_pass =
+      2.5 + (double(par.alam1) - par.lamin) / ((double(par.lamax) - par.lamin) / 2);
   int checked = 0;
   for (const kaven::MultipleDiffractionEvent& e : events) {
     if (!(e.psi > par.psia + 0.1f && e.psi < par.psie - 0.1f)) continue;

@@ -51,8 +51,10 @@ std::string postscript_escape(std::string_view text) {
     if (text[i] == '(') {
       open.push_back(i);
     } else if (text[i] == ')') {
-      if (open.empty()) escape[i] = true;
-      else open.pop_back();
+      if (open.empty())
+        escape[i] = true;
+      else
+        open.pop_back();
     } else if (text[i] == '\\') {
       escape[i] = true;
     }
@@ -94,8 +96,8 @@ void PostScriptPlotter::newpen(int i) {
 }
 
 void PostScriptPlotter::dash(int i) {
-  static const char* const patterns[] = {"[5 0] 0 setdash", "[5 3] 0 setdash",
-                                         "[2 3] 0 setdash", "[6 4 2 4] 0 setdash"};
+  static const char* const patterns[] = {"[5 0] 0 setdash", "[5 3] 0 setdash", "[2 3] 0 setdash",
+                                         "[6 4 2 4] 0 setdash"};
   if (i >= 0 && i <= 3) record(patterns[i]);
 }
 
@@ -119,8 +121,8 @@ void PostScriptPlotter::symbol(float x, float y, float /*height*/, std::string_v
   if (angle > 0) record(pt(6, x, y) + " m " + F(7, 2, -double(angle)) + " rotate");
 }
 
-void PostScriptPlotter::number(float x, float y, float /*height*/, float value,
-                               float /*angle*/, int ndec) {
+void PostScriptPlotter::number(float x, float y, float /*height*/, float value, float /*angle*/,
+                               int ndec) {
   record(pt(6, x, y) + " m");
   const NumberField f = number_field(value, ndec);
   if (f.too_large) {
@@ -148,10 +150,8 @@ void PostScriptPlotter::line(float dx, std::span<const float> y, int n) {
   record("st");
 }
 
-void PostScriptPlotter::line1(std::span<const float> x, std::span<const float> y, float w,
-                              int n) {
-  const std::size_t m =
-      std::min({x.size(), y.size(), static_cast<std::size_t>(std::max(n, 0))});
+void PostScriptPlotter::line1(std::span<const float> x, std::span<const float> y, float w, int n) {
+  const std::size_t m = std::min({x.size(), y.size(), static_cast<std::size_t>(std::max(n, 0))});
   if (m == 0) return;
   std::vector<PlotPoint> p;
   p.reserve(m);
@@ -188,8 +188,8 @@ void PostScriptPlotter::axis(float x, float y, std::string_view text, int n, flo
   for (const AxisTick& t : axis_ticks(x, first, delta)) {
     record(pt(6, t.x, double(y)) + " m" + pt(6, t.x, double(y) - 0.3) + " l st ");
     if (t.labelled)
-      number(static_cast<float>(t.x - 0.95), static_cast<float>(double(y) - 0.8), 0.4f, t.value,
-             0, 72);
+      number(static_cast<float>(t.x - 0.95), static_cast<float>(double(y) - 0.8), 0.4f, t.value, 0,
+             72);
   }
 }
 

@@ -33,8 +33,7 @@ class RecordingPlotter final : public PenPlotter {
   void newpen(int i) override { add("newpen", {double(i)}); }
   void dash(int i) override { add("dash", {double(i)}); }
   void plot(float x, float y, int ipen) override { add("plot", {x, y, double(ipen)}); }
-  void symbol(float x, float y, float height, std::string_view text, float angle,
-              int n) override {
+  void symbol(float x, float y, float height, std::string_view text, float angle, int n) override {
     add("symbol", {x, y, height, angle, double(n)}, text);
   }
   void number(float x, float y, float height, float value, float angle, int ndec) override {
@@ -54,8 +53,8 @@ class RecordingPlotter final : public PenPlotter {
   void line2(float dx, std::span<const float> y, int k, int n) override {
     add("line2", {dx, double(k), double(n)}).y.assign(y.begin(), y.end());
   }
-  void axis(float x, float y, std::string_view text, int n, float length, float angle,
-            float first, float delta) override {
+  void axis(float x, float y, std::string_view text, int n, float length, float angle, float first,
+            float delta) override {
     add("axis", {x, y, double(n), length, angle, first, delta}, text);
   }
   void symbo1(int nshown, int nall, float drumin) override {
@@ -73,17 +72,31 @@ class PlotterPair final : public PenPlotter {
  public:
   PlotterPair(PenPlotter& a, PenPlotter& b) : a_(a), b_(b) {}
 
-  void plots() override { a_.plots(); b_.plots(); }
-  void transl(float x, float y) override { a_.transl(x, y); b_.transl(x, y); }
+  void plots() override {
+    a_.plots();
+    b_.plots();
+  }
+  void transl(float x, float y) override {
+    a_.transl(x, y);
+    b_.transl(x, y);
+  }
   void fonts(float size, std::string_view name) override {
     a_.fonts(size, name);
     b_.fonts(size, name);
   }
-  void newpen(int i) override { a_.newpen(i); b_.newpen(i); }
-  void dash(int i) override { a_.dash(i); b_.dash(i); }
-  void plot(float x, float y, int ipen) override { a_.plot(x, y, ipen); b_.plot(x, y, ipen); }
-  void symbol(float x, float y, float height, std::string_view text, float angle,
-              int n) override {
+  void newpen(int i) override {
+    a_.newpen(i);
+    b_.newpen(i);
+  }
+  void dash(int i) override {
+    a_.dash(i);
+    b_.dash(i);
+  }
+  void plot(float x, float y, int ipen) override {
+    a_.plot(x, y, ipen);
+    b_.plot(x, y, ipen);
+  }
+  void symbol(float x, float y, float height, std::string_view text, float angle, int n) override {
     a_.symbol(x, y, height, text, angle, n);
     b_.symbol(x, y, height, text, angle, n);
   }
@@ -107,8 +120,8 @@ class PlotterPair final : public PenPlotter {
     a_.line2(dx, y, k, n);
     b_.line2(dx, y, k, n);
   }
-  void axis(float x, float y, std::string_view text, int n, float length, float angle,
-            float first, float delta) override {
+  void axis(float x, float y, std::string_view text, int n, float length, float angle, float first,
+            float delta) override {
     a_.axis(x, y, text, n, length, angle, first, delta);
     b_.axis(x, y, text, n, length, angle, first, delta);
   }

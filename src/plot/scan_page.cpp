@@ -10,9 +10,9 @@ namespace kaven {
 namespace {
 
 // Fixed page geometry, cm (landscape).
-constexpr float kLeft = 1, kRight = 21;            // scan and diagram frames
+constexpr float kLeft = 1, kRight = 21;  // scan and diagram frames
 constexpr float kScanBottom = 4.5f, kScanTop = 20.3f;
-constexpr float kCalcBase = 4.8f;                  // base of the calculated panel
+constexpr float kCalcBase = 4.8f;  // base of the calculated panel
 constexpr float kDiagramBottom = 2.5f, kDiagramTop = 4.5f;
 
 // Intensities onto a panel: lo at the base, hi at base + height. A panel whose range is
@@ -52,7 +52,8 @@ void information_column(PenPlotter& p, const RunParameters& par, const RunResult
   p.fonts(0.5f, "Times-Roman");
   p.transl(-0.5f, 0);
 
-  const std::string date = I(2, when.day) + " . " + I(2, when.month) + " . " + I(2, when.year % 100);
+  const std::string date =
+      I(2, when.day) + " . " + I(2, when.month) + " . " + I(2, when.year % 100);
   const std::string time = I(2, when.hour) + " . " + I(2, when.minute) + " . " + I(2, when.second);
   label(p, 22, 20.0f, "Date:");
   p.symbol(23.5f, 20.0f, 0.3f, date, 0, 12);
@@ -127,8 +128,10 @@ void information_column(PenPlotter& p, const RunParameters& par, const RunResult
 }
 
 double wrap_psi(double psi, int isyn) {
-  if (psi > 180) psi -= 360;
-  else if (psi < -180) psi += 360;
+  if (psi > 180)
+    psi -= 360;
+  else if (psi < -180)
+    psi += 360;
   if (isyn > 0 && psi < 0) psi += 360;  // the HUBER axis runs from 0 to 360
   return psi;
 }
@@ -176,7 +179,8 @@ DiagramBranches diagram_branches(const MultipleDiffractionEvent& e, const RunPar
     const double lambda = t == 1000 ? lamax : lamin + t * band * 0.001;
     const double u2 = 1.0 / (lambda * lambda);
     if (double(e.h_sq) > 4 * u2) continue;  // beyond the limiting sphere at this lambda
-    const double a = (double(e.h_sq) - e.hq) / (2 * std::sqrt(double(e.rho_sq) * (u2 - e.hp_sq / 4.0)));
+    const double a =
+        (double(e.h_sq) - e.hq) / (2 * std::sqrt(double(e.rho_sq) * (u2 - e.hp_sq / 4.0)));
     if (!(a >= -1 && a <= 1)) continue;  // never on the sphere (or no circle at all)
     const double delta = std::acos(a);
     const double y = kDiagramBottom + (lambda - lamin) / ((lamax - lamin) / 2);
@@ -202,7 +206,8 @@ void uplot(PenPlotter& p, const RunParameters& par, const RunResult& r, const Ze
   const double g = (double(par.psie) - par.psia) * 0.05;
   const float dx = static_cast<float>(1.0 / (double(par.zsw) * g));
   const long nstep = std::lround((double(par.psie) - par.psia) * par.zsw);
-  const int n = static_cast<int>(std::clamp(nstep + 1, 0L, static_cast<long>(r.profile.intensity.size())));
+  const int n =
+      static_cast<int>(std::clamp(nstep + 1, 0L, static_cast<long>(r.profile.intensity.size())));
 
   information_column(p, par, r, when);
 
@@ -238,10 +243,10 @@ void uplot(PenPlotter& p, const RunParameters& par, const RunResult& r, const Ze
   if (measured) {
     const PanelScale meas{measured_base, height, r.reduction.mmin, mmax};
     const auto nm = std::min(r.measured.intensity.size(), static_cast<std::size_t>(n));
-    std::vector<float> ym(r.measured.intensity.begin(), r.measured.intensity.begin() + static_cast<long>(nm));
+    std::vector<float> ym(r.measured.intensity.begin(),
+                          r.measured.intensity.begin() + static_cast<long>(nm));
     for (float& v : ym)
       if (v < kGap) v = meas.y(std::min(v, mmax));
-    p.newpen(1);
     p.newpen(0);
     if (r.reduction.imeas > r.reduction.mmin) level_mark(p, meas.y(r.reduction.imeas), "Iprim");
     level_mark(p, measured_base + height, "Imax");

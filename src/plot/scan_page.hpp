@@ -31,7 +31,6 @@ struct DiagramBranches {
 DiagramBranches diagram_branches(const MultipleDiffractionEvent& e, const RunParameters& par);
 
 // Draws the page, ending it with plot(0, 0, 999). `when` is the date and time shown.
-void uplot(PenPlotter& p, const RunParameters& par, const RunResult& result,
-           const Zeit::Now& when);
+void uplot(PenPlotter& p, const RunParameters& par, const RunResult& result, const Zeit::Now& when);
 
 }  // namespace kaven

@@ -1,8 +1,8 @@
 #include "plot/svg_plotter.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <algorithm>
 #include <cstdlib>
 
 #include "report/record_format.hpp"
@@ -37,14 +37,24 @@ std::string xml_escape(std::string_view text) {
   std::string s;
   for (char c : text) {
     switch (c) {
-      case '&': s += "&amp;"; break;
-      case '<': s += "&lt;"; break;
-      case '>': s += "&gt;"; break;
-      case '"': s += "&quot;"; break;
+      case '&':
+        s += "&amp;";
+        break;
+      case '<':
+        s += "&lt;";
+        break;
+      case '>':
+        s += "&gt;";
+        break;
+      case '"':
+        s += "&quot;";
+        break;
       default:
         // Control characters are not allowed in XML; the page's texts are plain ASCII.
-        if (static_cast<unsigned char>(c) < 0x20) s += ' ';
-        else s += c;
+        if (static_cast<unsigned char>(c) < 0x20)
+          s += ' ';
+        else
+          s += c;
     }
   }
   return s;
@@ -62,10 +72,14 @@ std::string symbol_font_text(std::string_view text) {
                                         "σ", "τ", "υ", "ϖ", "ω", "ξ", "ψ", "ζ"};
   std::string s;
   for (char c : text) {
-    if (c >= 'A' && c <= 'Z') s += upper[c - 'A'];
-    else if (c >= 'a' && c <= 'z') s += lower[c - 'a'];
-    else if (c == '-') s += "−";  // the Symbol font's hyphen is the minus sign
-    else s += c;
+    if (c >= 'A' && c <= 'Z')
+      s += upper[c - 'A'];
+    else if (c >= 'a' && c <= 'z')
+      s += lower[c - 'a'];
+    else if (c == '-')
+      s += "−";  // the Symbol font's hyphen is the minus sign
+    else
+      s += c;
   }
   return s;
 }
@@ -78,9 +92,13 @@ SvgPlotter::ViewPoint SvgPlotter::view(double x_cm, double y_cm) const {
 void SvgPlotter::select_font(std::string_view name, double size_x, double size_y) {
   Font f;
   f.bold = name.find("Bold") != std::string_view::npos;
-  if (name.starts_with("Courier")) f.family = "Courier", f.generic = "monospace";
-  else if (name.starts_with("Helvetica")) f.family = "Helvetica", f.generic = "sans-serif";
-  else f.family = "Times", f.generic = "serif";
+  if (name.starts_with("Courier")) {
+    f.family = "Courier";
+    f.generic = "monospace";
+  } else if (name.starts_with("Helvetica")) {
+    f.family = "Helvetica";
+    f.generic = "sans-serif";
+  }  // Times, and Symbol with its letters turned into Greek ones: serif
   f.symbol = name == "Symbol";
   f.size_x = size_x;
   f.size_y = size_y;
@@ -146,8 +164,8 @@ void SvgPlotter::show(std::string_view text) {
   }
   body_ += "<tspan class=\"" + font_.generic + "\" font-family=\"" + font_.family + "\"";
   if (font_.bold) body_ += " font-weight=\"bold\"";
-  body_ += " font-size=\"" + num(font_.size_y) + "\" fill=\"" + colour_ + "\">" + content +
-           "</tspan>";
+  body_ +=
+      " font-size=\"" + num(font_.size_y) + "\" fill=\"" + colour_ + "\">" + content + "</tspan>";
   // The current point is now at the end of the text, where only another text goes on.
   current_.reset();
 }
@@ -199,12 +217,11 @@ void SvgPlotter::plot(float x, float y, int ipen) {
   } else if (ipen == 999) {
     end_text();
     out_ << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-         << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << kSheetWidth
-         << "pt\" height=\"" << kSheetHeight << "pt\" viewBox=\"0 0 " << kSheetWidth << ' '
-         << kSheetHeight << "\" xml:space=\"preserve\">\n"
-         << kFontStyle
-         << "<rect x=\"0\" y=\"0\" width=\"" << kSheetWidth << "\" height=\"" << kSheetHeight
-         << "\" fill=\"#ffffff\"/>\n"
+         << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << kSheetWidth << "pt\" height=\""
+         << kSheetHeight << "pt\" viewBox=\"0 0 " << kSheetWidth << ' ' << kSheetHeight
+         << "\" xml:space=\"preserve\">\n"
+         << kFontStyle << "<rect x=\"0\" y=\"0\" width=\"" << kSheetWidth << "\" height=\""
+         << kSheetHeight << "\" fill=\"#ffffff\"/>\n"
          << "<g fill=\"none\" stroke-linecap=\"butt\" stroke-linejoin=\"miter\" "
             "stroke-miterlimit=\"10\">\n"
          << body_ << "</g>\n</svg>\n";
@@ -257,8 +274,7 @@ void SvgPlotter::line(float dx, std::span<const float> y, int n) {
 }
 
 void SvgPlotter::line1(std::span<const float> x, std::span<const float> y, float w, int n) {
-  const std::size_t m =
-      std::min({x.size(), y.size(), static_cast<std::size_t>(std::max(n, 0))});
+  const std::size_t m = std::min({x.size(), y.size(), static_cast<std::size_t>(std::max(n, 0))});
   if (m == 0) return;
   std::vector<PlotPoint> p;
   for (std::size_t i = 0; i < m; ++i) p.push_back({double(x[i]), double(y[i])});
@@ -282,8 +298,8 @@ void SvgPlotter::line2(float dx, std::span<const float> y, int k, int n) {
   stroke();
 }
 
-void SvgPlotter::axis(float x, float y, std::string_view text, int n, float length,
-                      float /*angle*/, float first, float delta) {
+void SvgPlotter::axis(float x, float y, std::string_view text, int n, float length, float /*angle*/,
+                      float first, float delta) {
   moveto(x, y);
   lineto(double(x) + length, y);
   stroke();
@@ -295,8 +311,8 @@ void SvgPlotter::axis(float x, float y, std::string_view text, int n, float leng
     lineto(t.x, double(y) - 0.3);
     stroke();
     if (t.labelled)
-      number(static_cast<float>(t.x - 0.95), static_cast<float>(double(y) - 0.8), 0.4f, t.value,
-             0, 72);
+      number(static_cast<float>(t.x - 0.95), static_cast<float>(double(y) - 0.8), 0.4f, t.value, 0,
+             72);
   }
 }
 

@@ -27,15 +27,14 @@ class SvgPlotter final : public PenPlotter {
   void newpen(int i) override;
   void dash(int i) override;
   void plot(float x, float y, int ipen) override;
-  void symbol(float x, float y, float height, std::string_view text, float angle,
-              int n) override;
+  void symbol(float x, float y, float height, std::string_view text, float angle, int n) override;
   void number(float x, float y, float height, float value, float angle, int ndec) override;
   void frame(int i, float x1, float x2, float y1, float y2) override;
   void line(float dx, std::span<const float> y, int n) override;
   void line1(std::span<const float> x, std::span<const float> y, float w, int n) override;
   void line2(float dx, std::span<const float> y, int k, int n) override;
-  void axis(float x, float y, std::string_view text, int n, float length, float angle,
-            float first, float delta) override;
+  void axis(float x, float y, std::string_view text, int n, float length, float angle, float first,
+            float delta) override;
   void symbo1(int nshown, int nall, float drumin) override;
 
  private:
@@ -43,7 +42,7 @@ class SvgPlotter final : public PenPlotter {
     std::string family = "Times";   // the PostScript family
     std::string generic = "serif";  // its generic family
     bool bold = false;
-    bool symbol = false;  // Latin letters stand for Greek ones
+    bool symbol = false;              // Latin letters stand for Greek ones
     double size_x = 12, size_y = 12;  // points: width and height scale of the glyphs
   };
   struct ViewPoint {
