@@ -10,6 +10,7 @@
 #include <cmath>
 #include <string>
 
+#include "core/constants.hpp"
 #include "input/run_parameters.hpp"
 #include "report/record_format.hpp"
 #include "simulation/run_result.hpp"
@@ -24,7 +25,7 @@ struct HandMadeRun {
 inline kaven::MultipleDiffractionEvent diagram_event(float phi_deg, float h_sq, float hp_sq,
                                                      float hq, float rho_sq, float ext_code) {
   kaven::MultipleDiffractionEvent e{};
-  e.phi_az = static_cast<float>(phi_deg / 57.295757);
+  e.phi_az = static_cast<float>(phi_deg / double(kaven::kRadToDegDiagram));
   e.h_sq = h_sq;
   e.hp_sq = hp_sq;
   e.hq = hq;

@@ -43,6 +43,10 @@ inline constexpr float kScale = 3282.8064f;
 inline constexpr float kAbsentF = 0.001f;  // |F| at or below: the reflection is absent
 inline constexpr float kMaxMuR = 31.5f;    // mu R beyond: no absorption factor (set to 1)
 
+// ---- the plot -------------------------------------------------------------------
+inline constexpr float kPointsPerCm = 28.34645f;       // PostScript points per centimetre
+inline constexpr float kRadToDegDiagram = 57.295757f;  // 180/pi of the psi-lambda diagram
+
 // ---- units ----------------------------------------------------------------------
 inline constexpr double kCmPerAngstrom = 1e-8;
 inline constexpr double kAngstromPerCm = 1e8;

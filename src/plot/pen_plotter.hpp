@@ -14,10 +14,9 @@
 #include <string_view>
 #include <vector>
 
-namespace kaven {
+#include "core/constants.hpp"
 
-// PostScript points per centimetre: every coordinate is written as centimetres times it.
-inline constexpr float kPointsPerCm = 28.34645f;
+namespace kaven {
 
 // y values at or above this mark a point of line2 that is not drawn.
 inline constexpr float kGap = 1.0e20f;

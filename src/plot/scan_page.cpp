@@ -174,7 +174,7 @@ DiagramBranches diagram_branches(const MultipleDiffractionEvent& e, const RunPar
   const double lamin = par.lamin, lamax = par.lamax;
   const double band = std::fabs(lamax - lamin);
   const double g = (double(par.psie) - par.psia) * 0.05;  // degrees per cm
-  const double deg = double(57.295757f);
+  const double deg = double(kRadToDegDiagram);
   for (int t = 0; t <= 1000; ++t) {
     const double lambda = t == 1000 ? lamax : lamin + t * band * 0.001;
     const double u2 = 1.0 / (lambda * lambda);
