@@ -196,4 +196,15 @@ int parse_fixed_real(std::string_view field, int decimals, float& out) {
   return 0;
 }
 
+int parse_fixed_integer(std::string_view field, int& out) {
+  std::string s;
+  for (char ch : field)
+    if (!is_blank(ch)) s += ch;
+  if (s.empty()) {
+    out = 0;
+    return 0;
+  }
+  return parse_integer(s, out);
+}
+
 }  // namespace kaven

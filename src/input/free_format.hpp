@@ -67,6 +67,9 @@ int read_free(LineSource& src, std::span<const FreeItem> items);
 // Numeric field of a fixed-column record (Fw.d input): blanks are ignored, an all-blank
 // field reads 0, and without a decimal point the last d digits are decimals.
 int parse_fixed_real(std::string_view field, int decimals, float& out);
+// Integer field of a fixed-column record (Iw input): blanks are ignored, an all-blank
+// field reads 0.
+int parse_fixed_integer(std::string_view field, int& out);
 
 // A single free-format value.
 int parse_real(std::string_view token, float& out);

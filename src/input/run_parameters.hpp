@@ -117,6 +117,12 @@ struct RunParameters {
   std::string dname2 = std::string(72, ' ');  // measured-scan file, 72 characters
   bool scan_present = false;  // a scan-file name was given (not blank)
 
+  // ---- HUBER-HASYLAB counting corrections ----
+  // Filter factors and dead times (s), read with the reference list after line 12 or
+  // from the scan file's header; a run that reads none keeps those of the run before.
+  float ff1 = 0, ff2 = 0, ff3 = 0;
+  float tau1 = 0, tau2 = 0, tau3 = 0;
+
   // ---- geometry, derived ----
   int nstep = 0;    // scan steps NINT((psie - psia) zsw); steps 0..nstep
   float alam = 0;   // wavelength of the current pass (Å)

@@ -15,6 +15,21 @@ inline constexpr float kNoMeasurement = 1.0e20f;
 
 enum class ScanFormat { none, obs, cad4, huber };
 
+// Whose rules were applied: the tube reader (CAD4 output or a six-value "obs" list; the
+// monochromator polarisation, references with |F| >= 2 only, I0*q over 1.5) or the
+// synchrotron reader (HUBER-HASYLAB output or a seven-value "obs" list with the
+// polarisation ratio of each line; every reference counted).
+enum class ScanReader { none, cad4, hasyl4 };
+
+// The counting chain of the HUBER-HASYLAB diffractometer: the attenuation factors of
+// the three filters, the dead times of detector, monitor and a third counter (s), and
+// the beam count multiplier that scales the normalised counts.
+struct CountingCorrections {
+  float ff1 = 0, ff2 = 0, ff3 = 0;
+  float tau1 = 0, tau2 = 0, tau3 = 0;
+  float bcm = 0;
+};
+
 // One reference reflection as the readers list it (every one, accepted or not).
 struct ReferenceReflection {
   int h = 0, k = 0, l = 0;
@@ -39,6 +54,7 @@ struct MeasuredScan {
   // file yields no step of the primary reflection in the psi range.
   bool present = false;
   ScanFormat format = ScanFormat::none;
+  ScanReader reader = ScanReader::none;
   std::string extension;  // last three characters of the trimmed file name
   // cps per step i = 0..nstep at psi = psia + i/zsw; kNoMeasurement where none.
   std::vector<float> intensity;
@@ -50,6 +66,11 @@ struct MeasuredScan {
   // The file held no step of the primary reflection in the psi range: the listing
   // says so and the run goes on as one without a measured scan.
   bool no_primary_step = false;
+  // Corrections in effect at the end of a HUBER-HASYLAB reading (from the input lines
+  // after the file name or from the file's own header).
+  CountingCorrections corrections;
+  // Lines, blocks or records that could not be converted and were passed over.
+  int skipped_records = 0;
 };
 
 }  // namespace kaven

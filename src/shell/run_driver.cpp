@@ -19,9 +19,12 @@
 #include "report/listing.hpp"
 #include "report/record_format.hpp"
 #include "report/run_summary.hpp"
+#include "report/scan_file_listing.hpp"
+#include "scans/scan_readers.hpp"
 #include "scattering/element_table.hpp"
 #include "scattering/linear_absorption.hpp"
 #include "scattering/sphere_tables.hpp"
+#include "scattering/structure_factor.hpp"
 #include "simulation/event_search.hpp"
 #include "simulation/reference_direction.hpp"
 #include "simulation/scale_factor.hpp"
@@ -165,14 +168,37 @@ void absorption_phase(RunContext& run) {
   }
 }
 
-// 14. The measured scan, when line 12 named one.
-void read_measured_scan(RunContext& run, RunFiles& files, const RunEnvironment& env,
+// 14. The measured scan, when line 12 named one: opened as an existing file, read by
+// the reader its extension and the radiation mode choose (the synchrotron reader takes
+// its reference list and counting corrections from the input lines after line 12), its
+// reference reflections listed. The counting corrections stay in the run record for the
+// runs that follow.
+void read_measured_scan(RunContext& run, LineSource& src, RunFiles& files,
+                        const ExtinctionTable& extinction, const RunEnvironment& env,
                         RunResult& result) {
-  if (!result.measured.present) return;
-  files.scan.open(resolve(env, run.par.dname2));
-  if (!files.scan) cannot_open(run.par.dname2);
-  // Reading the measured scans is not built yet.
-  not_built_yet(run);
+  MeasuredScan& scan = result.measured;
+  if (!scan.present) return;
+  RunParameters& par = run.par;
+  const std::filesystem::path path = resolve(env, par.dname2);
+  std::error_code ec;
+  if (!std::filesystem::is_directory(path, ec)) files.scan.open(path);
+  if (!files.scan.is_open()) cannot_open(par.dname2);
+  list_scan_file_heading(run.out, par.dname2);
+  scan.minimum = 1.0e6f;
+  StructureFactorCalculator calc(par);
+  const ScanReaderContext ctx{
+      par, extinction, [&calc](int h, int k, int l, float s) { return calc(h, k, l, s).fmod; }};
+  read_scan_file(files.scan, scan_file_extension(par.dname2), src, counting_corrections(par),
+                 ctx, scan);
+  keep_counting_corrections(par, scan.corrections);
+  if (scan.minimum < 0) scan.minimum = 0;
+  list_reference_table(run.out, scan);
+  if (run.err && scan.no_primary_step)
+    *run.err << "kaven: no step of the primary reflection in the psi range in "
+             << trim(par.dname2) << "; the run goes on without a measured scan\n";
+  if (run.err && scan.skipped_records > 0)
+    *run.err << "kaven: " << scan.skipped_records << " unreadable record(s) of "
+             << trim(par.dname2) << " passed over\n";
 }
 
 // 15. Scale factor and the statistics of the measured scan. I0 of the run is replaced
@@ -347,7 +373,7 @@ RunOutcome kaven(RunParameters& par, RunNames& names, RunFiles& files, std::istr
     read_crystal(run, src);                                             // 4 to 8
     read_primary_lines(run, src, names, result);                        // 9
     set_up_crystal(run, result);                                        // 10 to 13
-    read_measured_scan(run, files, env, result);                        // 14
+    read_measured_scan(run, src, files, extinction, env, result);       // 14
     scale_factor_phase(run, result);                                    // 15
     reference_direction_phase(par, result);                             // 16
     wavelength_passes_phase(run, extinction, env, result);              // 17
