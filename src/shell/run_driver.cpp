@@ -62,12 +62,6 @@ struct WorkArrays {
            1);
 }
 
-// Stages of the run that this version does not perform yet end the run here, so that
-// no listing shows a number that was not computed.
-[[noreturn]] void not_built_yet(RunContext& run) {
-  run.stop({"", "", " The calculation stages after this point are not built yet: the run ends here."});
-}
-
 void check_cancel(RunContext& run, const RunEnvironment& env) {
   if (env.cancel && env.cancel->load()) run.stop({"", "", " The run was cancelled."});
 }
