@@ -4,7 +4,7 @@
 BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
-EXAMPLE ?= examples/yig/yig-sim.inp
+EXAMPLE ?= examples/yig/yig.inp
 
 .PHONY: all deps configure build run test gui bench clean
 

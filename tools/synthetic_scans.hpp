@@ -137,7 +137,9 @@ struct Cad4Options {
   bool noise = false;
   std::uint64_t seed = 1;
   bool junk = true;          // page headers, notes, records of other kinds
+  bool unreadable = true;    // with them, now and then a line a reader passes over
   int references_every = 7;  // a reference block after this many psi steps
+  double primary_theta = 10.0;  // Bragg angle written in the primary blocks (degrees)
 };
 
 // cps per count of a block measured with speed divisor D.
@@ -228,7 +230,7 @@ inline EncodedFile write_cad4(int h, int k, int l, const std::vector<PrimaryStep
       if (i < 16) cl += c[i];
       if (i >= 80) cr += c[i];
     }
-    out.text += cad4_block(++serial, h, k, l, 'P', true, st.psi, d, cl, sum, cr, 10.0, c);
+    out.text += cad4_block(++serial, h, k, l, 'P', true, st.psi, d, cl, sum, cr, o.primary_theta, c);
     EncodedStep e{};
     e.psi = static_cast<float>(as_written("%7.2f", st.psi));
     e.intensity = f * static_cast<double>(sum) / 60.0;
@@ -243,7 +245,7 @@ inline EncodedFile write_cad4(int h, int k, int l, const std::vector<PrimaryStep
       out.text += "   *** intensity control ***  (no ** in columns 31-32)\n";
       out.text += cad4_block(++serial, 2, 0, 0, 'C', false, 0.0, 1, 10, 20, 10, 5.0, {});
     }
-    if (o.junk && n % 23 == 17) {
+    if (o.junk && o.unreadable && n % 23 == 17) {
       // Stars in columns 31-32 but no indices in columns 11-25.
       out.text += fmt("%10s%15s%5s** unreadable reflection\n", "", "???  ????  ???", "");
       ++out.unreadable;
