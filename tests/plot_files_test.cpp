@@ -3,9 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
+#include <fstream>
 
 #include "run_fixture.hpp"
 #include "shell/run_driver.hpp"
+#include "tools/synthetic_scans.hpp"
 
 namespace {
 
@@ -46,6 +49,46 @@ TEST(PlotFiles, ARunWithoutMeasuredScanDrawsTheCalculatedPanelOnly) {
   again.run(si_lines());
   EXPECT_EQ(read_lines(again.dir.path() / "si222.ps"), ps);
   EXPECT_EQ(read_lines(again.dir.path() / "si222.svg"), svg);
+}
+
+TEST(PlotFiles, ARunWithAMeasuredScanDrawsBothCurves) {
+  // Si 2 2 2 with molybdenum radiation and a CAD4 scan of a peak on a flat primary.
+  namespace syn = kaven::synthetic;
+  Session s;
+  std::vector<syn::PrimaryStep> steps;
+  for (int i = 0; i <= 400; ++i) {
+    const double psi = -20 + 0.1 * i;
+    steps.push_back({psi, 8.0 * (1 + 5 / (1 + std::pow(psi / 2, 2)))});
+  }
+  syn::Cad4Options o;
+  o.tubefac = 16.68f;
+  std::ofstream(s.dir.path() / "si.dat")
+      << syn::write_cad4(2, 2, 2, steps, {{1, 1, 1, 5.135, 52000, 1.0}}, o).text;
+  Lines in = si_lines();
+  in[3] = "Mo";
+  in[5] = "-20. 20. 50  0  1. 0.";
+  for (const char* ub : {"0.184132 0. 0.", "0. 0.184132 0.", "0. 0. 0.184132"}) in.push_back(ub);
+  in.push_back("si.dat");
+  const ListedRun r = s.run(in);
+  ASSERT_FALSE(r.stopped());
+  ASSERT_TRUE(r.outcome.result.measured.present);
+  ASSERT_TRUE(r.outcome.result.plotted);
+  const Lines ps = read_lines(s.dir.path() / "si222.ps");
+  EXPECT_EQ(count(ps, "(I-obs (cps)) s"), 1u);
+  EXPECT_EQ(count(ps, "(I-calc (cps)) s"), 1u);
+  EXPECT_EQ(count(ps, "(Imax-obs (cps):) s"), 1u);
+  EXPECT_EQ(count(ps, "(Iprim-obs (cps):) s"), 1u);
+  // The red measured curve, then its two error bars (tube radiation) from the panel top
+  // at 2 H + 5.8 = 19.8 cm.
+  const std::size_t red = kaven_test::find_prefix(ps, " 1 0 0 setrgbcolor");
+  ASSERT_LT(red, ps.size());
+  const std::size_t bars = kaven_test::find_prefix(ps, "   538.6   561.3 m", red);
+  ASSERT_LT(bars + 3, ps.size());
+  EXPECT_EQ(ps[bars + 2], "   566.9   561.3 m");
+  EXPECT_GT(std::count_if(ps.begin() + static_cast<long>(red), ps.begin() + static_cast<long>(bars),
+                          [](const std::string& l) { return l.ends_with(" l"); }),
+            300);
+  EXPECT_FALSE(contains(r.records, "the number is to large"));
 }
 
 TEST(PlotFiles, ARunThatIsNotPlottedLeavesThePlotFileEmptyAndWritesNoSvg) {
