@@ -15,10 +15,8 @@
 #include "report/crystal_data.hpp"
 #include "shell/run_context.hpp"
 
-#ifdef KAVEN_HAVE_GEMMI
 #include <gemmi/elem.hpp>
 #include <gemmi/it92.hpp>
-#endif
 
 namespace kaven {
 namespace {
@@ -137,7 +135,6 @@ TEST(ElementTable, SpeciesOfOneElementShareHighAngleAndDispersion) {
   EXPECT_GT(find_element("Cf")->fpp_cu, find_element("U")->fpp_cu);
 }
 
-#ifdef KAVEN_HAVE_GEMMI
 // gemmi carries its own transcription of the same table for the neutral atoms (its
 // hydrogen is the bonded-H row, ours the isolated atom, so it starts at helium).
 TEST(ElementTable, NeutralAtomsAgreeWithGemmisCopyOfTheTable) {
@@ -158,7 +155,6 @@ TEST(ElementTable, NeutralAtomsAgreeWithGemmisCopyOfTheTable) {
   }
   EXPECT_EQ(compared, 97);  // He .. Cf
 }
-#endif
 
 struct TestRun {
   RunParameters par;

@@ -36,10 +36,8 @@
 #include "shell/run_driver.hpp"
 #include "tests/run_fixture.hpp"
 
-#if KAVEN_HAVE_GEMMI
 #include <gemmi/symmetry.hpp>
 #include <gemmi/unitcell.hpp>
-#endif
 
 using namespace kaven;
 using namespace kaven_test;
@@ -138,7 +136,6 @@ std::int64_t key(int h, int k, int l) {
   return (std::int64_t(h + 512) << 20) | (std::int64_t(k + 512) << 10) | std::int64_t(l + 512);
 }
 
-#if KAVEN_HAVE_GEMMI
 
 // ---- the independent psi-scan geometry -------------------------------------------
 
@@ -333,12 +330,10 @@ double predicted_psi(const SphereCrossings& c, int h, int k, int l, bool leaving
   return leaving ? it->second.psi_out : it->second.psi_in;
 }
 
-#endif  // KAVEN_HAVE_GEMMI
 
 }  // namespace
 
 
-#if KAVEN_HAVE_GEMMI
 
 // ---- where the events lie --------------------------------------------------------
 
@@ -518,11 +513,9 @@ TEST(EventSearch, ReferenceDirectionFollowsItsThreeRules) {
   }
 }
 
-#endif  // KAVEN_HAVE_GEMMI
 
 // ---- intensities -----------------------------------------------------------------
 
-#if KAVEN_HAVE_GEMMI
 
 namespace {
 
@@ -608,15 +601,12 @@ TEST(EventIntensity, SourcePolarisationSelectsTheSigmaOrThePiWave) {
   EXPECT_EQ(checked, 12);
 }
 
-#endif  // KAVEN_HAVE_GEMMI
 
 TEST(EventIntensity, ForbiddenPrimaryTakesNothingOutOfThePrimaryBeam) {
   auto pr = prepare(yig_lines());
   RunParameters& par = pr->par;
-#if KAVEN_HAVE_GEMMI
   EXPECT_TRUE(gemmi::find_spacegroup_by_number(230)->operations().is_systematically_absent(
       {par.h, par.k, par.l}));
-#endif
   EXPECT_LE(par.f, 0.001f);
   EXPECT_EQ(par.phi, 0.0f);
   store_every_crossing(par);
@@ -774,7 +764,6 @@ TEST(EventListing, IsReproducibleSerialAndParallelAndPlacesEventsWhereTheTurnPre
   EXPECT_EQ(serial.records, parallel.records);
   const auto passes = event_records(serial.records);
   ASSERT_EQ(passes.size(), 2u);
-#if KAVEN_HAVE_GEMMI
   const Example& ex = example("YIG");
   const RunParameters& par = ex.pr->par;
   for (std::size_t n = 0; n < 2; ++n) {
@@ -795,7 +784,6 @@ TEST(EventListing, IsReproducibleSerialAndParallelAndPlacesEventsWhereTheTurnPre
       last = e.psi;
     }
   }
-#endif
 
   // The prepared state of these tests writes the driver's section of a pass.
   const DriverRun si = run_driver(si_lines(), 0);

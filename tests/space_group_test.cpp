@@ -16,9 +16,7 @@
 #include "report/input_echo.hpp"
 #include "report/record_format.hpp"
 
-#ifdef KAVEN_HAVE_GEMMI
 #include <gemmi/symmetry.hpp>
-#endif
 
 namespace {
 
@@ -166,7 +164,6 @@ TEST(SpaceGroupTable, CountsAndCodesFollowTheCrystalClass) {
   EXPECT_STREQ(space_group_entry(192).name, "P6/m c c");
 }
 
-#ifdef KAVEN_HAVE_GEMMI
 // gemmi's setting for entry nr: origin choice 2 where there are two, rhombohedral
 // axes for the R groups, otherwise its first (standard) setting.
 const gemmi::SpaceGroup* gemmi_setting(int nr) {
@@ -212,7 +209,6 @@ TEST(SpaceGroupTable, FullGroupsEqualGemmis) {
     EXPECT_EQ(without_blanks(name), without_blanks(sg->hm)) << nr;
   }
 }
-#endif
 
 TEST(SpaceGroupTable, ExampleEntriesInInternationalTablesOrder) {
   expect_operators(14, {"x,y,z", "-x,y+1/2,-z+1/2"});

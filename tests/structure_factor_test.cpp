@@ -26,10 +26,8 @@
 #include "report/record_format.hpp"
 #include "scattering/element_table.hpp"
 
-#ifdef KAVEN_HAVE_GEMMI
 #include <gemmi/symmetry.hpp>
 #include <gemmi/unitcell.hpp>
-#endif
 
 namespace {
 
@@ -117,7 +115,6 @@ void expect_agrees(const StructureFactor& got, cplx ref, double tiny, Deviation&
   EXPECT_LT(dphi, 1e-4) << label << " phase " << got.phase << " ref " << std::arg(ref);
 }
 
-#ifdef KAVEN_HAVE_GEMMI
 
 gemmi::GroupOps group(const char* hm) {
   const gemmi::SpaceGroup* sg = gemmi::find_spacegroup_by_name(hm);
@@ -311,7 +308,6 @@ TEST(StructureFactor, F000IsTheWeightedSumOfScatteringFactors) {
   EXPECT_NEAR(im, 24 * p.types[0].fpp + 40 * p.types[1].fpp + 96 * p.types[2].fpp, 1e-4 * re);
 }
 
-#endif  // KAVEN_HAVE_GEMMI
 
 TEST(StructureFactor, ModelLimitPhaseRulesAndTypeNumbers) {
   const std::array<float, 6> cell{5, 6, 7, 90, 90, 90};

@@ -32,11 +32,12 @@ K-alpha wavelengths, for the test that reports how far the table formula lies fr
 """
 import math
 import os
-import subprocess
 import sys
 
 import numpy as np
 import xraylib
+
+from debian_packages import package_version
 
 HC_KEV_A = 12.39842
 LAST_CLOSE = 10.0      # A: edges beyond do not count; the last interval closes here
@@ -63,14 +64,6 @@ PRINTED_ROWS = {
 
 REFERENCE_ELEMENTS = ("C", "O", "Si", "Fe", "Cu", "Y", "Ag", "Bi")
 REFERENCE_LINES = (("Cu", 1.540598), ("Mo", 0.7093), ("Ag", 0.55942))
-
-
-def package_version(name):
-    try:
-        return subprocess.run(["dpkg-query", "-W", "-f=${Version}", name],
-                              capture_output=True, text=True, check=True).stdout.strip()
-    except (OSError, subprocess.CalledProcessError):
-        return "unknown"
 
 
 def sigma_kn(lam):

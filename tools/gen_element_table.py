@@ -21,7 +21,6 @@ Sources (Debian packages, versions written into the header of the output):
   computed high-angle and dispersion values of those elements; H's dispersion is 0.
 """
 import re
-import subprocess
 import sys
 
 import numpy as np
@@ -29,6 +28,8 @@ from cctbx.eltbx import tiny_pse
 from cctbx.eltbx import xray_scattering as xs
 import gemmi
 import xraylib
+
+from debian_packages import package_version
 
 HC_EV_A = 12398.42
 WAVELENGTHS = (("Cu", 1.5405929), ("Mo", 0.7093171), ("Ag", 0.5594218))
@@ -57,12 +58,6 @@ TELLING_DISP = {  # f' f'' Cu, Mo, Ag
     29: "-1.9646 0.5888 0.3201 1.2651 0.324 0.8257",
     28: "-3.0029 0.5091 0.3393 1.1124 0.3147 0.7232",
 }
-
-
-def package_version(name):
-    out = subprocess.run(["dpkg-query", "-W", "-f=${Version}", name],
-                         capture_output=True, text=True, check=False)
-    return out.stdout.strip() or "unknown"
 
 
 def element_of(label):

@@ -22,10 +22,11 @@ Usage: /usr/bin/python3 tools/gen_space_group_table.py [output]
 """
 import fractions
 import os
-import subprocess
 import sys
 
 import ase.spacegroup
+
+from debian_packages import package_version
 
 NAMES = [
     'P 1', 'P -1', 'P 1 2 1', 'P 1 21 1', 'C 1 2 1', 'P 1 m 1', 'P 1 c 1', 'C 1 m 1',
@@ -115,14 +116,6 @@ def translation_literal(t):
     digits = int(t * 10**6)
     s = ('%.6f' % (digits / 10**6)).rstrip('0')
     return s + 'f'
-
-
-def package_version(pkg):
-    try:
-        return subprocess.run(['dpkg-query', '-W', '-f=${Version}', pkg],
-                              capture_output=True, text=True, check=True).stdout.strip()
-    except (OSError, subprocess.CalledProcessError):
-        return 'unknown'
 
 
 def main():

@@ -55,7 +55,7 @@ std::string F(int w, int d, double v) {
   if (!std::isfinite(v)) return stars(w);
   std::string ip, fp;
   round_fixed(v, d, ip, fp);
-  std::string sign = std::signbit(v) && v != 0.0 ? "-" : "";
+  std::string sign = std::signbit(v) ? "-" : "";
   std::string body = ip + "." + fp;
   if (ip.empty()) {
     // Leading zero only when it fits.
@@ -66,31 +66,32 @@ std::string F(int w, int d, double v) {
 
 std::string E(int w, int d, double v) {
   if (!std::isfinite(v)) return stars(w);
-  std::string sign = std::signbit(v) && v != 0.0 ? "-" : "";
-  double a = std::fabs(v);
-  int exp10 = 0;
-  std::string mant;
+  std::string sign = std::signbit(v) ? "-" : "";
+  const double a = std::fabs(v);
+  const std::size_t n = static_cast<std::size_t>(d > 0 ? d : 0);
+  int exp10 = 0;  // |v| = 0.mant x 10^exp10
+  std::string mant(n, '0');
   if (a != 0.0) {
-    // Normalise to 0.1 <= m < 1 with exactly d digits after rounding.
-    exp10 = static_cast<int>(std::floor(std::log10(a))) + 1;
-    for (int attempt = 0; attempt < 3; ++attempt) {
-      double scaled = a / std::pow(10.0, exp10);
-      std::string ip, fp;
-      round_fixed(scaled, d, ip, fp);
-      if (!ip.empty()) {  // rounded up to 1.000: move the exponent
+    // The exact decimal digits of |v| (a double has at most 767 significant digits),
+    // rounded to d digits here: ties away from zero, on the exact value. Scaling |v| by
+    // a power of ten first would round in binary and could move a tie to either side.
+    char buf[1024];
+    std::snprintf(buf, sizeof buf, "%.800e", a);
+    const std::string s(buf);
+    const std::size_t e = s.find('e');
+    const std::string digits = s.substr(0, 1) + s.substr(2, e - 2);
+    exp10 = std::atoi(s.c_str() + e + 1) + 1;
+    mant = digits.substr(0, n);
+    if (digits[n] >= '5') {
+      std::size_t i = n;
+      while (i > 0 && mant[i - 1] == '9') mant[--i] = '0';
+      if (i > 0) {
+        ++mant[i - 1];
+      } else {  // 0.99..95 became 1.00..0: one more power of ten
+        if (n > 0) mant[0] = '1';
         ++exp10;
-        continue;
       }
-      if (d > 0 && fp[0] == '0') {  // log10 overestimated the magnitude
-        --exp10;
-        continue;
-      }
-      mant = fp;
-      break;
     }
-    if (mant.empty()) mant = std::string(static_cast<std::size_t>(d), '0');
-  } else {
-    mant = std::string(static_cast<std::size_t>(d), '0');
   }
   char ex[16];
   int ae = std::abs(exp10);

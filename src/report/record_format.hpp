@@ -5,8 +5,10 @@
 // as w asterisks, never truncated, so a too-wide value is visible as such.
 // Rounding is to nearest with ties away from zero, applied to the exact binary value
 // (a float 0.125 is exactly a tie; 0.115 is not, it is slightly below).
-// A negative value that rounds to zero keeps its minus sign ("-0.00"), as the
-// common Fortran run-time libraries write it.
+// A negative value that rounds to zero keeps its minus sign ("-0.00"), and so does a
+// negative zero, as the common Fortran run-time libraries write them. The fields agree
+// with gfortran's under rounding "compatible" (tests/data/fortran_format_table.txt,
+// written by tools/fortran_format_table.f90).
 #pragma once
 #include <string>
 #include <string_view>
