@@ -9,11 +9,11 @@
 #include "crystal/space_group.hpp"
 #include "input/free_format.hpp"
 #include "input/input_reader.hpp"
-#include "report/crystal_data.hpp"
 #include "plot/postscript_plotter.hpp"
 #include "plot/recording_plotter.hpp"
 #include "plot/scan_page.hpp"
 #include "plot/svg_plotter.hpp"
+#include "report/crystal_data.hpp"
 #include "report/event_listing.hpp"
 #include "report/input_echo.hpp"
 #include "report/listing.hpp"
@@ -89,22 +89,6 @@ void read_title_and_plot_file(RunContext& run, LineSource& src, RunNames& names,
   result.files.plot = plot.string();
 }
 
-// 9. Lines 10 to 12. The scan-file name turns blank once line 10 has been read and
-// takes line 12 when that is read; a run that stops before line 10 leaves the caller's
-// name. A file that ends before line 11 leaves its end-of-file status as the run's.
-void read_primary_lines(RunContext& run, LineSource& src, RunNames& names, RunResult& result) {
-  run.par.dname2 = names.dname2;
-  try {
-    run.ierr = read_primary_and_optional(run.par, src);
-  } catch (const RunStopped&) {
-    names.dname2 = run.par.dname2;
-    throw;
-  }
-  names.dname2 = run.par.dname2;
-  if (run.par.ub_read) list_orientation_matrix(run.out, run.par.ub);
-  result.measured.present = run.par.scan_present;
-}
-
 // 5. The operators: from the table (with the lattice points of its lattice letter) or
 // from explicit lines, listed either way.
 void symmetry_phase(RunContext& run, LineSource& src) {
@@ -125,6 +109,22 @@ void elements_phase(RunParameters& par, LineSource& src) {
     read_element_line(par, src, f);
     upform(par, f);
   }
+}
+
+// 9. Lines 10 to 12. The scan-file name turns blank once line 10 has been read and
+// takes line 12 when that is read; a run that stops before line 10 leaves the caller's
+// name. A file that ends before line 11 leaves its end-of-file status as the run's.
+void read_primary_lines(RunContext& run, LineSource& src, RunNames& names, RunResult& result) {
+  run.par.dname2 = names.dname2;
+  try {
+    run.ierr = read_primary_and_optional(run.par, src);
+  } catch (const RunStopped&) {
+    names.dname2 = run.par.dname2;
+    throw;
+  }
+  names.dname2 = run.par.dname2;
+  if (run.par.ub_read) list_orientation_matrix(run.out, run.par.ub);
+  result.measured.present = run.par.scan_present;
 }
 
 // 10. and 11. Scan steps and arrays, wavelength band, cell, the primary reflection with
