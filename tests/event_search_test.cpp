@@ -713,7 +713,7 @@ TEST(EventListing, TooManyEventsEndTheRunAndZeroDruminListsNone) {
   const DriverRun many = run_driver(with_line(si_lines(), 5, "0. 359. 10. 8 0.000001 0."), 0);
   EXPECT_EQ(many.outcome.end, RunEnd::stopped);
   EXPECT_EQ(tail(many.records, 2), (Lines{"the number of output lines is to large",
-                                          "please increase drumin on the seventh input line"}));
+                                          "please increase drumin on the sixth input line"}));
   EXPECT_EQ(find_prefix(many.records, kEventHeader), many.records.size());
   EXPECT_EQ(find_prefix(many.records, kCountPrefix), many.records.size());
 

@@ -124,6 +124,91 @@ TEST(FreeFormat, MalformedValuesAndEndOfFile) {
   }
 }
 
+TEST(FreeFormat, RepeatCountsAreTakenAsFarAsTheListNeedsThem) {
+  // The largest count a file can write costs no more than the values the list takes.
+  {
+    std::istringstream is("2147483647*1.5\nnext\n");
+    LineSource src(is);
+    Reals r(6);
+    EXPECT_EQ(r.read(src), 0);
+    EXPECT_EQ(r.v, std::vector<float>(6, 1.5f));
+    std::string next;
+    EXPECT_EQ(read_text(src, 4, next), 0);
+    EXPECT_EQ(next, "next");
+  }
+  {
+    // a repeat that spans the parts of one list, and null values by count
+    std::istringstream is("3*2 5 2* 7\n");
+    LineSource src(is);
+    FreeRead list(src);
+    std::vector<float> a(2, 9), b(5, 9);
+    std::vector<FreeItem> ia{&a[0], &a[1]}, ib;
+    for (float& x : b) ib.push_back(&x);
+    ASSERT_EQ(list.read(ia), 0);
+    ASSERT_EQ(list.read(ib), 0);
+    EXPECT_EQ(a, (std::vector<float>{2, 2}));
+    EXPECT_EQ(b, (std::vector<float>{2, 5, 9, 9, 7}));
+  }
+  for (const char* text : {"0*1\n", "-2*1\n", "2147483648*1\n", "x*1\n", "2*x\n", "2*3*4\n"}) {
+    std::istringstream is(text);
+    LineSource src(is);
+    Reals r(3);
+    EXPECT_GT(r.read(src), 0) << text;
+  }
+}
+
+TEST(FreeFormat, ValuesBeyondSinglePrecisionAndNonNumbersAreMalformed) {
+  // A real is kept in single precision: an overflow is a malformed value, never an
+  // infinity; NaN and infinity are no numbers of the file.
+  for (const char* text : {"1e39", "-1e39", "3.5e38", "1d300", "nan", "NaN", "inf", "-Infinity",
+                           "1e99999", "0x10"}) {
+    float v = 7;
+    EXPECT_GT(parse_real(text, v), 0) << text;
+    EXPECT_EQ(v, 7.0f) << text;
+    EXPECT_GT(parse_fixed_real(text, 0, v), 0) << text;
+  }
+  float v = 0;
+  EXPECT_EQ(parse_real("3.4e38", v), 0);
+  EXPECT_FLOAT_EQ(v, 3.4e38f);
+  EXPECT_EQ(parse_real("1e-60", v), 0);  // below the smallest number: zero
+  EXPECT_EQ(v, 0.0f);
+  EXPECT_EQ(parse_fixed_real("  3.4e38", 0, v), 0);
+  int n = 0;
+  EXPECT_GT(parse_integer("99999999999999999999", n), 0);
+  EXPECT_EQ(parse_integer("-2147483648", n), 0);
+  EXPECT_EQ(n, -2147483647 - 1);
+}
+
+TEST(FreeFormat, LinesBeyondTheLongestAreCutAndMarked) {
+  // A line of 100 000 characters is read whole; one beyond kMaxLineLength is cut there,
+  // marked, and a free read of it fails as malformed; the next line reads as usual.
+  std::string values;
+  while (values.size() < 100000) values += "1 ";
+  std::string huge(kMaxLineLength + 10, '2');
+  std::istringstream is(values + "\n" + huge + "\n3 4\n" + huge);
+  LineSource src(is);
+  Reals r(2);
+  EXPECT_EQ(r.read(src), 0);
+  EXPECT_FALSE(src.overlong());
+  EXPECT_EQ(r.read(src), kStatusMalformed);
+  EXPECT_TRUE(src.overlong());
+  EXPECT_EQ(r.read(src), 0);
+  EXPECT_EQ(r.v, (std::vector<float>{3, 4}));
+  std::string text;
+  bool cut = false;
+  EXPECT_EQ(read_text(src, 72, text, &cut), 0);  // a fixed read takes its columns
+  EXPECT_EQ(text, std::string(72, '2'));
+  EXPECT_TRUE(cut);
+  EXPECT_LT(read_text(src, 72, text, &cut), 0);
+  // blanks beyond the field cut nothing
+  std::istringstream names("yig.ps" + std::string(100, ' ') + "\n" + std::string(72, 'a') + "b\n");
+  LineSource nsrc(names);
+  EXPECT_EQ(read_text(nsrc, 72, text, &cut), 0);
+  EXPECT_FALSE(cut);
+  EXPECT_EQ(read_text(nsrc, 72, text, &cut), 0);
+  EXPECT_TRUE(cut);
+}
+
 TEST(FreeFormat, OneListReadInParts) {
   // a count read first decides how many values follow; the values continue on the
   // same line, and the rest of the last line is dropped only when the list is over

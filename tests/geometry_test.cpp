@@ -14,6 +14,7 @@
 #include "input/input_reader.hpp"
 #include "report/crystal_data.hpp"
 #include "scattering/element_table.hpp"
+#include "simulation/event_search.hpp"
 
 using namespace kaven;
 
@@ -217,6 +218,7 @@ TEST(Geometry, InputsWithoutAGeometryEndTheRun) {
   };
   RunParameters ok = yig_cell();
   ok.radius = 150;
+  ok.rkugel = 0.015f;
   reciprocal_cell(ok);
   EXPECT_EQ(message(ok, check_radiation), "accepted");
   EXPECT_EQ(message(ok, check_cell), "accepted");
@@ -238,6 +240,30 @@ TEST(Geometry, InputsWithoutAGeometryEndTheRun) {
   reciprocal_cell(flat);
   EXPECT_EQ(message(flat, check_cell),
             "\n\n The cell constants give no cell volume: check your input!\n");
+  // Coplanar edges: no volume, even where rounding leaves a trace of one.
+  for (auto angles : {std::array<float, 3>{60, 60, 120}, std::array<float, 3>{90, 90, 180},
+                      std::array<float, 3>{0, 0, 0}}) {
+    RunParameters coplanar = ok;
+    coplanar.alpha = angles[0], coplanar.beta = angles[1], coplanar.gamma = angles[2];
+    reciprocal_cell(coplanar);
+    EXPECT_EQ(message(coplanar, check_cell),
+              "\n\n The cell constants give no cell volume: check your input!\n")
+        << angles[0] << " " << angles[1] << " " << angles[2];
+  }
+  RunParameters steep = ok;  // a steep but real cell is kept
+  steep.gamma = 179.0f;
+  reciprocal_cell(steep);
+  EXPECT_EQ(message(steep, check_cell), "accepted");
+  RunParameters sphere = ok;
+  sphere.rkugel = 0;
+  EXPECT_EQ(message(sphere, check_cell),
+            "\n\n The crystal radius must be positive: check your input!\n");
+  for (float RunParameters::*angle : {&RunParameters::diverp, &RunParameters::divers, &RunParameters::eta}) {
+    RunParameters negative = ok;
+    negative.*angle = -0.01f;
+    EXPECT_EQ(message(negative, check_cell),
+              "\n\n The divergences and the mosaic spread must not be negative: check your input!\n");
+  }
   RunParameters blocks = ok;
   blocks.radius = 0;
   EXPECT_EQ(message(blocks, check_cell),
@@ -246,6 +272,42 @@ TEST(Geometry, InputsWithoutAGeometryEndTheRun) {
   origin.h = origin.k = origin.l = 0;
   EXPECT_EQ(message(origin, check_cell),
             "\n\n The primary reflection 0 0 0 has no scattering vector: check your input!\n");
+}
+
+TEST(Geometry, TheIndexBoxOfTheSearchIsBoundedBeforeAnyPass) {
+  // The box (2 hmax + 1)(2 kmax + 1)(2 lmax + 1) of the shortest wavelength: YIG with
+  // silver radiation searches 89^3 points; a cell whose box exceeds 2^31 - 1 ends the run
+  // with the three limits named, however large (no wrapped integers).
+  RunParameters p = yig_cell();
+  EXPECT_EQ(index_limits(p, p.alam1), (std::array<int, 3>{44, 44, 44}));
+  auto check = [&p](float a, float b, float c) {
+    p.a = a, p.b = b, p.c = c;
+    std::ostringstream out;
+    return stops(p, out, [](RunParameters& q) { check_search_size(q, q.alam1); }) ? out.str()
+                                                                                : std::string("accepted");
+  };
+  EXPECT_EQ(check(12.38f, 12.38f, 12.38f), "accepted");
+  // 2a/lambda = 357: a box of 715^3 = 3.66e8 points
+  EXPECT_EQ(check(100, 100, 100), "accepted");
+  // 2a/lambda = 536 for a = 150: 1073^3 = 1.24e9; a = 180: 1288^3 = 2.1e9 (< 2^31 - 1);
+  // a = 181: 1295^3 = 2.17e9
+  EXPECT_EQ(check(180, 180, 180), "accepted");
+  EXPECT_EQ(check(181, 181, 181),
+            "\n\n The cell is too large for the event search: the index limits\n"
+            " 2a/lambda, 2b/lambda, 2c/lambda = 647 647 647\n"
+            " give more than 2147483647 index triples to search. Check the cell constants\n"
+            " on the third input line and the wavelength on the fourth!\n");
+  EXPECT_NE(check(1e9f, 1e9f, 1e9f).find("= 3575131452 3575131452 3575131452"), std::string::npos)
+      << check(1e9f, 1e9f, 1e9f);
+  EXPECT_NE(check(3e38f, 1, 1), "accepted");
+  // a long thin cell: its box is one long row
+  EXPECT_EQ(check(5e8f, 0.1f, 0.1f), "\n\n The cell is too large for the event search: the index limits\n"
+                                     " 2a/lambda, 2b/lambda, 2c/lambda = 1787565726 0 0\n"
+                                     " give more than 2147483647 index triples to search. Check the cell constants\n"
+                                     " on the third input line and the wavelength on the fourth!\n");
+  // limits asked for outside the checked range stay within the integers
+  p.a = 1e30f;
+  EXPECT_GT(index_limits(p, p.alam1)[0], 0);
 }
 
 TEST(Geometry, ReciprocalMetricAgreesWithCartesianReciprocalVectors) {

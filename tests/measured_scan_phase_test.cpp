@@ -191,9 +191,9 @@ TEST(MeasuredScanPhase, FilesThatCannotBeOpenedOrHoldNoPrimaryStep) {
     const ListedRun r = s.run(silicon(kMolybdenum, "-20. 20. 50  0  1. 0.", "scans"));
     EXPECT_TRUE(r.stopped());
     EXPECT_EQ(r.ierr(), 1);
-    EXPECT_EQ(tail(r.records, 4), (Lines{"", "     " + padded("scans", 72),
-                                         " there is no such file or directory, or the file is empty,",
-                                         " check your input!"}));
+    EXPECT_EQ(tail(r.records, 4),
+              (Lines{"", "     " + padded("scans", 72), " is a folder, not a file:",
+                     " it cannot be read as the measured-scan file, check your input!"}));
   }
   {
     // CAD4 output of another primary reflection: the references are listed, the message

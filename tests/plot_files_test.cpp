@@ -110,6 +110,7 @@ TEST(PlotFiles, AnSvgCopyThatCannotBeWrittenIsReportedAndThePageStillDrawn) {
   EXPECT_TRUE(r.outcome.result.files.plot_svg.empty());
   EXPECT_TRUE(contains(r.records, " The SVG copy of the plot could not be written: " +
                                       (s.dir.path() / "si222.svg").string()));
+  EXPECT_TRUE(contains(r.records, " ( it is a folder, not a file )"));
   EXPECT_EQ(read_lines(s.dir.path() / "si222.ps").back(), "showpage");
 }
 

@@ -335,15 +335,17 @@ TEST(RunDriver, EndingsWithoutAScanOrWithoutEvents) {
     EXPECT_FALSE(r.outcome.result.plotted);
     EXPECT_EQ(read_lines(s.dir.path() / "si222.cal").size(), 3001u);
   }
-  // A calculated-scan file that cannot be opened ends the run as a failed opening.
+  // A calculated-scan file that cannot be written ends the run as a failed opening,
+  // as soon as its name is known.
   {
     Session s;
     fs::create_directory(s.dir.path() / "si222.cal");
     const ListedRun r = s.run(si_lines());
     EXPECT_TRUE(r.stopped());
     EXPECT_EQ(r.ierr(), 1);
-    EXPECT_EQ(tail(r.records, 3), (Lines{"     " + padded("si222.cal", 72),
-                                         " there is no such file or directory, or the file is empty,",
-                                         " check your input!"}));
+    EXPECT_EQ(tail(r.records, 3),
+              (Lines{"     " + padded("si222.cal", 72), " is a folder, not a file:",
+                     " kaven does not replace it with the calculated-scan file, check your input!"}));
+    EXPECT_EQ(find_prefix(r.records, " Lattice constants"), r.records.size());
   }
 }

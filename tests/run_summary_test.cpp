@@ -104,7 +104,7 @@ TEST(RunSummary, EventCountOrTheMessageThatNoneEntered) {
   const Lines zero = {"", "",
                       " The number of multiple diffraction events with intensities > 0.01 times drumin is zero!",
                       " No graphical output is produced.",
-                      " Please decrease drumin on the seventh input line"};
+                      " Please decrease drumin on the sixth input line"};
   p.max = p.min;  // crossings entered, but a flat scan
   EXPECT_EQ(listed([&](Listing& o) { list_event_count(o, crystal(0), p); }), zero);
   p.max = 2, p.entered = 0;

@@ -387,4 +387,22 @@ TEST(StructureFactor, ModelLimitPhaseRulesAndTypeNumbers) {
   }
 }
 
+TEST(StructureFactor, IndicesBeyondTheSquareRootOfTheIntegerRangeKeepTheirTemperatureFactor) {
+  // One atom in P1 and P-1: |F| = |f0 + f' + i f''| exp(-beta11 h^2) (doubled by the
+  // inversion). h^2 of 50000 is beyond the 32-bit integers; the factor must still be
+  // exp(-0.25), not that of a wrapped product.
+  const std::array<float, 6> cell{5, 6, 7, 90, 90, 90};
+  for (int nr : {1, 2}) {
+    Crystal c = make_crystal(cell, nr, "dl", {{"C", 0.1f, 0.2f}},
+                             {{1, 1, 0.0f, 0, 0, {1e-10f, 1e-10f, 0, 0, 0, 0}}});
+    const AtomType& t = c.par.types[0];
+    const double scatter = std::abs(cplx(f0(t, 0.1) + t.fp, t.fpp)) * (nr == 2 ? 2 : 1);
+    StructureFactorCalculator calc(c.par);
+    for (auto [h, k] : {std::pair{50000, 0}, std::pair{0, -50000}, std::pair{-50000, 0}}) {
+      const StructureFactor f = calc(h, k, 0, 0.1f);
+      EXPECT_NEAR(f.fmod, scatter * std::exp(-0.25), 1e-4 * scatter) << nr << " " << h << " " << k;
+    }
+  }
+}
+
 }  // namespace

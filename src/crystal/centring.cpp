@@ -1,6 +1,9 @@
 #include "crystal/centring.hpp"
 
+#include <limits>
 #include <vector>
+
+#include "core/run_stop.hpp"
 
 namespace kaven {
 
@@ -26,6 +29,10 @@ void bravai(RunParameters& par, std::string_view name) {
     default: return;
   }
   std::size_t n = static_cast<std::size_t>(par.na);
+  // The expanded count is an atom count of the run like na.
+  if (n * (shifts.size() + 1) > static_cast<std::size_t>(std::numeric_limits<int>::max()))
+    stop_run({"", "", " Dynamical array allocation failed", " Number of atoms is to large",
+              " Please contact the author of KAVEN-xx!"});
   par.atoms.resize(n);
   par.atoms.reserve(n * (shifts.size() + 1));
   for (const Shift& t : shifts)

@@ -49,10 +49,18 @@ void check_radiation(const RunParameters& p) {
 }
 
 void check_cell(const RunParameters& p) {
-  if (!(p.vol > 0) || !std::isfinite(p.vol))
+  // A cell whose edges are (nearly) coplanar has no volume: its reciprocal cell is
+  // infinite. Below 1e-5 of a b c (an angle within a thousandth of a degree of 0 or
+  // 180) the volume is what rounding leaves of zero.
+  const double edges = double(p.a) * p.b * p.c;
+  if (!(p.vol > 0) || !std::isfinite(p.vol) || !(double(p.vol) > 1e-5 * edges))
     stop_run({"", "", " The cell constants give no cell volume: check your input!"});
   if (!(p.radius > 0))
     stop_run({"", "", " The mosaic-block radius must be positive: check your input!"});
+  if (!(p.rkugel > 0))
+    stop_run({"", "", " The crystal radius must be positive: check your input!"});
+  if (p.diverp < 0 || p.divers < 0 || p.eta < 0)
+    stop_run({"", "", " The divergences and the mosaic spread must not be negative: check your input!"});
   if (p.h == 0 && p.k == 0 && p.l == 0)
     stop_run({"", "", " The primary reflection 0 0 0 has no scattering vector: check your input!"});
 }

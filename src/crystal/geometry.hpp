@@ -19,8 +19,8 @@ namespace kaven {
 void allocate_scan(RunParameters& par, std::vector<float>& calc, std::vector<float>& meas);
 // Inputs no geometry can be formed from end the run with a message: a wavelength
 // that is not positive, a monochromator reflection that does not exist or cannot be
-// reached (synchrotron modes); a cell without volume, mosaic blocks without size, the
-// primary reflection 0 0 0.
+// reached (synchrotron modes); a cell without volume, a crystal or mosaic blocks
+// without size, negative divergences or mosaic spread, the primary reflection 0 0 0.
 void check_radiation(const RunParameters& par);
 void check_cell(const RunParameters& par);
 // alam, dlam, lamin, lamax, w1, w2.

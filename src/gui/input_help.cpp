@@ -32,7 +32,10 @@ that do not start with / are taken from the folder of the input file.
      dname1
    Name of the PostScript file that receives the drawing of the simulated
    and measured scans and of the psi-lambda diagram, e.g. yig.ps. The file
-   is created, or emptied, as soon as this line has been read.
+   is created, or emptied, as soon as this line has been read. A longer
+   name is refused; an existing file is replaced only when it is empty or
+   a plot written by kaven (the same holds for the SVG copy and the
+   calculated-scan file named after it).
 
 3. Lattice constants                                             (free format)
      a  b  c  alpha  beta  gamma
@@ -172,7 +175,7 @@ that do not start with / are taken from the folder of the input file.
    list of measured values (see the examples below); any other extension
    means the output of the diffractometer: CAD4 with an X-ray tube (item
    4), HUBER (HASYLAB) with synchrotron radiation and isyn = 1. A blank line
-   means no measured scan.
+   means no measured scan; a longer name is refused.
 
 13a. Reference reflections                 (HUBER (HASYLAB) only, free format)
      ihr  ikr  ilr

@@ -34,11 +34,6 @@ std::string read_file(const std::string& path) {
   return ss.str();
 }
 
-bool same_file(const std::string& a, const std::string& b) {
-  std::error_code ec;
-  return fs::exists(b, ec) && fs::equivalent(a, b, ec);
-}
-
 // The menu commands in the order the run cycle disables them.
 constexpr int kCommands[] = {menu_id::start, menu_id::edit_input, menu_id::edit_output,
                              menu_id::viewer, menu_id::help, menu_id::exit};
@@ -207,8 +202,9 @@ void Shell::run_cycle() {
                       shell_text::output_dialog);
   if (layer_.winfodialog(4) != 1) return;  // the input file closes on the way out
   output_name_ = output_name;
-  if (same_file(input_name_, output_name_)) {
-    const std::string text = "the print-output file must not be the input file " + input_name_;
+  // The listing never replaces the input file or a file that is not a listing of kaven.
+  if (const std::string refused = caller_file_refusal(input_name_, output_name_); !refused.empty()) {
+    const std::string text = refused + "; choose another print-output file";
     layer_.windowoutstring(100, 4000, text);
     status(text);
     return;
@@ -236,6 +232,7 @@ void Shell::run_cycle() {
   std::atomic<bool> cancel{false};
   RunEnvironment env;
   env.base_dir = fs::path(input_name_).parent_path();
+  env.input = input_name_;
   env.listing = output_name_;
   env.threads = env_.threads;
   env.cancel = &cancel;

@@ -5,12 +5,30 @@
 #include <climits>
 #include <cmath>
 #include <cstdlib>
+#include <limits>
 
 namespace kaven {
 
 bool LineSource::next(std::string& line) {
+  overlong_ = false;
+  line.clear();
   if (is_) {
-    if (!std::getline(*is_, line)) return false;
+    std::streambuf* buf = is_->rdbuf();
+    if (!buf || !*is_) return false;
+    using Traits = std::streambuf::traits_type;
+    Traits::int_type c = buf->sbumpc();
+    if (Traits::eq_int_type(c, Traits::eof())) {
+      is_->setstate(std::ios::eofbit | std::ios::failbit);
+      return false;
+    }
+    while (!Traits::eq_int_type(c, Traits::eof()) && Traits::to_char_type(c) != '\n') {
+      if (line.size() < kMaxLineLength)
+        line.push_back(Traits::to_char_type(c));
+      else
+        overlong_ = true;
+      c = buf->sbumpc();
+    }
+    if (Traits::eq_int_type(c, Traits::eof())) is_->setstate(std::ios::eofbit);
   } else {
     if (pos_ >= lines_.size()) return false;
     line = lines_[pos_++];
@@ -20,11 +38,14 @@ bool LineSource::next(std::string& line) {
   return true;
 }
 
-int read_text(LineSource& src, std::size_t width, std::string& out) {
+int read_text(LineSource& src, std::size_t width, std::string& out, bool* cut) {
   std::string line;
   if (!src.next(line)) return kStatusEndOfFile;
   for (char& ch : line)
     if (ch == '\t') ch = ' ';
+  if (cut)
+    *cut = src.overlong() || (line.size() > width &&
+                              line.find_first_not_of(' ', width) != std::string::npos);
   line.resize(width, ' ');
   out = line;
   return 0;
@@ -63,10 +84,13 @@ bool parse_fortran_real(std::string_view t, double& value, bool& has_point) {
     if (ed == 0 || i != t.size()) return false;
   }
   if (i != t.size()) return false;
-  errno = 0;
   value = std::strtod(s.c_str(), nullptr);
   return std::isfinite(value);
 }
+
+// A real is stored in single precision: beyond its range the value is malformed (the
+// overflow of a formatted read), not infinity.
+bool fits_single(double v) { return std::fabs(v) <= double(std::numeric_limits<float>::max()); }
 
 struct Token {
   std::string text;  // empty: a null value
@@ -113,7 +137,7 @@ bool tokenize(std::string line, std::vector<Token>& tokens) {
 int parse_real(std::string_view token, float& out) {
   double v;
   bool point;
-  if (!parse_fortran_real(token, v, point)) return kStatusMalformed;
+  if (!parse_fortran_real(token, v, point) || !fits_single(v)) return kStatusMalformed;
   out = static_cast<float>(v);
   return 0;
 }
@@ -140,6 +164,7 @@ int FreeRead::read(std::span<const FreeItem> items) {
       // unchanged.
       if (slash_) return 0;
       if (!src_.next(line)) return kStatusEndOfFile;
+      if (src_.overlong()) return kStatusMalformed;
       std::vector<kaven::Token> tokens;
       slash_ = tokenize(line, tokens);
       pending_.clear();
@@ -147,30 +172,27 @@ int FreeRead::read(std::span<const FreeItem> items) {
       next_ = 0;
       continue;
     }
-    Token tok = pending_[next_++];
+    Token& tok = pending_[next_];
     // r*v repeats v r times; r* is r null values
-    long repeat = 1;
-    if (std::size_t star = tok.text.find('*'); !tok.null && star != std::string::npos) {
+    if (std::size_t star = tok.text.find('*'); !tok.counted && !tok.null && star != std::string::npos) {
       int r;
       if (parse_integer(std::string_view(tok.text).substr(0, star), r) != 0 || r < 1)
         return kStatusMalformed;
-      repeat = r;
-      tok.text = tok.text.substr(star + 1);
+      tok.repeat = r;
+      tok.text.erase(0, star + 1);
       tok.null = tok.text.empty();
     }
-    for (long rpt = 0; rpt < repeat; ++rpt) {
-      if (next_item >= items.size()) {
-        // the rest of the repeat belongs to the next part of the same list
-        pending_.insert(pending_.begin() + static_cast<long>(next_),
-                        static_cast<std::size_t>(repeat - rpt), tok);
-        break;
-      }
+    tok.counted = true;
+    // As many of the repeated values as the list still needs; the rest belongs to the
+    // next part of the same list.
+    for (; tok.repeat > 0 && next_item < items.size(); --tok.repeat) {
       const FreeItem& item = items[next_item++];
       if (tok.null) continue;
       int st = std::holds_alternative<float*>(item) ? parse_real(tok.text, *std::get<float*>(item))
                                                     : parse_integer(tok.text, *std::get<int*>(item));
       if (st != 0) return st;
     }
+    if (tok.repeat == 0) ++next_;
   }
   return 0;
 }
@@ -192,6 +214,7 @@ int parse_fixed_real(std::string_view field, int decimals, float& out) {
   bool point;
   if (!parse_fortran_real(s, v, point)) return kStatusMalformed;
   if (!point) v /= std::pow(10.0, decimals);
+  if (!fits_single(v)) return kStatusMalformed;
   out = static_cast<float>(v);
   return 0;
 }

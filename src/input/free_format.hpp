@@ -5,8 +5,10 @@
 // commas; a read takes as many lines as its list needs and ignores the rest of its last
 // line; a slash ends the list early and leaves the remaining items unchanged; two
 // commas in a row leave an item unchanged; r*v repeats a value. An integer item must
-// be written without a decimal point. Status: 0 success, positive for a malformed
-// value, negative when the file ends before the list is complete.
+// be written without a decimal point; a real beyond the range of single precision is
+// malformed, as is a line longer than kMaxLineLength characters that a free read
+// takes values from. Status: 0 success, positive for a malformed value, negative when
+// the file ends before the list is complete.
 #pragma once
 #include <istream>
 #include <span>
@@ -20,6 +22,11 @@ namespace kaven {
 inline constexpr int kStatusMalformed = 1;
 inline constexpr int kStatusEndOfFile = -1;
 
+// No text line of an input or scan file is longer; the characters beyond are dropped
+// as the line is read (and the line is marked), so that a file without line ends cannot
+// make a reader take its whole size into memory.
+inline constexpr std::size_t kMaxLineLength = std::size_t{1} << 20;
+
 // One item of a free-format list: where to store a real or an integer.
 using FreeItem = std::variant<float*, int*>;
 
@@ -28,8 +35,11 @@ class LineSource {
  public:
   explicit LineSource(std::istream& is) : is_(&is) {}
   explicit LineSource(std::string single_record) : lines_{std::move(single_record)} {}
-  // The next line without its end-of-line characters; false at the end of the file.
+  // The next line without its end-of-line characters, at most kMaxLineLength of them;
+  // false at the end of the file.
   bool next(std::string& line);
+  // The last line was longer than kMaxLineLength: its end was dropped.
+  bool overlong() const { return overlong_; }
   int line_number() const { return line_number_; }
 
  private:
@@ -37,10 +47,12 @@ class LineSource {
   std::vector<std::string> lines_;
   std::size_t pos_ = 0;
   int line_number_ = 0;
+  bool overlong_ = false;
 };
 
-// Fixed read of a text field of `width` columns (blank-padded or cut).
-int read_text(LineSource& src, std::size_t width, std::string& out);
+// Fixed read of a text field of `width` columns (blank-padded or cut). `cut`, when
+// given, tells whether characters other than blanks stood beyond the field.
+int read_text(LineSource& src, std::size_t width, std::string& out, bool* cut = nullptr);
 
 // One free-format read whose item list is taken in parts (a count read first decides
 // how many items follow): the parts continue on the same line; what follows the last
@@ -51,9 +63,14 @@ class FreeRead {
   int read(std::span<const FreeItem> items);
 
  private:
+  // A value of the line; r*v stands for r values v (r* for r null values), kept as its
+  // count so that a large repeat takes no memory: what the list does not need of it
+  // is left for the next part.
   struct Token {
     std::string text;
-    bool null;
+    bool null = false;
+    bool counted = false;  // the repeat count is split off
+    long repeat = 1;       // values still to be taken
   };
   LineSource& src_;
   std::vector<Token> pending_;  // values of the current line not yet taken

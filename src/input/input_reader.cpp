@@ -55,8 +55,8 @@ void monochromator(RunParameters& p) {
   // Bragg angle of the cubic monochromator crystal's reflection hmono kmono lmono and its
   // Darwin width 2 r_e F lambda^2 / (pi V sin 2theta) in the small-angle form the
   // wavelength cancels from.
-  int n = p.hmono * p.hmono + p.kmono * p.kmono + p.lmono * p.lmono;
-  double qm = std::sqrt(static_cast<double>(n)) / p.amono;
+  const double h = p.hmono, k = p.kmono, l = p.lmono;
+  const double qm = std::sqrt(h * h + k * k + l * l) / p.amono;
   p.thmono = static_cast<float>(std::asin(qm * p.alam1 * 0.5));
   p.dwmono = static_cast<float>(2.0 * 1000.0 * p.fmono * p.alam1 * double(kElectronRadiusFm) /
                                 (static_cast<double>(p.amono) * p.amono * p.amono * qm * qm *
@@ -67,8 +67,29 @@ void read_title(RunParameters& p, LineSource& src) {
   check(read_text(src, 80, p.title), "first line");
 }
 
+namespace {
+
+// A file name of the input: a longer one would be cut to another file's name, and
+// control characters (a line of binary data) name no file anyone meant. Either is a
+// malformed line.
+void check_file_name(const std::string& name, bool cut, const char* line, const char* what) {
+  const bool control = std::any_of(name.begin(), name.end(), [](char ch) {
+    const auto u = static_cast<unsigned char>(ch);
+    return u < 0x20 || u == 0x7f;
+  });
+  if (cut || control)
+    stop_run({"", "", std::string("read-error in the ") + line + " of the input-file",
+              std::string(" ( the ") + what +
+                  (cut ? " is longer than 72 characters )" : " holds control characters )")},
+             kStatusMalformed);
+}
+
+}  // namespace
+
 void read_plot_name(RunParameters& p, LineSource& src) {
-  check(read_text(src, 72, p.dname1), "second line");
+  bool cut = false;
+  check(read_text(src, 72, p.dname1, &cut), "second line");
+  check_file_name(p.dname1, cut, "second line", "plot-file name");
 }
 
 void read_cell_to_counts(RunParameters& p, LineSource& src) {
@@ -128,25 +149,33 @@ void read_cell_to_counts(RunParameters& p, LineSource& src) {
       stop_run({"", " Psi-range is out of -180. to 180."});
     if (p.isyn > 0 && (p.psia < 0.0f || p.psie > 360.0f))
       stop_run({"", " Psi-range is out of 0. to 360."});
+    // A range that runs backwards holds no step, and without steps per degree there is
+    // no step grid (psi = psia + i/zsw).
+    if (p.psie < p.psia)
+      stop_run({"", " The psi range is empty: psie is smaller than psia on the sixth input line."});
+    if (p.zsw1 == 0.0f)
+      stop_run({"", " The number of steps per degree zsw1 on the sixth input line must not be 0."});
   }
   {
     const FreeItem items[] = {&p.nr, &p.na, &p.nf};
     check(read_free(src, items), "seventh line");
     p.ncent = 1;
-    // Room for the largest centring expansion (four lattice points).
-    bool ok = p.na >= 0 && p.nf >= 0 && p.na <= (1 << 24) && p.nf <= (1 << 24);
-    if (ok) {
-      try {
-        p.atoms.assign(static_cast<std::size_t>(p.na), Atom{});
-        p.atoms.reserve(4 * static_cast<std::size_t>(p.na));
-        p.types.assign(static_cast<std::size_t>(p.nf), AtomType{});
-      } catch (const std::bad_alloc&) {
-        ok = false;
-      }
-    }
-    if (!ok)
+    if (p.na < 0 || p.nf < 0)
+      stop_run({"", "", "read-error in the seventh line of the input-file",
+                " ( the numbers of atoms na and of element lines nf must not be negative )"},
+               kStatusMalformed);
+    // The per-atom and per-element arrays grow line by line as the element and atom
+    // lines are read: a count takes no more memory than the lines the file holds, and
+    // a count the file does not hold ends at its end as a read error of those lines.
+    try {
+      p.types.clear();
+      p.atoms.clear();
+      p.types.reserve(static_cast<std::size_t>(std::min(p.nf, 256)));
+      p.atoms.reserve(static_cast<std::size_t>(std::min(p.na, 1024)));
+    } catch (const std::bad_alloc&) {
       stop_run({"", "", " Dynamical array allocation failed", " Number of atoms is to large",
                 " Please contact the author of KAVEN-xx!"});
+    }
   }
 }
 
@@ -167,7 +196,15 @@ void read_explicit_operators(RunParameters& p, LineSource& src) {
   FreeRead list(src);
   const FreeItem head[] = {&p.ic, &p.ns};
   check(list.read(head), "symmetry information lines");
-  std::vector<SymmetryOperator> ops(static_cast<std::size_t>(std::clamp(p.ns, 0, 24)));
+  // The structure factor pairs the terms of an inversion at the origin (ic = 1) or
+  // sums them all (ic = 2): there is no third kind.
+  if (p.ic != 1 && p.ic != 2)
+    stop_run({"", "", "read-error in the symmetry information lines of the input-file",
+              " ( ic must be 1, centrosymmetric, or 2, acentric )"},
+             kStatusMalformed);
+  if (p.ns < 1)
+    stop_run({" The number of symmetry lines must be at least 1 (the identity)", " ( 1 <= ns <= 24)"});
+  std::vector<SymmetryOperator> ops(static_cast<std::size_t>(std::min(p.ns, 24)));
   std::vector<FreeItem> items;
   for (auto& op : ops)
     for (int j = 0; j < 3; ++j) {
@@ -183,7 +220,8 @@ void read_element_line(RunParameters& p, LineSource& src, int f) {
   // Columns 1-4 the symbol, 5-14 f', 15-24 f'' (F10.4: four implied decimals).
   std::string line;
   int st = read_text(src, 24, line);
-  AtomType& t = p.types.at(static_cast<std::size_t>(f));
+  if (static_cast<std::size_t>(f) >= p.types.size()) p.types.resize(static_cast<std::size_t>(f) + 1);
+  AtomType& t = p.types[static_cast<std::size_t>(f)];
   if (st == 0) st = parse_fixed_real(std::string_view(line).substr(4, 10), 4, t.fp);
   if (st == 0) st = parse_fixed_real(std::string_view(line).substr(14, 10), 4, t.fpp);
   check(st, "chemical symbol lines");
@@ -191,21 +229,37 @@ void read_element_line(RunParameters& p, LineSource& src, int f) {
   t.ncell = 0;
 }
 
+namespace {
+
+// The element lines whose number f (1..nf) equals the atom's fnr as reals: one line
+// for a whole fnr up to 2^24, and the few whose single-precision value is fnr beyond.
+template <class Visit>
+void for_types_of(const RunParameters& p, float fnr, Visit&& visit) {
+  if (!(fnr >= 1.0f && fnr <= static_cast<float>(p.nf))) return;
+  const long centre = std::lround(double(fnr));
+  const long lo = std::max(1L, centre - 256);
+  const long hi = std::min({static_cast<long>(p.nf), static_cast<long>(p.types.size()), centre + 256});
+  for (long f = lo; f <= hi; ++f)
+    if (static_cast<float>(f) == fnr) visit(static_cast<std::size_t>(f - 1));
+}
+
+}  // namespace
+
 void read_atoms(RunParameters& p, LineSource& src) {
   // Atoms in the cell per atom of the asymmetric unit: the general position holds
   // ns operators, doubled by the inversion (ic = 1), times the lattice points.
   double ic = p.ic != 0 ? p.ic : 1;
   double per_site = p.ns * 2.0 * p.ncent / ic;
+  p.atoms.clear();
   for (int i = 0; i < p.na; ++i) {
-    Atom& at = p.atoms[static_cast<std::size_t>(i)];
+    Atom& at = p.atoms.emplace_back();
     const FreeItem items[] = {&at.fnr, &at.afact, &at.x, &at.y, &at.z, &at.bt[0],
                               &at.bt[1], &at.bt[2], &at.bt[3], &at.bt[4], &at.bt[5]};
     check(read_free(src, items), "atom parameter lines");
-    for (int f = 1; f <= p.nf; ++f)
-      if (at.fnr == static_cast<float>(f)) {
-        AtomType& t = p.types[static_cast<std::size_t>(f - 1)];
-        t.ncell = static_cast<float>(t.ncell + at.afact * per_site);
-      }
+    for_types_of(p, at.fnr, [&](std::size_t f) {
+      AtomType& t = p.types[f];
+      t.ncell = static_cast<float>(t.ncell + at.afact * per_site);
+    });
   }
 }
 
@@ -233,7 +287,9 @@ int read_primary_and_optional(RunParameters& p, LineSource& src) {
   {
     // The scan-file name has a status of its own that never stops the run.
     std::string name;
-    if (read_text(src, 72, name) == 0) {
+    bool cut = false;
+    if (read_text(src, 72, name, &cut) == 0) {
+      check_file_name(name, cut, "scan-file line", "measured-scan file name");
       p.dname2 = name;
       p.scan_present = !rec::rtrim(name).empty();
     }

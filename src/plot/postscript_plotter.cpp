@@ -1,6 +1,7 @@
 #include "plot/postscript_plotter.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cstdlib>
 
 #include "report/listing.hpp"
@@ -69,10 +70,28 @@ std::string postscript_escape(std::string_view text) {
   return s;
 }
 
+namespace {
+
+// The first two records of the prolog.
+std::array<std::string, 2> prolog_head() {
+  return {rec::pad("%!", 70), rec::pad("/m  {moveto} def", 17) + rec::pad("/l  {lineto} def", 17) +
+                                  rec::pad("/s  {show  } def", 17) + rec::pad("/st {stroke} def", 17)};
+}
+
+}  // namespace
+
+bool starts_as_kaven_postscript(std::istream& is) {
+  for (const std::string& expected : prolog_head()) {
+    std::string line(expected.size() + 1, '\0');
+    is.read(line.data(), static_cast<std::streamsize>(line.size()));
+    if (is.gcount() != static_cast<std::streamsize>(line.size()) || line != expected + '\n')
+      return false;
+  }
+  return true;
+}
+
 void PostScriptPlotter::plots() {
-  record(rec::pad("%!", 70));
-  record(rec::pad("/m  {moveto} def", 17) + rec::pad("/l  {lineto} def", 17) +
-         rec::pad("/s  {show  } def", 17) + rec::pad("/st {stroke} def", 17));
+  for (const std::string& r : prolog_head()) record(r);
   record(rec::pad("/rl {rlineto} def", 70));
   record(rec::pad("/s  {show  } def", 70));
   // Landscape: the origin 610 points right and 20 points up on the portrait sheet,

@@ -3,6 +3,7 @@
 // st stroke, rl rlineto). Every coordinate is centimetres times 28.34645 in a
 // fixed-point field; a number too wide for its field is written as asterisks.
 #pragma once
+#include <istream>
 #include <ostream>
 
 #include "plot/pen_plotter.hpp"
@@ -43,5 +44,9 @@ class PostScriptPlotter final : public PenPlotter {
 // parentheses escaped, so that a title such as "YIG (garnet" or "a\b" cannot end the
 // string early or swallow the next record. Balanced parentheses need no escape.
 std::string postscript_escape(std::string_view text);
+
+// Whether a file starts with the first records of this plotter's prolog (a plot file
+// kaven may replace).
+bool starts_as_kaven_postscript(std::istream& is);
 
 }  // namespace kaven

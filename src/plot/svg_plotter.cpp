@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <sstream>
 
 #include "report/record_format.hpp"
 
@@ -208,6 +209,23 @@ void SvgPlotter::dash(int i) {
   if (i >= 0 && i <= 3) dasharray_ = patterns[i];
 }
 
+std::string svg_document_head() {
+  std::ostringstream os;
+  os << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+     << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << kSheetWidth << "pt\" height=\""
+     << kSheetHeight << "pt\" viewBox=\"0 0 " << kSheetWidth << ' ' << kSheetHeight
+     << "\" xml:space=\"preserve\">\n"
+     << kFontStyle;
+  return os.str();
+}
+
+bool starts_as_kaven_svg(std::istream& is) {
+  const std::string head = svg_document_head();
+  std::string start(head.size(), '\0');
+  is.read(start.data(), static_cast<std::streamsize>(start.size()));
+  return is.gcount() == static_cast<std::streamsize>(head.size()) && start == head;
+}
+
 void SvgPlotter::plot(float x, float y, int ipen) {
   if (ipen == 3) {
     moveto(x, y);
@@ -216,11 +234,7 @@ void SvgPlotter::plot(float x, float y, int ipen) {
     stroke();
   } else if (ipen == 999) {
     end_text();
-    out_ << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-         << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << kSheetWidth << "pt\" height=\""
-         << kSheetHeight << "pt\" viewBox=\"0 0 " << kSheetWidth << ' ' << kSheetHeight
-         << "\" xml:space=\"preserve\">\n"
-         << kFontStyle << "<rect x=\"0\" y=\"0\" width=\"" << kSheetWidth << "\" height=\""
+    out_ << svg_document_head() << kFontStyle << "<rect x=\"0\" y=\"0\" width=\"" << kSheetWidth << "\" height=\""
          << kSheetHeight << "\" fill=\"#ffffff\"/>\n"
          << "<g fill=\"none\" stroke-linecap=\"butt\" stroke-linejoin=\"miter\" "
             "stroke-miterlimit=\"10\">\n"

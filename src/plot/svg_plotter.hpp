@@ -8,6 +8,7 @@
 //
 // The page is collected and written when it is complete (plot with pen code 999).
 #pragma once
+#include <istream>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -78,5 +79,11 @@ class SvgPlotter final : public PenPlotter {
 
 // Text in the Symbol font as the characters it shows (Greek letters, the minus sign).
 std::string symbol_font_text(std::string_view text);
+
+// The first lines of every page: the XML declaration, the svg element with the sheet
+// size, the style of the font classes.
+std::string svg_document_head();
+// Whether a file starts as a page of this plotter does (a file kaven may replace).
+bool starts_as_kaven_svg(std::istream& is);
 
 }  // namespace kaven

@@ -6,6 +6,13 @@
 
 namespace kaven {
 
+bool starts_as_kaven_listing(std::istream& is) {
+  std::string start(kBannerRecord.size() + 1, '\0');
+  is.read(start.data(), static_cast<std::streamsize>(start.size()));
+  return is.gcount() == static_cast<std::streamsize>(start.size()) &&
+         start == std::string(kBannerRecord) + '\n';
+}
+
 Zeit Zeit::from_environment() {
   if (const char* e = std::getenv("SOURCE_DATE_EPOCH"); e && *e) {
     char* end = nullptr;

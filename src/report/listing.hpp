@@ -3,6 +3,7 @@
 #pragma once
 #include <chrono>
 #include <ctime>
+#include <istream>
 #include <optional>
 #include <ostream>
 #include <string_view>
@@ -21,6 +22,11 @@ class Listing {
  private:
   std::ostream& os_;
 };
+
+// The first record of every listing: the program's banner.
+inline constexpr std::string_view kBannerRecord = "                              ****  KAVEN-99  ****";
+// Whether a file starts with that record (a listing kaven may replace).
+bool starts_as_kaven_listing(std::istream& is);
 
 // Date block and elapsed-time lines. With SOURCE_DATE_EPOCH set the instant printed is
 // that one (in UTC) and elapsed times print as zero, so whole listings compare.

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <fstream>
+#include <sstream>
 
 #include "core/constants.hpp"
 #include "core/fixed_text.hpp"
@@ -70,11 +71,45 @@ ExportPaths export_paths(const std::filesystem::path& listing) {
   return {dir / (stem + "-events.csv"), dir / (stem + "-scan.csv"), dir / (stem + ".json")};
 }
 
+namespace {
+
+const std::vector<std::string>& events_header() {
+  static const std::vector<std::string> h{
+      "pass", "wavelength", "h1", "k1", "l1", "f1", "phase1", "theta1", "h2", "k2", "l2",
+      "f2", "phase2", "theta2", "triplet_phase", "ikaven", "iaufhe", "ikaven_peak",
+      "iaufhe_peak", "p12", "absorption", "inverse_absorption", "crossing", "fwhm", "beta",
+      "psi"};
+  return h;
+}
+
+const std::vector<std::string>& scan_header() {
+  static const std::vector<std::string> h{"psi", "calculated", "measured"};
+  return h;
+}
+
+// The first characters of the summary: its opening and the program's name.
+std::string summary_head() {
+  std::ostringstream os;
+  JsonWriter j(os);
+  j.begin_object();
+  j.key("program").value("kaven");
+  return os.str();
+}
+
+}  // namespace
+
+bool starts_as_kaven_export(std::istream& is, ExportKind kind) {
+  std::ostringstream expected;
+  if (kind == ExportKind::events_csv) row(expected, events_header());
+  if (kind == ExportKind::scan_csv) row(expected, scan_header());
+  const std::string head = kind == ExportKind::summary_json ? summary_head() : expected.str();
+  std::string start(head.size(), '\0');
+  is.read(start.data(), static_cast<std::streamsize>(start.size()));
+  return is.gcount() == static_cast<std::streamsize>(head.size()) && start == head;
+}
+
 void write_events_csv(std::ostream& os, const RunParameters& par, const RunResult& r) {
-  row(os, {"pass", "wavelength", "h1", "k1", "l1", "f1", "phase1", "theta1", "h2", "k2", "l2",
-           "f2", "phase2", "theta2", "triplet_phase", "ikaven", "iaufhe", "ikaven_peak",
-           "iaufhe_peak", "p12", "absorption", "inverse_absorption", "crossing", "fwhm", "beta",
-           "psi"});
+  row(os, events_header());
   for (std::size_t n = 0; n < r.passes.size(); ++n) {
     const PassRecord& rec = r.passes[n];
     for (const MultipleDiffractionEvent& e : rec.events.events) {
@@ -98,7 +133,7 @@ void write_events_csv(std::ostream& os, const RunParameters& par, const RunResul
 }
 
 void write_scan_csv(std::ostream& os, const RunParameters& par, const RunResult& r) {
-  row(os, {"psi", "calculated", "measured"});
+  row(os, scan_header());
   const std::vector<float>& calc = r.profile.intensity;
   const std::vector<float>& meas = r.measured.intensity;
   for (std::size_t i = 0; i < calc.size(); ++i) {

@@ -16,6 +16,7 @@
 // empty CSV field and null in JSON.
 #pragma once
 #include <filesystem>
+#include <istream>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -31,6 +32,11 @@ struct ExportPaths {
   std::filesystem::path events_csv, scan_csv, summary_json;
 };
 ExportPaths export_paths(const std::filesystem::path& listing);
+
+// Whether a file starts as the export of that kind does (a file kaven may replace): the
+// header row of a CSV, the opening of the summary with the program's name.
+enum class ExportKind { events_csv, scan_csv, summary_json };
+bool starts_as_kaven_export(std::istream& is, ExportKind kind);
 
 // What the summary says of the run besides its result.
 struct RunStatus {

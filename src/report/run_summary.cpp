@@ -1,6 +1,10 @@
 #include "report/run_summary.hpp"
 
+#include <string>
+#include <string_view>
+
 #include "core/constants.hpp"
+#include "input/free_format.hpp"
 #include "report/record_format.hpp"
 
 namespace kaven {
@@ -86,13 +90,40 @@ void list_event_count(Listing& out, const RunParameters& p, const ScanProfile& p
   } else {
     out.record(" The number of multiple diffraction events with intensities > 0.01 times drumin is zero!");
     out.record(" No graphical output is produced.");
-    out.record(" Please decrease drumin on the seventh input line");
+    out.record(" Please decrease drumin on the sixth input line");
   }
 }
 
 void write_calculated_scan(std::ostream& os, const RunParameters& p, const ScanProfile& profile) {
   for (std::size_t i = 0; i < profile.intensity.size(); ++i)
     os << F(10, 3, step_psi(p, static_cast<long>(i))) << F(20, 4, profile.intensity[i]) << '\n';
+}
+
+namespace {
+
+bool calculated_scan_field(std::string_view field) {
+  float v = 0;
+  return field.find_first_not_of('*') == std::string_view::npos ||
+         (field.find_first_not_of(' ') != std::string_view::npos &&
+          parse_fixed_real(field, 0, v) == 0);
+}
+
+}  // namespace
+
+bool holds_calculated_scan(std::istream& is) {
+  constexpr std::size_t kLook = 64 * 1024;
+  std::string text(kLook, '\0');
+  is.read(text.data(), static_cast<std::streamsize>(kLook));
+  text.resize(static_cast<std::size_t>(is.gcount()));
+  std::size_t lines = 0;
+  for (std::size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
+    const std::string_view line = std::string_view(text).substr(start, end - start);
+    if (line.size() != 30 || !calculated_scan_field(line.substr(0, 10)) ||
+        !calculated_scan_field(line.substr(10, 20)))
+      return false;
+    ++lines;
+  }
+  return lines > 0;
 }
 
 }  // namespace kaven

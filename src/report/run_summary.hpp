@@ -3,6 +3,7 @@
 // settings and the count of crossings in the scan (or the message that none entered);
 // the calculated-scan file, one record per step.
 #pragma once
+#include <istream>
 #include <ostream>
 
 #include "report/listing.hpp"
@@ -30,5 +31,9 @@ void list_event_count(Listing& out, const RunParameters& par, const ScanProfile&
 
 // The calculated-scan file: psi (F10.3) and the intensity (F20.4) of every step.
 void write_calculated_scan(std::ostream& os, const RunParameters& par, const ScanProfile& profile);
+// Whether a file holds a calculated scan in this form (a file kaven may replace): its
+// lines, as far as the first 64 KiB show them, are the two fields psi and intensity,
+// each a number or the asterisks of a number too wide for its field.
+bool holds_calculated_scan(std::istream& is);
 
 }  // namespace kaven

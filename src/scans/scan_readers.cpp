@@ -246,7 +246,7 @@ void read_obs_list(std::istream& file, const ScanReaderContext& ctx, MeasuredSca
     std::vector<FreeItem> items{&h, &k, &l, &theta, &psi, &intensity};
     if (synchrotron) items.push_back(&ratio);
     LineSource record(line);
-    const int status = read_free(record, items);
+    const int status = src.overlong() ? kStatusMalformed : read_free(record, items);
     if (status != 0) {
       // A line without a complete record (a note, a short line) is passed over; an
       // empty line is no record at all.

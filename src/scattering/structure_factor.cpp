@@ -22,20 +22,21 @@ StructureFactor StructureFactorCalculator::operator()(int h, int k, int l, float
   const int n_ops = std::min<int>(par_.ns, static_cast<int>(par_.ops.size()));
   for (int n = 0; n < n_ops; ++n) {
     const SymmetryOperator& op = par_.ops[static_cast<std::size_t>(n)];
-    // h' = h R (the transpose of the rotation applied to h k l), truncated toward zero.
+    // h' = h R (the transpose of the rotation applied to h k l), truncated toward zero
+    // (whole numbers for the operators of a lattice; kept in double, where the
+    // products below cannot overflow as 32-bit integers would beyond 46340).
     auto tr = [&](int j) {
-      return static_cast<int>(std::trunc(double(h) * op.s[0][j] + double(k) * op.s[1][j] +
-                                         double(l) * op.s[2][j]));
+      return std::trunc(double(h) * op.s[0][j] + double(k) * op.s[1][j] + double(l) * op.s[2][j]);
     };
-    const int hh = tr(0), kk = tr(1), ll = tr(2);
+    const double hh = tr(0), kk = tr(1), ll = tr(2);
     const double td = double(h) * op.t[0] + double(k) * op.t[1] + double(l) * op.t[2];
-    // Integer products of the temperature factor, once per operator.
+    // Products of the temperature factor, once per operator.
     const float h2 = float(hh * hh), k2 = float(kk * kk), l2 = float(ll * ll);
     const float hk = float(2 * hh * kk), hl = float(2 * hh * ll), kl = float(2 * kk * ll);
     for (std::size_t i = 0; i < na; ++i) {
       const Atom& a = par_.atoms[i];
       const float arg = static_cast<float>(
-          double(kTwoPiArgument) * (double(hh) * a.x + double(kk) * a.y + double(ll) * a.z + td));
+          double(kTwoPiArgument) * (hh * a.x + kk * a.y + ll * a.z + td));
       const float q = static_cast<float>(-(double(h2) * a.bt[0] + double(k2) * a.bt[1] +
                                            double(hk) * a.bt[3] + double(hl) * a.bt[4] +
                                            double(kl) * a.bt[5] + double(l2) * a.bt[2]));

@@ -19,6 +19,7 @@
 #include "report/record_format.hpp"
 #include "report/results_export.hpp"
 #include "shell/run_driver.hpp"
+#include "shell/run_files.hpp"
 
 namespace fs = std::filesystem;
 
@@ -179,6 +180,17 @@ int from_cif(Arguments& args) {
   if (o.plot_file.empty()) o.plot_file = fs::path(output).filename().replace_extension(".ps").string();
   o.cif_name = fs::path(cif_path).filename().string();
 
+  // The new input file never replaces the CIF it is made from.
+  std::error_code ec;
+  std::string refused;
+  if (fs::is_directory(cif_path, ec)) refused = cif_path + " is a folder, not a CIF";
+  else if (fs::is_directory(output, ec) || !fs::path(output).has_filename())
+    refused = output + " is a folder, not a file";
+  else if (kaven::same_file(output, cif_path)) refused = output + " is the CIF itself";
+  if (!refused.empty()) {
+    std::cerr << "kaven: " << refused << "; no input file written\n";
+    return 1;
+  }
   kaven::CifConversion conv;
   try {
     conv = kaven::input_from_cif(kaven::read_cif_structure(cif_path, block), o);
@@ -206,6 +218,20 @@ int from_cif(Arguments& args) {
 }
 
 int run(const fs::path& input_path, const fs::path& output_path, bool csv, bool json) {
+  // The files this command writes besides those the input names; none may replace the
+  // input file, another of them or a file kaven did not write (shell/run_files.hpp).
+  std::vector<kaven::ExportFile> exports;
+  const kaven::ExportPaths paths = kaven::export_paths(output_path);
+  if (csv) {
+    exports.push_back({paths.events_csv, kaven::FileRole::events_csv});
+    exports.push_back({paths.scan_csv, kaven::FileRole::scan_csv});
+  }
+  if (json) exports.push_back({paths.summary_json, kaven::FileRole::summary_json});
+  if (std::string refused = kaven::caller_file_refusal(input_path, output_path, exports);
+      !refused.empty()) {
+    std::cerr << "kaven: " << refused << ": nothing written\n";
+    return 1;
+  }
   std::ifstream input(input_path);
   if (!input) {
     std::cerr << "kaven: cannot open the input file " << input_path.string() << '\n';
@@ -223,7 +249,9 @@ int run(const fs::path& input_path, const fs::path& output_path, bool csv, bool 
     kaven::RunFiles files;
     kaven::RunEnvironment env;
     env.base_dir = input_path.parent_path();
+    env.input = input_path;
     env.listing = output_path;
+    env.exports = exports;
     env.errors = &std::cerr;
     outcome = kaven::kaven(par, names, files, input, listing, env);
   }

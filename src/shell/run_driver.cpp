@@ -56,6 +56,19 @@ struct WorkArrays {
   }
 };
 
+// A file of the input that the run may not write (or read): it names the file and why.
+[[noreturn]] void refuse_output(const std::string& name, const std::string& why, FileRole role) {
+  stop_run({"", "", "     " + name, " " + why + ":",
+            " kaven does not replace it with " + std::string(role_name(role)) + ", check your input!"},
+           1);
+}
+
+[[noreturn]] void refuse_input(const std::string& name, const std::string& why, FileRole role) {
+  stop_run({"", "", "     " + name, " " + why + ":",
+            " it cannot be read as " + std::string(role_name(role)) + ", check your input!"},
+           1);
+}
+
 [[noreturn]] void cannot_open(const std::string& name) {
   stop_run({"", "", "     " + name, " there is no such file or directory, or the file is empty,",
             " check your input!"},
@@ -70,7 +83,7 @@ void check_cancel(RunContext& run, const RunEnvironment& env) {
 
 // 2. The banner and the date block.
 void write_banner(RunContext& run) {
-  run.out.record(std::string(30, ' ') + "****  KAVEN-99  ****");
+  run.out.record(kBannerRecord);
   run.out.record(std::string(22, ' ') +
                  "Multiple diffraction in a mosaic crystal: Renninger-scan simulation");
   run.zeit(run.out);
@@ -78,12 +91,17 @@ void write_banner(RunContext& run) {
 
 // 3. Lines 1 and 2; the plot file is opened at once.
 void read_title_and_plot_file(RunContext& run, LineSource& src, RunNames& names,
-                              RunFiles& files, const RunEnvironment& env, RunResult& result) {
+                              RunFiles& files, const RunEnvironment& env, RunFileGuard& guard,
+                              RunResult& result) {
+  // Every file the run writes is claimed before it is opened (shell/run_files.hpp).
   read_title(run.par, src);
   list_title(run.out, run.par.title);
   read_plot_name(run.par, src);
   names.dname1 = run.par.dname1;
+  if (trim(run.par.dname1).empty()) cannot_open(run.par.dname1);
   const std::filesystem::path plot = resolve(env, run.par.dname1);
+  if (std::string why = guard.write(plot, FileRole::plot); !why.empty())
+    refuse_output(run.par.dname1, why, FileRole::plot);
   files.plot.open(plot, std::ios::out | std::ios::trunc);
   if (!files.plot) cannot_open(run.par.dname1);
   result.files.plot = plot.string();
@@ -127,6 +145,20 @@ void read_primary_lines(RunContext& run, LineSource& src, RunNames& names, RunRe
   result.measured.present = run.par.scan_present;
 }
 
+// With the scan-file name known: the measured-scan file is none of the run's outputs,
+// and the calculated-scan file named after it (or the plot file) may be written.
+void claim_scan_files(RunContext& run, const RunNames& names, const RunEnvironment& env,
+                      RunFileGuard& guard) {
+  if (run.par.scan_present) {
+    const std::filesystem::path scan = resolve(env, run.par.dname2);
+    if (std::string why = guard.read(scan, FileRole::measured_scan); !why.empty())
+      refuse_input(run.par.dname2, why, FileRole::measured_scan);
+  }
+  const std::string calname = calculated_scan_name(names.dname2, names.dname1);
+  if (std::string why = guard.write(resolve(env, calname), FileRole::calculated_scan); !why.empty())
+    refuse_output(calname, why, FileRole::calculated_scan);
+}
+
 // 10. and 11. Scan steps and arrays, wavelength band, cell, the primary reflection with
 // the Ewald-sphere test, sample constants, the primary structure factor.
 void geometry_phase(RunContext& run, RunResult& result) {
@@ -137,6 +169,8 @@ void geometry_phase(RunContext& run, RunResult& result) {
   reciprocal_cell(par);
   check_cell(par);
   primary_reflection(par);
+  // The largest index box of the passes, that of the shortest wavelength.
+  check_search_size(par, par.isyn == 0 ? std::min(par.alam1, par.alam2) : par.alam1);
   sample_constants(par);
   primary_structure_factor(par);
   list_primary_warning(run.out, par);
@@ -242,7 +276,7 @@ void wavelength_passes_phase(RunContext& run, const ExtinctionTable& extinction,
     check_cancel(run, env);
     if (rec.events.events.size() > 600)
       run.stop({"the number of output lines is to large",
-                "please increase drumin on the seventh input line"});
+                "please increase drumin on the sixth input line"});
     MeasuredPrimary measured;
     if (result.measured.present) {
       const MeasuredShare share = measured_share(par, result.reduction, static_cast<int>(n));
@@ -297,19 +331,24 @@ void simulation_and_summaries(RunContext& run, RunNames& names, RunFiles& files,
 // 19. The plot, when the scan is plottable: the PostScript page in the plot file and
 // the same page as SVG beside it. The SVG cannot replace the plot file itself: a plot
 // file already named .svg gets a second extension.
-void plot_phase(RunContext& run, RunFiles& files, RunResult& result) {
+void plot_phase(RunContext& run, RunFiles& files, RunFileGuard& guard, RunResult& result) {
   if (!result.plotted) return;
+  // The SVG copy is a second view of the page: when its name is refused (a folder, a
+  // file of the run, a file kaven did not write) the PostScript page is drawn alone.
   const std::filesystem::path svg_path = svg_plot_name(result.files.plot);
-  std::ofstream svg(svg_path, std::ios::out | std::ios::trunc);
+  const std::string refused = guard.write(svg_path, FileRole::plot_svg);
+  std::ofstream svg;
+  if (refused.empty()) svg.open(svg_path, std::ios::out | std::ios::trunc);
   PostScriptPlotter postscript(files.plot, &run.out);
   SvgPlotter svg_page(svg);
   PlotterPair both(postscript, svg_page);
   uplot(both, run.par, result, run.zeit.now());
   svg.close();
-  if (svg) {
+  if (refused.empty() && svg) {
     result.files.plot_svg = svg_path.string();
   } else {
     run.message({" The SVG copy of the plot could not be written: " + svg_path.string()});
+    if (!refused.empty()) run.message({" ( it " + refused + " )"});
   }
 }
 
@@ -360,20 +399,26 @@ RunOutcome kaven(RunParameters& par, RunNames& names, RunFiles& files, std::istr
   RunOutcome outcome;
   RunResult& result = outcome.result;
   result.files.listing = env.listing.string();
+  // The files the caller has opened or will write, checked by the caller.
+  RunFileGuard guard;
+  guard.add(env.input, FileRole::input);
+  guard.add(env.listing, FileRole::listing);
+  for (const ExportFile& e : env.exports) guard.add(e.file, e.role);
   try {
-    const ExtinctionTable extinction = xtab1();                         // 1
-    write_banner(run);                                                  // 2
-    read_title_and_plot_file(run, src, names, files, env, result);      // 3
-    read_crystal(run, src);                                             // 4 to 8
-    read_primary_lines(run, src, names, result);                        // 9
-    set_up_crystal(run, result);                                        // 10 to 13
-    read_measured_scan(run, src, files, extinction, env, result);       // 14
-    scale_factor_phase(run, result);                                    // 15
-    reference_direction_phase(par, result);                             // 16
-    wavelength_passes_phase(run, extinction, env, result);              // 17
-    simulation_and_summaries(run, names, files, env, result);           // 18
-    plot_phase(run, files, result);                                     // 19
-    finish_run(run);                                                    // 20
+    const ExtinctionTable extinction = xtab1();                            // 1
+    write_banner(run);                                                     // 2
+    read_title_and_plot_file(run, src, names, files, env, guard, result);  // 3
+    read_crystal(run, src);                                                // 4 to 8
+    read_primary_lines(run, src, names, result);                           // 9
+    claim_scan_files(run, names, env, guard);                              // 9
+    set_up_crystal(run, result);                                           // 10 to 13
+    read_measured_scan(run, src, files, extinction, env, result);          // 14
+    scale_factor_phase(run, result);                                       // 15
+    reference_direction_phase(par, result);                                // 16
+    wavelength_passes_phase(run, extinction, env, result);                 // 17
+    simulation_and_summaries(run, names, files, env, result);              // 18
+    plot_phase(run, files, guard, result);                                 // 19
+    finish_run(run);                                                       // 20
   } catch (const RunStopped& stop) {
     run.list_stop(stop);
     outcome.end = RunEnd::stopped;

@@ -16,6 +16,7 @@
 #include "input/free_format.hpp"
 #include "input/run_parameters.hpp"
 #include "shell/run_context.hpp"
+#include "shell/run_files.hpp"
 #include "simulation/run_result.hpp"
 
 namespace kaven {
@@ -57,7 +58,11 @@ struct RunProgress {
 
 struct RunEnvironment {
   std::filesystem::path base_dir;  // relative file names in the input are taken from here
+  std::filesystem::path input;     // the input file, when the run reads one from a file
   std::filesystem::path listing;   // the print-output file, as the caller opened it (for the result)
+  // The files the caller writes after the run (the exports), so that the run's own
+  // outputs and the measured-scan file are kept apart from them (shell/run_files.hpp).
+  std::vector<ExportFile> exports;
   std::ostream* errors = nullptr;  // stop messages are copied here (standard error)
   int threads = 0;                 // 0 all cores, 1 serial
   std::function<void(const RunProgress&)> progress;  // optional
@@ -65,7 +70,9 @@ struct RunEnvironment {
 };
 
 // Performs one run. `input` is positioned at the first line of the input file and
-// `listing` is the print output.
+// `listing` is the print output. The files the run writes are checked first
+// (shell/run_files.hpp): a name the run may not write or read ends it with a message
+// and the status of a failed opening.
 RunOutcome kaven(RunParameters& par, RunNames& names, RunFiles& files, std::istream& input,
                  std::ostream& listing, const RunEnvironment& env);
 

@@ -5,10 +5,13 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
+#include <string>
 #include <mutex>
 #include <thread>
 
 #include "core/constants.hpp"
+#include "core/run_stop.hpp"
 #include "scattering/structure_factor.hpp"
 #include "simulation/reference_direction.hpp"
 
@@ -73,9 +76,36 @@ ReflectionCache::Entry ReflectionCache::get(int h, int k, int l, float s,
   return {f.fmod, f.phase};
 }
 
+namespace {
+
+// 2x/lambda, truncated; limits beyond any box the search takes are held at the largest
+// such box (check_search_size ends those runs first).
+int index_limit(float edge, double lambda) {
+  const double v = std::trunc(2 * double(edge) / lambda);
+  return v >= 0 && v <= kMaxSearchPoints ? static_cast<int>(v) : static_cast<int>(kMaxSearchPoints / 2);
+}
+
+}  // namespace
+
 std::array<int, 3> index_limits(const RunParameters& p, double lambda) {
-  return {static_cast<int>(2 * double(p.a) / lambda), static_cast<int>(2 * double(p.b) / lambda),
-          static_cast<int>(2 * double(p.c) / lambda)};
+  return {index_limit(p.a, lambda), index_limit(p.b, lambda), index_limit(p.c, lambda)};
+}
+
+void check_search_size(const RunParameters& p, double lambda) {
+  double points = 1;
+  std::string limits;
+  for (float edge : {p.a, p.b, p.c}) {
+    const double v = std::trunc(2 * double(edge) / lambda);
+    points *= 2 * v + 1;
+    char buf[32];
+    std::snprintf(buf, sizeof buf, " %.0f", v);
+    limits += buf;
+  }
+  if (!(points <= kMaxSearchPoints))
+    stop_run({"", "", " The cell is too large for the event search: the index limits",
+              " 2a/lambda, 2b/lambda, 2c/lambda =" + limits,
+              " give more than 2147483647 index triples to search. Check the cell constants",
+              " on the third input line and the wavelength on the fourth!"});
 }
 
 namespace {
@@ -240,8 +270,9 @@ EventPassResult finish(const RunParameters& p, const PrimaryPass& pp, std::array
   r.in_range = all.in_range;
   // Operative reflections by Prager's formula.
   const double lam = pp.lambda;
-  r.prager = static_cast<int>(4 * double(kPiSingle) * double(kPiSingle) * p.vol * std::cos(pp.theta_p) /
-                              (lam * lam * lam));
+  // (at most about 5 times the searched box: a long holds it)
+  r.prager = static_cast<long>(4 * double(kPiSingle) * double(kPiSingle) * p.vol *
+                               std::cos(pp.theta_p) / (lam * lam * lam));
   r.events = std::move(all.events);
   r.scan = std::move(all.scan);
   // Ascending psi; stable, as the exchange of neighbours while any exchange happens.

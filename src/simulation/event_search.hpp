@@ -74,7 +74,7 @@ struct EventPassResult {
   int hmax = 0, kmax = 0, lmax = 0;
   long full_turn = 0;  // crossings during a full turn (twice the reflections)
   long in_range = 0;   // crossings with psia - 5 < psi < psie + 5
-  int prager = 0;      // number of operative reflections
+  long prager = 0;     // number of operative reflections
   std::vector<MultipleDiffractionEvent> events;  // sorted by psi
   std::vector<ScanCrossing> scan;                // in the order of the search
 };
@@ -118,7 +118,16 @@ EventPassResult search_events(const RunParameters& par, const PrimaryPass& pp,
 EventPassResult search_events_plain(const RunParameters& par, const PrimaryPass& pp,
                                     bool first_pass);
 
-// The index limits INT(2a/lambda) ...
+// The index limits INT(2a/lambda), INT(2b/lambda), INT(2c/lambda): every reciprocal-lattice
+// point inside the limiting sphere |h| <= 2/lambda has |h| <= 2a/lambda and so on.
 std::array<int, 3> index_limits(const RunParameters& par, double lambda);
+
+// The search covers the box of the index limits, (2 hmax + 1)(2 kmax + 1)(2 lmax + 1)
+// points; beyond kMaxSearchPoints (the box of a cell some 270 wavelengths wide, hours
+// of searching and more) the run ends with a message before the first pass, instead
+// of limits that overflow their integers and a search that covers a wrong box.
+inline constexpr double kMaxSearchPoints = 2147483647.0;
+// Stops the run (RunStopped) when the box of the shortest wavelength `lambda` is larger.
+void check_search_size(const RunParameters& par, double lambda);
 
 }  // namespace kaven

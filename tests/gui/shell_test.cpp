@@ -215,12 +215,13 @@ TEST(Shell, FilesThatCannotBeOpenedAreSaidAndTheProgramStaysUsable) {
             (Lines{"message 2 30002", "clear", std::string(kInputDialog) + " -> " + gone,
                    "text 100 4000 cannot open the input file " + gone,
                    "status cannot open the input file " + gone}));
-  EXPECT_TRUE(contains(log, "status cannot write the print-output file " + folder +
-                                ": Is a directory"));
+  EXPECT_TRUE(contains(log, "status " + folder +
+                                " is a folder, not a file; choose another print-output file"));
   EXPECT_TRUE(contains(log, "status cannot write the print-output file " + in_missing_folder +
                                 ": No such file or directory"));
   // The input chosen as print output would be emptied by the run: refused, kept.
-  EXPECT_TRUE(contains(log, "status the print-output file must not be the input file " + inp));
+  EXPECT_TRUE(contains(log, "status " + inp +
+                                " is the input file of this run; choose another print-output file"));
   EXPECT_EQ(read_lines(inp), yig_lines());
   // No run started: no task, no disabled menu.
   EXPECT_FALSE(contains(log, "task"));
@@ -519,8 +520,8 @@ TEST(Shell, EditorAndViewerAreStartedWithArgumentListsAndFailuresAreSaid) {
 
 TEST(Shell, StopSummaryJoinsTheNonBlankRecords) {
   EXPECT_EQ(gui::stop_summary({"", "", "  the number of output lines is to large  ",
-                               "please increase drumin on the seventh input line", " "}),
-            "the number of output lines is to large please increase drumin on the seventh "
+                               "please increase drumin on the sixth input line", " "}),
+            "the number of output lines is to large please increase drumin on the sixth "
             "input line");
   EXPECT_EQ(gui::stop_summary({}), "");
 }

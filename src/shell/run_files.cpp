@@ -1,0 +1,125 @@
+#include "shell/run_files.hpp"
+
+#include <fstream>
+
+#include "plot/postscript_plotter.hpp"
+#include "plot/svg_plotter.hpp"
+#include "report/listing.hpp"
+#include "report/results_export.hpp"
+#include "report/run_summary.hpp"
+
+namespace kaven {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+bool is_folder(const fs::path& p) {
+  std::error_code ec;
+  return fs::is_directory(p, ec);
+}
+
+std::string_view kind_of_output(FileRole role) {
+  switch (role) {
+    case FileRole::listing: return "a listing";
+    case FileRole::plot: return "a PostScript plot";
+    case FileRole::plot_svg: return "an SVG plot";
+    case FileRole::calculated_scan: return "a calculated scan";
+    case FileRole::events_csv: return "an events table";
+    case FileRole::scan_csv: return "a scan table";
+    case FileRole::summary_json: return "a run summary";
+    default: return "an output";
+  }
+}
+
+bool starts_as(std::istream& is, FileRole role) {
+  switch (role) {
+    case FileRole::listing: return starts_as_kaven_listing(is);
+    case FileRole::plot: return starts_as_kaven_postscript(is);
+    case FileRole::plot_svg: return starts_as_kaven_svg(is);
+    case FileRole::calculated_scan: return holds_calculated_scan(is);
+    case FileRole::events_csv: return starts_as_kaven_export(is, ExportKind::events_csv);
+    case FileRole::scan_csv: return starts_as_kaven_export(is, ExportKind::scan_csv);
+    case FileRole::summary_json: return starts_as_kaven_export(is, ExportKind::summary_json);
+    default: return false;
+  }
+}
+
+}  // namespace
+
+std::string_view role_name(FileRole role) {
+  switch (role) {
+    case FileRole::input: return "the input file";
+    case FileRole::measured_scan: return "the measured-scan file";
+    case FileRole::listing: return "the print-output file";
+    case FileRole::plot: return "the plot file";
+    case FileRole::plot_svg: return "the SVG copy of the plot";
+    case FileRole::calculated_scan: return "the calculated-scan file";
+    case FileRole::events_csv: return "the events table";
+    case FileRole::scan_csv: return "the scan table";
+    case FileRole::summary_json: return "the run summary";
+  }
+  return "a file";
+}
+
+bool same_file(const fs::path& a, const fs::path& b) {
+  std::error_code ea, eb;
+  if (fs::exists(a, ea) && fs::exists(b, eb)) return fs::equivalent(a, b, ea);
+  // A file that does not exist yet: the resolved names decide (weakly_canonical
+  // resolves the part of each name that exists, links included).
+  const fs::path ca = fs::weakly_canonical(fs::absolute(a, ea), ea);
+  const fs::path cb = fs::weakly_canonical(fs::absolute(b, eb), eb);
+  return !ea && !eb && ca == cb;
+}
+
+bool replaceable_by(const fs::path& file, FileRole role) {
+  std::error_code ec;
+  const fs::file_status st = fs::status(file, ec);
+  if (!fs::exists(st)) return true;
+  if (!fs::is_regular_file(st)) return false;
+  if (fs::file_size(file, ec) == 0 && !ec) return true;
+  std::ifstream is(file, std::ios::binary);
+  return is && starts_as(is, role);
+}
+
+void RunFileGuard::add(const fs::path& file, FileRole role) {
+  if (!file.empty()) files_.push_back({file, role});
+}
+
+std::string RunFileGuard::conflict(const fs::path& file) const {
+  for (const Entry& e : files_)
+    if (same_file(file, e.file)) return "is " + std::string(role_name(e.role)) + " of this run";
+  return {};
+}
+
+std::string RunFileGuard::read(const fs::path& file, FileRole role) {
+  if (is_folder(file)) return "is a folder, not a file";
+  if (std::string why = conflict(file); !why.empty()) return why;
+  add(file, role);
+  return {};
+}
+
+std::string RunFileGuard::write(const fs::path& file, FileRole role) {
+  if (file.empty() || !file.has_filename()) return "is no file name";
+  if (is_folder(file)) return "is a folder, not a file";
+  if (std::string why = conflict(file); !why.empty()) return why;
+  if (!replaceable_by(file, role))
+    return "exists and is not " + std::string(kind_of_output(role)) + " written by kaven";
+  add(file, role);
+  return {};
+}
+
+std::string caller_file_refusal(const fs::path& input, const fs::path& listing,
+                                const std::vector<ExportFile>& exports) {
+  RunFileGuard guard;
+  if (std::string why = guard.read(input, FileRole::input); !why.empty())
+    return input.string() + " " + why;
+  if (std::string why = guard.write(listing, FileRole::listing); !why.empty())
+    return listing.string() + " " + why;
+  for (const ExportFile& e : exports)
+    if (std::string why = guard.write(e.file, e.role); !why.empty())
+      return e.file.string() + " " + why;
+  return {};
+}
+
+}  // namespace kaven
