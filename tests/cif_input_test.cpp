@@ -17,9 +17,6 @@
 
 #include <sys/wait.h>
 
-#include <gemmi/cif.hpp>
-#include <gemmi/sfcalc.hpp>
-#include <gemmi/smcif.hpp>
 #include <gemmi/symmetry.hpp>
 
 #include "core/number_text.hpp"
@@ -29,6 +26,7 @@
 #include "report/record_format.hpp"
 #include "scattering/element_table.hpp"
 #include "scattering/structure_factor.hpp"
+#include "tests/gemmi_cif_reference.hpp"
 #include "tests/run_fixture.hpp"
 
 using namespace kaven_test;
@@ -110,20 +108,6 @@ TEST(CifInput, YigCifRunsExactlyAsTheBundledYigInput) {
 
 // ---- structure factors against gemmi -------------------------------------------------
 
-// gemmi's calculator asks a table for the scattering factor of each element; this one
-// answers 1 for the element being summed and 0 for every other, so that each call gives
-// the geometric sum of one element: sum occ exp(-2 pi^2 h'U h') exp(2 pi i h.x) over
-// every image gemmi makes from the space-group name.
-struct OneElement {
-  static inline gemmi::El current = gemmi::El::X;
-  struct Coef {
-    double value;
-    double calculate_sf(double) const { return value; }
-  };
-  static bool has(gemmi::El) { return true; }
-  static Coef get(gemmi::El el) { return {el == current ? 1.0 : 0.0}; }
-};
-
 struct Comparison {
   double max_rel = 0, max_phase = 0;
   int compared = 0;
@@ -133,34 +117,29 @@ struct Comparison {
 // sum over the elements of (f0 + f' + i f'') times gemmi's geometric sum.
 Comparison compare_with_gemmi(const std::string& example, const kaven::CifConversion& c,
                               int lo, int hi) {
-  const std::string text = read_text(source_path(example));
-  gemmi::cif::Document doc = gemmi::cif::read_string(text);
-  gemmi::SmallStructure small = gemmi::make_small_structure_from_block(doc.blocks.at(0));
-  EXPECT_NE(small.find_spacegroup(), nullptr) << example;
-  small.change_occupancies_to_crystallographic();
-  gemmi::StructureFactorCalculator<OneElement> calc(small.cell);
+  const GemmiCifReference gemmi_sf(read_text(source_path(example)));
+  EXPECT_TRUE(gemmi_sf.has_space_group()) << example;
 
   const auto back = read_back(kaven::input_file_text(c.deck));
   const kaven::RunParameters& par = back->par;
   // element of each input type: the table key's letters
-  std::map<gemmi::El, const kaven::AtomType*> type_of;
+  std::map<std::string, const kaven::AtomType*> type_of;
   for (const kaven::AtomType& t : par.types) {
     std::string el = t.atn.substr(0, t.atn.find_first_not_of(
                                          "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
     if (el == "Siv" || el == "Siva") el = "Si";
-    type_of[gemmi::find_element(el.c_str())] = &t;
+    type_of[el] = &t;
   }
   kaven::StructureFactorCalculator fcalc(par);
   Comparison cmp;
   for (int h = lo; h <= hi; ++h)
     for (int k = lo; k <= hi; ++k)
       for (int l = lo; l <= hi; ++l) {
-        const double s = std::sqrt(small.cell.calculate_stol_sq({{h, k, l}}));
+        const double s = gemmi_sf.stol(h, k, l);
         if (s > 2.0 || (h == 0 && k == 0 && l == 0)) continue;
         std::complex<double> ref = 0;
         for (const auto& [el, t] : type_of) {
-          OneElement::current = el;
-          const std::complex<double> g = calc.calculate_sf_from_small_structure(small, {{h, k, l}});
+          const std::complex<double> g = gemmi_sf.geometric_sum(el, h, k, l);
           ref += std::complex<double>(std::max(0.0, kaven::f0(*t, s) + t->fp), t->fpp) * g;
         }
         const kaven::StructureFactor f = fcalc(h, k, l, static_cast<float>(s));

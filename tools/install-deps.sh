@@ -12,6 +12,8 @@ packages+=(qt6-base-dev qt6-svg-dev fonts-dejavu-core xdg-utils)
 # ghostscript and librsvg2-bin render the plot in its tests (libpng-dev reads the
 # pictures back).
 packages+=(ghostscript librsvg2-bin libpng-dev)
+# clang with its sanitizer and libFuzzer run-time libraries: make sanitize, make fuzz.
+packages+=(clang libclang-rt-14-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

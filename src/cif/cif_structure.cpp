@@ -1,52 +1,17 @@
-// Reading a CIF data block into CifStructure. gemmi parses the file and reads the cell
-// and the atom sites (make_small_structure_from_block); this file adds what a
-// conversion must know and gemmi does not say: whether a value was there at all, the
-// anisotropic B loop, and the space group as exact operators from whichever symmetry
-// items the block holds.
+// A CIF data block (read by cif_block.cpp) into CifStructure: the symmetry as exact
+// operators from whichever symmetry items the block holds (gemmi's symmetry tables), the
+// sites with the kind of displacement parameters they have.
 #include "cif/cif_structure.hpp"
 
 #include <cmath>
 #include <exception>
 
-// gemmi's formatting helper announces with #warning that it uses Debian's stb_sprintf;
-// this file is compiled with that warning off (see CMakeLists.txt).
-#define GEMMI_WRITE_IMPLEMENTATION
-#include <gemmi/cif.hpp>
-#include <gemmi/smcif.hpp>
 #include <gemmi/symmetry.hpp>
+#include <gemmi/math.hpp>
 
 namespace kaven {
 
-namespace cif = gemmi::cif;
-
 namespace {
-
-// The first value of the first tag the block holds, or nullptr.
-const std::string* first_value(const cif::Block& block, std::initializer_list<const char*> tags,
-                               const char** found = nullptr) {
-  for (const char* tag : tags)
-    if (const std::string* v = block.find_value(tag); v && !cif::is_null(*v)) {
-      if (found) *found = tag;
-      return v;
-    }
-  return nullptr;
-}
-
-bool has_fractional_sites(cif::Block& block) {
-  return block.find_values("_atom_site_fract_x").item() != nullptr;
-}
-
-cif::Block& choose_block(cif::Document& doc, const std::string& name) {
-  if (doc.blocks.empty()) throw CifError("the file holds no data block");
-  if (!name.empty()) {
-    for (cif::Block& b : doc.blocks)
-      if (b.name == name) return b;
-    throw CifError("the file holds no data block named '" + name + "'");
-  }
-  for (cif::Block& b : doc.blocks)
-    if (has_fractional_sites(b)) return b;
-  return doc.blocks.front();
-}
 
 ExactOperator exact(const gemmi::Op& op) {
   static_assert(gemmi::Op::DEN == kTranslationDenominator);
@@ -69,12 +34,10 @@ std::vector<ExactOperator> exact_group(const gemmi::GroupOps& ops) {
 
 // Operators and symbol that disagree on the size of the group (a loop without its
 // centring translations, say) are worth a note: the operators are what is used.
-void check_against_symbol(cif::Block& block, const std::array<double, 6>& cell, CifStructure& st) {
-  const std::string* hm =
-      first_value(block, {"_space_group_name_H-M_alt", "_symmetry_space_group_name_H-M"});
-  if (!hm) return;
-  const std::string symbol = cif::as_string(*hm);
-  const gemmi::SpaceGroup* sg = gemmi::find_spacegroup_by_name(symbol, cell[3], cell[5]);
+void check_against_symbol(const CifBlockValues& block, CifStructure& st) {
+  if (!block.hermann_mauguin) return;
+  const std::string& symbol = block.hermann_mauguin->value;
+  const gemmi::SpaceGroup* sg = gemmi::find_spacegroup_by_name(symbol, st.cell[3], st.cell[5]);
   if (!sg) return;
   const std::size_t order = close_group(st.operators).size();
   const auto expected = static_cast<std::size_t>(sg->operations().order());
@@ -85,19 +48,16 @@ void check_against_symbol(cif::Block& block, const std::array<double, 6>& cell, 
                        ": the operators are used");
 }
 
-void read_symmetry(cif::Block& block, const std::array<double, 6>& cell, CifStructure& st) {
+void read_symmetry(const CifBlockValues& block, CifStructure& st) {
   // 1. The operators themselves.
-  for (const char* tag : {"_space_group_symop_operation_xyz", "_symmetry_equiv_pos_as_xyz",
-                          "_space_group_symop.operation_xyz"}) {
-    cif::Column col = block.find_values(tag);
-    if (!col || col.length() == 0) continue;
+  if (!block.operator_tag.empty()) {
     std::vector<ExactOperator> ops;
-    for (int i = 0; i < col.length(); ++i) {
-      const std::string triplet = col.str(i);
+    for (const std::string& triplet : block.operators) {
       try {
         ops.push_back(exact(gemmi::parse_triplet(triplet)));
       } catch (const std::exception&) {
-        throw CifError("the symmetry operator '" + triplet + "' (" + tag + ") cannot be read");
+        throw CifError("the symmetry operator '" + triplet + "' (" + block.operator_tag +
+                       ") cannot be read");
       }
     }
     // The identity first, as the listing and the structure-factor sum expect it.
@@ -105,15 +65,13 @@ void read_symmetry(cif::Block& block, const std::array<double, 6>& cell, CifStru
     std::erase(ops, identity);
     ops.insert(ops.begin(), identity);
     st.operators = ops;
-    st.symmetry_source = std::string("the operators of ") + tag;
-    check_against_symbol(block, cell, st);
+    st.symmetry_source = "the operators of " + block.operator_tag;
+    check_against_symbol(block, st);
     return;
   }
   // 2. The Hall symbol fixes the setting too.
-  const char* tag = nullptr;
-  if (const std::string* hall =
-          first_value(block, {"_space_group_name_Hall", "_symmetry_space_group_name_Hall"}, &tag)) {
-    const std::string symbol = cif::as_string(*hall);
+  if (block.hall) {
+    const std::string& symbol = block.hall->value;
     try {
       st.operators = exact_group(gemmi::symops_from_hall(symbol.c_str()));
     } catch (const std::exception&) {
@@ -124,17 +82,14 @@ void read_symmetry(cif::Block& block, const std::array<double, 6>& cell, CifStru
   }
   // 3. A Hermann-Mauguin symbol or a number: gemmi's reading of it.
   const gemmi::SpaceGroup* sg = nullptr;
-  std::string given;
-  if (const std::string* hm = first_value(
-          block, {"_space_group_name_H-M_alt", "_symmetry_space_group_name_H-M"}, &tag)) {
-    given = cif::as_string(*hm);
-    sg = gemmi::find_spacegroup_by_name(given, cell[3], cell[5]);
-    if (!sg) throw CifError("the space-group symbol '" + given + "' is not known");
-  } else if (const std::string* nr = first_value(
-                 block, {"_space_group_IT_number", "_symmetry_Int_Tables_number"}, &tag)) {
-    given = cif::as_string(*nr);
-    sg = gemmi::find_spacegroup_by_name(given, cell[3], cell[5]);
-    if (!sg) throw CifError("the space-group number '" + given + "' is not known");
+  const CifTaggedValue* given = block.hermann_mauguin ? &*block.hermann_mauguin
+                                : block.number        ? &*block.number
+                                                      : nullptr;
+  if (given) {
+    sg = gemmi::find_spacegroup_by_name(given->value, st.cell[3], st.cell[5]);
+    if (!sg)
+      throw CifError(std::string("the space-group ") + (block.hermann_mauguin ? "symbol" : "number") +
+                     " '" + given->value + "' is not known");
   }
   if (!sg) {
     st.operators = {ExactOperator{}};
@@ -143,108 +98,53 @@ void read_symmetry(cif::Block& block, const std::array<double, 6>& cell, CifStru
     return;
   }
   st.operators = exact_group(sg->operations());
-  st.symmetry_source = std::string("'") + given + "' (" + tag + ")";
-  st.notes.push_back("the CIF gives no symmetry operators: '" + given + "' is taken as " +
+  st.symmetry_source = "'" + given->value + "' (" + given->tag + ")";
+  st.notes.push_back("the CIF gives no symmetry operators: '" + given->value + "' is taken as " +
                      sg->xhm() + " (Hall symbol " + sg->hall + ")");
 }
 
-double number(const std::string& v) { return cif::as_number(v); }
-
-void read_anisotropic_b(cif::Block& block, CifStructure& st) {
-  cif::Table tab = block.find("_atom_site_aniso_",
-                              {"label", "B_11", "B_22", "B_33", "B_12", "B_13", "B_23"});
-  for (auto row : tab) {
-    const std::string label = row.str(0);
-    for (CifSite& s : st.sites)
-      if (s.label == label) {
-        for (int i = 0; i < 6; ++i) s.u_aniso[i] = number(row[i + 1]) / gemmi::u_to_b();
-        s.adp = Displacement::anisotropic;
-      }
-  }
-}
-
-CifStructure read_block(cif::Block& block) {
+CifStructure structure(const CifBlockValues& block) {
   CifStructure st;
   st.block_name = block.name;
-  if (const std::string* f = first_value(block, {"_chemical_formula_sum"}))
-    st.formula = cif::as_string(*f);
-  if (const std::string* hm =
-          first_value(block, {"_space_group_name_H-M_alt", "_symmetry_space_group_name_H-M"}))
-    st.space_group_name = cif::as_string(*hm);
-
-  // The cell: all six constants, each a number.
-  const char* cell_tags[6] = {"_cell_length_a", "_cell_length_b", "_cell_length_c",
-                              "_cell_angle_alpha", "_cell_angle_beta", "_cell_angle_gamma"};
-  for (int i = 0; i < 6; ++i) {
-    const std::string* v = block.find_value(cell_tags[i]);
-    st.cell[i] = v ? number(*v) : NAN;
-    if (!std::isfinite(st.cell[i]) || st.cell[i] <= 0)
-      throw CifError(std::string("the CIF gives no cell: ") + cell_tags[i] +
-                     (v ? " is not a positive number" : " is missing"));
-  }
-
-  if (!has_fractional_sites(block))
-    throw CifError("the CIF holds no atom sites with fractional coordinates (_atom_site_fract_x)");
-  const gemmi::SmallStructure small = gemmi::make_small_structure_from_block(block);
-  if (small.sites.empty()) throw CifError("the CIF holds no atom sites");
-
-  // Which optional values each site really has.
-  cif::Table tab = block.find("_atom_site_",
-                              {"label", "?type_symbol", "fract_x", "fract_y", "fract_z",
-                               "?U_iso_or_equiv", "?B_iso_or_equiv", "?calc_flag"});
-  if (!tab.ok() || tab.length() != small.sites.size())
-    throw CifError("the atom-site loop needs _atom_site_label and _atom_site_fract_x, _y, _z");
-  std::size_t i = 0;
-  for (auto row : tab) {
-    const gemmi::SmallStructure::Site& s = small.sites[i++];
-    if (row.has2(7) && cif::as_string(row[7]) == "dum") continue;  // dummy atoms carry no charge density
+  if (block.formula) st.formula = *block.formula;
+  if (block.hermann_mauguin) st.space_group_name = block.hermann_mauguin->value;
+  st.cell = block.cell;
+  for (const CifSiteValues& s : block.sites) {
     CifSite site;
     site.label = s.label;
     site.type_symbol = s.type_symbol;
-    site.symbol_from_label = !row.has2(1);
-    site.fract = {s.fract.x, s.fract.y, s.fract.z};
-    for (int k = 2; k <= 4; ++k)
-      if (!std::isfinite(number(row[k])))
-        throw CifError("atom site '" + s.label + "' has no fractional coordinate " +
-                       "xyz"[k - 2]);
-    site.occupancy = std::isfinite(s.occ) ? s.occ : 1.0;
-    if ((row.has2(5) && std::isfinite(number(row[5]))) ||
-        (row.has2(6) && std::isfinite(number(row[6])))) {
+    site.symbol_from_label = !s.type_symbol_given;
+    site.fract = s.fract;
+    site.occupancy = s.occupancy;
+    if (s.iso_given) {
       site.adp = Displacement::isotropic;
       site.u_iso = s.u_iso;
     }
-    if (s.aniso.nonzero()) {
+    if (s.aniso_given) {
       site.adp = Displacement::anisotropic;
-      site.u_aniso = {s.aniso.u11, s.aniso.u22, s.aniso.u33, s.aniso.u12, s.aniso.u13, s.aniso.u23};
+      site.u_aniso = s.u_aniso;
     }
     st.sites.push_back(site);
   }
-  if (st.sites.empty()) throw CifError("the CIF holds no atom sites");
-  read_anisotropic_b(block, st);
-  read_symmetry(block, st.cell, st);
+  // An anisotropic B loop (B_11 ... B_23) gives the U of its sites.
+  for (const auto& [label, b] : block.aniso_b)
+    for (CifSite& s : st.sites)
+      if (s.label == label) {
+        for (int i = 0; i < 6; ++i) s.u_aniso[i] = b[i] / gemmi::u_to_b();
+        s.adp = Displacement::anisotropic;
+      }
+  read_symmetry(block, st);
   return st;
 }
 
 }  // namespace
 
 CifStructure read_cif_structure(const std::filesystem::path& path, const std::string& block) {
-  cif::Document doc;
-  try {
-    doc = cif::read_file(path.string());
-  } catch (const std::exception& e) {
-    throw CifError(std::string("cannot read the CIF: ") + e.what());
-  }
-  return read_block(choose_block(doc, block));
+  return structure(read_cif_block_file(path.string(), block));
 }
 
 CifStructure cif_structure_from_text(const std::string& text, const std::string& block) {
-  cif::Document doc;
-  try {
-    doc = cif::read_string(text);
-  } catch (const std::exception& e) {
-    throw CifError(std::string("cannot read the CIF: ") + e.what());
-  }
-  return read_block(choose_block(doc, block));
+  return structure(read_cif_block_text(text, block));
 }
 
 }  // namespace kaven

@@ -10,19 +10,13 @@
 #pragma once
 #include <array>
 #include <filesystem>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "cif/cif_block.hpp"  // CifError
 #include "crystal/operator_group.hpp"
 
 namespace kaven {
-
-// One clear message about what the CIF lacks or holds wrongly.
-class CifError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
 
 enum class Displacement { none, isotropic, anisotropic };
 

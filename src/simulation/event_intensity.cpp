@@ -30,7 +30,7 @@ PrimaryPass primary_pass(const RunParameters& p, const ExtinctionTable& ext,
   PrimaryPass r{};
   const double lam = pass.lambda;
   const double hp = p.hp_len;
-  const double mode0 = p.isyn == 0;
+  const bool mode0 = p.isyn == 0;
   const double P = p.polsgn;
   const double m = p.cos2tm;
   r.lambda = lam;
