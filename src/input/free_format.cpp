@@ -55,6 +55,14 @@ namespace {
 
 bool is_blank(char ch) { return ch == ' ' || ch == '\t'; }
 
+// A fixed-column field with its blanks dropped, as a Fortran I or F edit reads it.
+std::string without_blanks(std::string_view field) {
+  std::string s;
+  for (char ch : field)
+    if (!is_blank(ch)) s += ch;
+  return s;
+}
+
 // Mantissa and exponent of a Fortran real: [+-] digits [. digits] [(e|d|q)[+-]digits |
 // [+-]digits]. Returns false when the text is not such a number.
 bool parse_fortran_real(std::string_view t, double& value, bool& has_point) {
@@ -203,9 +211,7 @@ int read_free(LineSource& src, std::span<const FreeItem> items) {
 }
 
 int parse_fixed_real(std::string_view field, int decimals, float& out) {
-  std::string s;
-  for (char ch : field)
-    if (!is_blank(ch)) s += ch;
+  const std::string s = without_blanks(field);
   if (s.empty()) {
     out = 0;
     return 0;
@@ -220,9 +226,7 @@ int parse_fixed_real(std::string_view field, int decimals, float& out) {
 }
 
 int parse_fixed_integer(std::string_view field, int& out) {
-  std::string s;
-  for (char ch : field)
-    if (!is_blank(ch)) s += ch;
+  const std::string s = without_blanks(field);
   if (s.empty()) {
     out = 0;
     return 0;

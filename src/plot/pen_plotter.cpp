@@ -64,4 +64,20 @@ LegendHead legend_head(int nshown, int nall) {
   return nshown > 0 ? LegendHead::events_above : LegendHead::no_events;
 }
 
+void legend_head_lines(PenPlotter& out, int nshown, int nall, float drumin) {
+  switch (legend_head(nshown, nall)) {
+    case LegendHead::all_events:
+      out.symbol(22, 3.9f, 0.2f, "All events", 0, 10);
+      break;
+    case LegendHead::events_above:
+      out.symbol(22, 3.9f, 0.2f, "Events with I(cps) >", 0, 20);
+      out.number(26, 3.9f, 0.2f, drumin, 0, 92);
+      break;
+    case LegendHead::no_events:
+      out.symbol(22, 3.9f, 0.2f, "No events", 0, 9);
+      break;
+  }
+  out.symbol(22, 3.3f, 0.2f, "are plotted in the", 0, 18);
+}
+
 }  // namespace kaven

@@ -99,5 +99,8 @@ std::vector<AxisTick> axis_ticks(float x, float first, float delta);
 // The first legend line of symbo1.
 enum class LegendHead { all_events, events_above, no_events };
 LegendHead legend_head(int nshown, int nall);
+// The first two legend lines of symbo1 ("All events" or "Events with I(cps) >" and the
+// threshold, or "No events"; then "are plotted in the") in the font already selected.
+void legend_head_lines(PenPlotter& out, int nshown, int nall, float drumin);
 
 }  // namespace kaven

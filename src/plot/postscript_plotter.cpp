@@ -214,19 +214,7 @@ void PostScriptPlotter::axis(float x, float y, std::string_view text, int n, flo
 
 void PostScriptPlotter::symbo1(int nshown, int nall, float drumin) {
   record(kTimesRoman14);
-  switch (legend_head(nshown, nall)) {
-    case LegendHead::all_events:
-      symbol(22, 3.9f, 0.2f, "All events", 0, 10);
-      break;
-    case LegendHead::events_above:
-      symbol(22, 3.9f, 0.2f, "Events with I(cps) >", 0, 20);
-      number(26, 3.9f, 0.2f, drumin, 0, 92);
-      break;
-    case LegendHead::no_events:
-      symbol(22, 3.9f, 0.2f, "No events", 0, 9);
-      break;
-  }
-  symbol(22, 3.3f, 0.2f, "are plotted in the", 0, 18);
+  legend_head_lines(*this, nshown, nall, drumin);
   record(pt(8, 22.0f, 2.7f) + " m");
   record("/Symbol findfont [14 0 0 14 0 0] makefont setfont");
   record(shown("y-l"));  // psi-lambda in the Symbol font

@@ -332,19 +332,7 @@ void SvgPlotter::axis(float x, float y, std::string_view text, int n, float leng
 
 void SvgPlotter::symbo1(int nshown, int nall, float drumin) {
   select_font("Times-Roman", 14, 14);
-  switch (legend_head(nshown, nall)) {
-    case LegendHead::all_events:
-      symbol(22, 3.9f, 0.2f, "All events", 0, 10);
-      break;
-    case LegendHead::events_above:
-      symbol(22, 3.9f, 0.2f, "Events with I(cps) >", 0, 20);
-      number(26, 3.9f, 0.2f, drumin, 0, 92);
-      break;
-    case LegendHead::no_events:
-      symbol(22, 3.9f, 0.2f, "No events", 0, 9);
-      break;
-  }
-  symbol(22, 3.3f, 0.2f, "are plotted in the", 0, 18);
+  legend_head_lines(*this, nshown, nall, drumin);
   moveto(22, 2.7);
   select_font("Symbol", 14, 14);
   show("y-l");
