@@ -3,6 +3,8 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
+#include <string_view>
 
 namespace kaven::rec {
 namespace {
@@ -14,9 +16,44 @@ std::string right(int w, const std::string& s) {
   return std::string(static_cast<std::size_t>(w) - s.size(), ' ') + s;
 }
 
+// |v| lies exactly halfway between two multiples of 10^-decimals: 2 |v| 10^decimals
+// is an odd integer. The product is exact when its rounding error (by fma) is zero; an
+// integer below 2^52 always is. Larger products are not judged (nullopt).
+std::optional<bool> decimal_tie(double a, int decimals) {
+  static constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                      1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                      1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+  if (decimals < 0 || decimals > 21) return std::nullopt;
+  const double m = 2 * kPow10[decimals];
+  const double p = a * m;
+  if (!(p < 0x1p52)) return std::nullopt;
+  return std::fma(a, m, -p) == 0 && std::fmod(p, 2.0) == 1.0;
+}
+
+// The same digits from the exact decimal expansion, rounded by hand.
+void round_fixed_by_hand(double v, int decimals, std::string& int_part, std::string& frac_part);
+
 // Decimal digits of |v| rounded to `decimals` places, ties away from zero.
 // Returns integer-part digits and fraction digits separately.
 void round_fixed(double v, int decimals, std::string& int_part, std::string& frac_part) {
+  const double a = std::fabs(v);
+  // printf rounds the exact binary value correctly, but to even on a tie.
+  const std::optional<bool> tie = decimal_tie(a, decimals);
+  if (!tie || *tie) {
+    round_fixed_by_hand(v, decimals, int_part, frac_part);
+    return;
+  }
+  char buf[512];
+  std::snprintf(buf, sizeof buf, "%.*f", decimals, a);
+  const std::string_view s(buf);
+  const std::size_t dot = s.find('.');
+  int_part = std::string(s.substr(0, dot));
+  frac_part = dot == std::string_view::npos ? std::string() : std::string(s.substr(dot + 1));
+  std::size_t nz = int_part.find_first_not_of('0');
+  int_part = nz == std::string::npos ? std::string() : int_part.substr(nz);
+}
+
+void round_fixed_by_hand(double v, int decimals, std::string& int_part, std::string& frac_part) {
   // glibc prints the exact binary value for large precisions; round by hand on it.
   char buf[512];
   std::snprintf(buf, sizeof buf, "%.80f", std::fabs(v));
