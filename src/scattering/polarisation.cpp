@@ -40,10 +40,13 @@ Vec3 polarisation_of(const Vec3& d) {
   return {d.x / n, d.y / n, d.z / n};
 }
 
-}  // namespace
+// The secondary and primary beam directions of an event.
+struct Beams {
+  Vec3 k1, kp;
+};
 
-PolarisationFactors polfa(float theta_p, float theta1, float theta2, float e1, float e2, float e3) {
-  const double c2tp = std::cos(2.0 * theta_p), s2tp = std::sin(2.0 * theta_p);
+Beams place_beams(const PrimaryBeam& primary, float theta1, float theta2) {
+  const double c2tp = primary.cos2t, s2tp = primary.sin2t;
   const double c2t1 = std::cos(2.0 * theta1), s2t1 = std::sin(2.0 * theta1);
   const double c2t2 = std::cos(2.0 * theta2);
 
@@ -54,27 +57,20 @@ PolarisationFactors polfa(float theta_p, float theta1, float theta2, float e1, f
   const double sin_product = s2t1 * s2tp;
   const double cos_phi =
       sin_product != 0 ? std::clamp((c2t2 - c2tp * c2t1) / sin_product, -1.0, 1.0) : 1.0;
-  const double phi = std::acos(cos_phi);
+  const double sin_phi = std::sqrt((1 - cos_phi) * (1 + cos_phi));
 
-  // Elevation nu of k1 above the primary plane; beyond phi = 90 degrees k1 points to
-  // negative y, which the branch nu -> pi - nu carries through cos nu < 0.
-  double nu = std::asin(std::clamp(s2t1 * std::sin(phi), -1.0, 1.0));
-  if (phi > kPi / 2) nu = kPi - nu;
-  // Azimuth m in the plane; cos nu = 0 (k1 along z) leaves the in-plane part zero.
-  const double cos_nu = std::cos(nu);
-  double m = 0;
-  if (cos_nu != 0) {
-    const double c2 = c2t1 / cos_nu;
-    m = std::fabs(c2) <= 1 ? std::acos(c2) : (c2 >= 0 ? 0.0 : kPi);
-  }
-  const Vec3 k1{c2t1, std::sin(m) * cos_nu, std::sin(nu)};
-  const Vec3 kp{c2tp, s2tp, 0};
-  const Vec3 e{e1, e2, e3};
+  // k1 at 2theta1 from the incident beam, its plane turned by phi about it. As an
+  // elevation nu above the primary plane (sin nu = sin 2theta1 sin phi, nu beyond 90
+  // degrees when phi is) and an azimuth m in it (cos m = cos 2theta1 / cos nu),
+  // k1 = (cos 2theta1, sin m cos nu, sin nu), which is the same vector.
+  return {{c2t1, s2t1 * cos_phi, s2t1 * sin_phi}, {c2tp, s2tp, 0}};
+}
 
-  const Vec3 d1 = scattered(k1, e);                    // secondary wave
-  const Vec3 d2 = scattered(kp, polarisation_of(d1));  // secondary -> primary direction
-  const Vec3 d0 = scattered(kp, e);                    // primary wave
-  const Vec3 d3 = scattered(k1, polarisation_of(d0));  // primary -> secondary direction
+PolarisationFactors factors(const Beams& b, const Vec3& e) {
+  const Vec3 d1 = scattered(b.k1, e);                    // secondary wave
+  const Vec3 d2 = scattered(b.kp, polarisation_of(d1));  // secondary -> primary direction
+  const Vec3 d0 = scattered(b.kp, e);                    // primary wave
+  const Vec3 d3 = scattered(b.k1, polarisation_of(d0));  // primary -> secondary direction
 
   PolarisationFactors f;
   f.o1 = static_cast<float>(dot(d0, d0));
@@ -88,6 +84,25 @@ PolarisationFactors polfa(float theta_p, float theta1, float theta2, float e1, f
              ? 0.0f
              : static_cast<float>(-dot(d0, d2) / std::sqrt(n2 * n0));
   return f;
+}
+
+}  // namespace
+
+PrimaryBeam primary_beam(float theta_p) {
+  return {std::cos(2.0 * theta_p), std::sin(2.0 * theta_p)};
+}
+
+PolarisationFactors polfa(float theta_p, float theta1, float theta2, float e1, float e2, float e3) {
+  return factors(place_beams(primary_beam(theta_p), theta1, theta2), Vec3{e1, e2, e3});
+}
+
+SigmaPiFactors polfa_sigma_pi(const PrimaryBeam& kp, float theta1, float theta2) {
+  const Beams b = place_beams(kp, theta1, theta2);
+  return {factors(b, Vec3{0, 0, 1}), factors(b, Vec3{0, 1, 0})};
+}
+
+SigmaPiFactors polfa_sigma_pi(float theta_p, float theta1, float theta2) {
+  return polfa_sigma_pi(primary_beam(theta_p), theta1, theta2);
 }
 
 }  // namespace kaven
