@@ -41,6 +41,7 @@ gui: build
 bench: build
 	$(BUILD)/benchmarks/event_search_bench
 	$(BUILD)/benchmarks/scan_simulation_bench
+	$(BUILD)/benchmarks/whole_run_bench
 
 sanitize-build: deps
 	cmake -S . -B $(SAN_BUILD) -DCMAKE_CXX_COMPILER=clang++ -DKAVEN_SANITIZE=ON -DKAVEN_FUZZ=ON \

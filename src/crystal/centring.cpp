@@ -15,19 +15,20 @@ int lattice_points(char letter) {
   }
 }
 
-void bravai(RunParameters& par, std::string_view name) {
-  struct Shift {
-    float x, y, z;
-  };
-  std::vector<Shift> shifts;
-  switch (name.empty() ? ' ' : name[0]) {
-    case 'I': shifts = {{0.5f, 0.5f, 0.5f}}; break;
-    case 'A': shifts = {{0.0f, 0.5f, 0.5f}}; break;
-    case 'B': shifts = {{0.5f, 0.0f, 0.5f}}; break;
-    case 'C': shifts = {{0.5f, 0.5f, 0.0f}}; break;
-    case 'F': shifts = {{0.5f, 0.5f, 0.0f}, {0.5f, 0.0f, 0.5f}, {0.0f, 0.5f, 0.5f}}; break;
-    default: return;
+std::vector<std::array<float, 3>> centring_shifts(char letter) {
+  switch (letter) {
+    case 'I': return {{0.5f, 0.5f, 0.5f}};
+    case 'A': return {{0.0f, 0.5f, 0.5f}};
+    case 'B': return {{0.5f, 0.0f, 0.5f}};
+    case 'C': return {{0.5f, 0.5f, 0.0f}};
+    case 'F': return {{0.5f, 0.5f, 0.0f}, {0.5f, 0.0f, 0.5f}, {0.0f, 0.5f, 0.5f}};
+    default: return {};
   }
+}
+
+void bravai(RunParameters& par, std::string_view name) {
+  const std::vector<std::array<float, 3>> shifts = centring_shifts(name.empty() ? ' ' : name[0]);
+  if (shifts.empty()) return;
   std::size_t n = static_cast<std::size_t>(par.na);
   // The expanded count is an atom count of the run like na.
   if (n * (shifts.size() + 1) > static_cast<std::size_t>(std::numeric_limits<int>::max()))
@@ -35,12 +36,12 @@ void bravai(RunParameters& par, std::string_view name) {
               " Please contact the author of KAVEN-xx!"});
   par.atoms.resize(n);
   par.atoms.reserve(n * (shifts.size() + 1));
-  for (const Shift& t : shifts)
+  for (const std::array<float, 3>& t : shifts)
     for (std::size_t i = 0; i < n; ++i) {
       Atom a = par.atoms[i];
-      a.x += t.x;
-      a.y += t.y;
-      a.z += t.z;
+      a.x += t[0];
+      a.y += t[1];
+      a.z += t[2];
       par.atoms.push_back(a);
     }
   par.na = static_cast<int>(par.atoms.size());

@@ -18,6 +18,16 @@ struct StructureFactor {
   float fmod = 0;   // |F| in electrons
   float phase = 0;  // radians, in [-0.001, 2 pi - 0.001) (or -pi/2, see the phase rule)
   float im = 0;     // imaginary part
+  float re = 0;     // real part
+};
+
+// |F| and the phase of F = re + i im by the phase rule: atan2 lifted by 2 pi below
+// -0.001; on an axis exactly 0, pi, pi/2 or -pi/2.
+StructureFactor structure_factor_from_parts(float re, float im);
+
+// F(h) and F(-h), formed from the same per-atom sums.
+struct StructureFactorPair {
+  StructureFactor plus, minus;
 };
 
 // Holds the work arrays of the sum (per atom cosine and sine sums, per type f0 + f'),
@@ -28,10 +38,19 @@ class StructureFactorCalculator {
   explicit StructureFactorCalculator(const RunParameters& par);  // may throw bad_alloc
   // s = sin(theta)/lambda (Å^-1); beyond 6 the model has no f0 and F = 0.
   StructureFactor operator()(int h, int k, int l, float s);
+  // F(h k l) and F(-h -k -l) at s, the second for the price of the per-atom combination:
+  // h R and h.t change sign, so the cosine sums stay and the sine sums change sign.
+  // Each is what operator() gives for its indices.
+  StructureFactorPair pair(int h, int k, int l, float s);
 
  private:
+  void sum_over_operators(int h, int k, int l);
+  StructureFactor combine(float s, bool negated);
+
   const RunParameters& par_;
   std::vector<float> sumc_, sums_, ff_;
+  std::vector<float> last_q_;   // per atom: the last exponent of the temperature factor
+  std::vector<double> last_t_;  // and its exponential
 };
 
 // One evaluation as the run uses it. A failed allocation of the work arrays is the

@@ -272,7 +272,8 @@ void wavelength_passes_phase(RunContext& run, const ExtinctionTable& extinction,
         env.progress({"event search", (double(n) + f) * share});
       };
     }
-    rec.events = search_events(par, rec.primary, cache, n == 0, opt);
+    rec.events = env.plain ? search_events_plain(par, rec.primary, n == 0)
+                           : search_events(par, rec.primary, cache, n == 0, opt);
     check_cancel(run, env);
     if (rec.events.events.size() > 600)
       run.stop({"the number of output lines is to large",
@@ -289,6 +290,7 @@ void wavelength_passes_phase(RunContext& run, const ExtinctionTable& extinction,
     result.passes.push_back(std::move(rec));
   }
   if (par.isyn == 0) result.theta_prim_deg *= 0.5;  // the mean of the two passes
+  result.structure_factors = cache.counts();
 }
 
 // 18. The simulated scan, the summaries and the calculated-scan file.
@@ -302,7 +304,8 @@ void simulation_and_summaries(RunContext& run, RunNames& names, RunFiles& files,
   opt.cancel = env.cancel;
   if (env.progress) opt.progress = [&env](double f) { env.progress({"scan simulation", f}); };
   result.profile = ScanProfile{};  // the storage of the setup goes before the scan takes its own
-  result.profile = simulate_scan(par, result.crossings, static_cast<float>(iprim), opt);
+  result.profile = env.plain ? simulate_scan_plain(par, result.crossings, static_cast<float>(iprim))
+                             : simulate_scan(par, result.crossings, static_cast<float>(iprim), opt);
   check_cancel(run, env);
 
   if (result.measured.present) {

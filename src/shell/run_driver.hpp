@@ -65,6 +65,9 @@ struct RunEnvironment {
   std::vector<ExportFile> exports;
   std::ostream* errors = nullptr;  // stop messages are copied here (standard error)
   int threads = 0;                 // 0 all cores, 1 serial
+  // The deliberately plain variants of the search and the scan (one thread, every
+  // structure factor formed afresh), to measure and check the others against.
+  bool plain = false;
   std::function<void(const RunProgress&)> progress;  // optional
   const std::atomic<bool>* cancel = nullptr;          // optional: set to end the run early
 };

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "core/constants.hpp"
 #include "scattering/polarisation.hpp"
@@ -9,12 +10,23 @@
 namespace kaven {
 namespace {
 
+constexpr double kInfinity = std::numeric_limits<double>::infinity();
+
 double clamp_acos(double c) { return std::acos(std::clamp(c, -1.0, 1.0)); }
 double sqrt0(double v) { return v > 0 ? std::sqrt(v) : 0.0; }
 
 double absorption_value(const RunParameters& p, double theta_rad) {
   if (!(p.mur < kMaxMuR)) return 1.0;
   return absor1(p.mur, static_cast<float>(theta_rad / kDegree));
+}
+
+// The sphere absorption value is interpolated linearly between the table's columns
+// (every 5 degrees of theta): its smallest value over all Bragg angles is at one of
+// them, to within the rounding of the interpolation.
+double smallest_absorption_value(const RunParameters& p) {
+  double a = kInfinity;
+  for (int deg = 0; deg <= 90; deg += 5) a = std::min(a, absorption_value(p, deg * kDegree));
+  return a * (1 - 1e-6);
 }
 
 }  // namespace
@@ -63,6 +75,10 @@ PrimaryPass primary_pass(const RunParameters& p, const ExtinctionTable& ext,
   // Block factor: crystal diameter over block size, reduced by the mosaic spread.
   const double a = lam * kCmPerAngstrom / r.t_b;
   r.k_block = std::max(1.0, (2 * p.rkugel / (3 * p.radius * kCmPerMicron)) * a / (a + p.eta * kPi / 180));
+  r.beam = primary_beam(static_cast<float>(r.theta_p));
+  r.centre_radius = std::cos(r.theta_p) / lam;
+  r.a_min = smallest_absorption_value(p);
+  r.half_spread_deg = std::asin(std::sin((p.eta + p.divers) * kPi / 360)) / kDegree;
   r.scale = kPi * double(p.rkugel) * p.rkugel * double(kScale) * pass.weight * p.i0;
   if (p.f <= kAbsentF) {
     r.q_p = 0;
@@ -114,14 +130,7 @@ ExtinctionLengths extinction_lengths(const RunParameters& p, const EventGeometry
 // The psi profile of the event: the azimuths at which the reciprocal point of a block
 // (radius eps) touches the Ewald spheres of the band limits, and the half widths and
 // FWHM they give, all in degrees.
-struct ProfileWidths {
-  // h lies between the planes through 0 and through h_p normal to the primary axis
-  bool between;
-  double a_lo, a_hi;  // touching azimuths, degrees (a_lo = 0: no inner side)
-  double w_in, w_out, fwhm;  // degrees
-};
-
-ProfileWidths profile_widths(const RunParameters& p, const PrimaryPass& pp, const EventGeometry& g) {
+EventProfile profile_widths(const RunParameters& p, const PrimaryPass& pp, const EventGeometry& g) {
   const double hp = p.hp_len;
   const double gam = p.gamma_sc;
   const double mu = p.mue;
@@ -133,24 +142,27 @@ ProfileWidths profile_widths(const RunParameters& p, const PrimaryPass& pp, cons
   const double rmin = sqrt0(pp.kmin * pp.kmin - hp * hp / 4);
   const double rmax = sqrt0(pp.kmax * pp.kmax - hp * hp / 4);
   const double rho = g.rho, t = g.t;
-  // Azimuth (degrees) at which a sphere of radius q about the centre circle rx touches h.
-  auto touch = [&](double q, double rx) {
+  // Cosine of the azimuth at which a sphere of radius q about the centre circle rx
+  // touches h; 1 (azimuth 0) without a circle or a distance from the axis. The touching
+  // azimuths are the arc cosines: the smaller azimuth of two has the larger cosine.
+  auto touch_cos = [&](double q, double rx) {
     const double rq2 = q * q - t;
     const double rq = rq2 > 0 ? std::sqrt(rq2) : 0.0;
-    if (rho <= 0 || rx <= 0) return 0.0;
-    return clamp_acos((rx * rx + rho * rho - rq * rq) / (2 * rho * rx)) / kDegree;
+    if (rho <= 0 || rx <= 0) return 1.0;
+    return std::clamp((rx * rx + rho * rho - rq * rq) / (2 * rho * rx), -1.0, 1.0);
   };
-  ProfileWidths w{};
+  auto azimuth = [](double c) { return std::acos(c) / kDegree; };
+  EventProfile w{};
   w.between = t <= hp * hp / 4;
   if (w.between) {
-    w.a_lo = std::min(touch(pp.kmin - eps, rmin), touch(pp.kmax - eps, rmax));
-    w.a_hi = std::max(touch(pp.kmin + eps, rmin), touch(pp.kmax + eps, rmax));
+    w.a_lo = azimuth(std::max(touch_cos(pp.kmin - eps, rmin), touch_cos(pp.kmax - eps, rmax)));
+    w.a_hi = azimuth(std::min(touch_cos(pp.kmin + eps, rmin), touch_cos(pp.kmax + eps, rmax)));
   } else {
-    w.a_lo = touch(pp.kmin - eps, rmin);
-    w.a_hi = touch(pp.kmax + eps, rmax);
+    w.a_lo = azimuth(touch_cos(pp.kmin - eps, rmin));
+    w.a_hi = azimuth(touch_cos(pp.kmax + eps, rmax));
   }
   // Half of the mosaic spread and the normal divergence (degrees).
-  const double vdiv = std::asin(std::sin((p.eta + p.divers) * kPi / 360)) / kDegree;
+  const double vdiv = pp.half_spread_deg;
   const double beta = g.beta_deg;
   if (w.a_lo == 0) {
     w.w_in = 0;
@@ -167,9 +179,9 @@ ProfileWidths profile_widths(const RunParameters& p, const PrimaryPass& pp, cons
 // Event Lorentz factor L_e = k FWHM / D (radians per Å^-1 of distance change, times
 // Å^-1): D is the change of the distance of h from the sphere centre over the profile.
 // A profile with no distance change has no finite Lorentz factor: 0, it adds nothing.
-double event_lorentz(const PrimaryPass& pp, const EventGeometry& g, const ProfileWidths& w) {
+double event_lorentz(const PrimaryPass& pp, const EventGeometry& g, const EventProfile& w) {
   const double rho = g.rho, t = g.t, beta = g.beta_deg;
-  const double rc = std::cos(pp.theta_p) / pp.lambda;  // radius of the centre circle
+  const double rc = pp.centre_radius;
   auto dist = [&](double ang_deg) {
     return std::sqrt(std::max(0.0, t + rho * rho + rc * rc - 2 * rho * rc * std::cos(ang_deg * kDegree)));
   };
@@ -240,10 +252,10 @@ struct PolarisationTerms {
 
 PolarisationTerms polarisation_terms(const RunParameters& p, const PrimaryPass& pp,
                                      const EventGeometry& g) {
-  const float thp = static_cast<float>(pp.theta_p);
   const float th1 = static_cast<float>(g.theta1), th2 = static_cast<float>(g.theta2);
-  const PolarisationFactors s = polfa(thp, th1, th2, 0, 0, 1);
-  const PolarisationFactors q = polfa(thp, th1, th2, 0, 1, 0);
+  const SigmaPiFactors both = polfa_sigma_pi(pp.beam, th1, th2);
+  const PolarisationFactors& s = both.sigma;
+  const PolarisationFactors& q = both.pi;
   const double P = p.polsgn;
   PolarisationTerms r{};
   r.p12 = 0.5 * ((1 - P) * q.o2 * q.o4 + (1 + P) * s.o2 * s.o4);
@@ -256,10 +268,41 @@ PolarisationTerms polarisation_terms(const RunParameters& p, const PrimaryPass& 
 
 }  // namespace
 
+EventProfile event_profile(const RunParameters& p, const PrimaryPass& pp, const EventGeometry& g) {
+  EventProfile w = profile_widths(p, pp, g);
+  w.l_e = event_lorentz(pp, g, w);
+  return w;
+}
+
+double peak_bound(const RunParameters& p, const PrimaryPass& pp, const EventGeometry& g,
+                  const EventProfile& w) {
+  // Without width or Lorentz factor every intensity term is 0 and so is the peak.
+  if (!(w.fwhm > 0) || !(w.l_e > 0)) return 0.0;
+  if (!(std::fabs(double(p.polsgn)) <= 1) || !(pp.a_min > 0)) return kInfinity;
+  const double gam = p.gamma_sc;
+  // (Gamma |F|)^2 = 1/Lambda^2, 0 for an absent reflection
+  const double g1 = g.f1 > kAbsentF ? std::pow(gam * g.f1, 2) : 0.0;
+  const double g2 = g.f2 > kAbsentF ? std::pow(gam * g.f2, 2) : 0.0;
+  const double lam = pp.lambda * kCmPerAngstrom;
+  const double t2 = std::pow(0.9 * pp.t_b, 2);
+  const double ikaven = pp.scale * t2 * (lam * pp.l_p * g2) * (lam * w.l_e * g1) / pp.a_min;
+  const double iaufhe = pp.scale * (t2 * lam * w.l_e * g2 * pp.q_p / std::sqrt(pp.a_min * pp.a_p) +
+                                    t2 * lam * w.l_e * g1 * pp.q_p / pp.a_p);
+  // The polarisation factors are single-precision values of |D|^2 <= 1 (a few units
+  // of their last place above at most); the margin covers them and the rounding of
+  // every product here and in the values themselves.
+  constexpr double kMargin = 1 + 1e-5;
+  return std::max(ikaven, iaufhe) / w.fwhm * pp.k_block * pp.k_block * kMargin;
+}
+
 EventValues event_values(const RunParameters& p, const PrimaryPass& pp, const EventGeometry& g) {
+  return event_values(p, pp, g, event_profile(p, pp, g));
+}
+
+EventValues event_values(const RunParameters& p, const PrimaryPass& pp, const EventGeometry& g,
+                         const EventProfile& w) {
   const ExtinctionLengths x = extinction_lengths(p, g);
-  const ProfileWidths w = profile_widths(p, pp, g);
-  const double l_e = event_lorentz(pp, g, w);
+  const double l_e = w.l_e;
   const Reflectivities q = reflectivities(pp, x, l_e);
   const Thicknesses th = effective_thicknesses(p, pp, x);
   const PolarisationTerms pol = polarisation_terms(p, pp, g);

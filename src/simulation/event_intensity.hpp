@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "input/run_parameters.hpp"
+#include "scattering/polarisation.hpp"
 #include "scattering/sphere_tables.hpp"
 
 namespace kaven {
@@ -43,6 +44,10 @@ struct PrimaryPass {
   double fwhm_theta_deg;  // width of the theta scan (degrees)
   double iprim;           // integrated intensity of the primary (cps)
   double t_b;             // mean block thickness (cm)
+  double half_spread_deg; // half of the mosaic spread and the normal divergence (degrees)
+  PrimaryBeam beam;       // primary reflected beam of the polarisation frame
+  double centre_radius;   // radius cos(theta_p)/lambda of the Ewald-sphere centre's circle (Å^-1)
+  double a_min;           // smallest sphere absorption value of any Bragg angle
 };
 
 PrimaryPass primary_pass(const RunParameters& par, const ExtinctionTable& ext,
@@ -75,10 +80,31 @@ struct EventValues {
   double triplet;  // triplet phase phase1 + phase2 - phase_p (radians)
 };
 
+// The psi profile of an event and its Lorentz factor: the first steps of its values,
+// which need neither Bragg angle.
+struct EventProfile {
+  // h lies between the planes through 0 and through h_p normal to the primary axis
+  bool between;
+  double a_lo, a_hi;         // touching azimuths, degrees (a_lo = 0: no inner side)
+  double w_in, w_out, fwhm;  // half widths and full width of the profile (degrees)
+  double l_e;                // event Lorentz factor, 0 for a profile without distance change
+};
+EventProfile event_profile(const RunParameters& par, const PrimaryPass& pp, const EventGeometry& g);
+
+// An upper bound of the peak value (cps) of an event with this profile, whatever its
+// Bragg angles: the polarisation factors are at most 1, the absorption values at least
+// a_min, the effective thicknesses at most 0.9 t_b. 0 when the peak value is 0; +inf
+// when nothing can be said.
+double peak_bound(const RunParameters& par, const PrimaryPass& pp, const EventGeometry& g,
+                  const EventProfile& profile);
+
 // The event values in their steps: extinction lengths, profile widths, event Lorentz
 // factor, reflectivities, effective thicknesses, polarisation terms, then the
 // intensities.
 EventValues event_values(const RunParameters& par, const PrimaryPass& pp,
                          const EventGeometry& g);
+// The same with the profile formed already.
+EventValues event_values(const RunParameters& par, const PrimaryPass& pp, const EventGeometry& g,
+                         const EventProfile& profile);
 
 }  // namespace kaven

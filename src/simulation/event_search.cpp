@@ -2,9 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
-#include <bit>
 #include <cmath>
-#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <mutex>
@@ -16,66 +14,6 @@
 #include "simulation/reference_direction.hpp"
 
 namespace kaven {
-namespace {
-
-// ---- the structure-factor cache -------------------------------------------------
-
-// Not-yet-computed marker: a NaN pattern no computed |F| can have.
-constexpr std::uint64_t kEmpty = ~std::uint64_t{0};
-
-}  // namespace
-
-struct ReflectionCache::Impl {
-  int bh, bk, bl;  // index bounds of the box
-  std::vector<std::atomic<std::uint64_t>> slots;
-};
-
-ReflectionCache::ReflectionCache(const RunParameters& par, int hmax, int kmax, int lmax)
-    : impl_(std::make_unique<Impl>()) {
-  // Secondaries lie within the index limits; coupling reflections h_p - h within the
-  // limits shifted by the primary indices.
-  impl_->bh = hmax + std::abs(par.h);
-  impl_->bk = kmax + std::abs(par.k);
-  impl_->bl = lmax + std::abs(par.l);
-  const std::size_t n = std::size_t(2 * impl_->bh + 1) * std::size_t(2 * impl_->bk + 1) *
-                        std::size_t(2 * impl_->bl + 1);
-  // A box too large for memory is not worth it: then every F is computed directly.
-  if (n <= (std::size_t{1} << 26)) {
-    try {
-      impl_->slots = std::vector<std::atomic<std::uint64_t>>(n);
-      for (auto& s : impl_->slots) s.store(kEmpty, std::memory_order_relaxed);
-    } catch (const std::bad_alloc&) {
-      impl_->slots.clear();
-    }
-  }
-}
-
-ReflectionCache::~ReflectionCache() = default;
-
-ReflectionCache::Entry ReflectionCache::get(int h, int k, int l, float s,
-                                            StructureFactorCalculator& calc) {
-  Impl& m = *impl_;
-  std::atomic<std::uint64_t>* slot = nullptr;
-  if (!m.slots.empty() && std::abs(h) <= m.bh && std::abs(k) <= m.bk && std::abs(l) <= m.bl) {
-    std::size_t idx = (std::size_t(h + m.bh) * std::size_t(2 * m.bk + 1) + std::size_t(k + m.bk)) *
-                          std::size_t(2 * m.bl + 1) +
-                      std::size_t(l + m.bl);
-    slot = &m.slots[idx];
-    std::uint64_t v = slot->load(std::memory_order_relaxed);
-    if (v != kEmpty)
-      return {std::bit_cast<float>(static_cast<std::uint32_t>(v >> 32)),
-              std::bit_cast<float>(static_cast<std::uint32_t>(v))};
-  }
-  StructureFactor f = calc(h, k, l, s);
-  if (slot) {
-    // Two threads may compute the same reflection; they store the same value.
-    std::uint64_t v = (std::uint64_t(std::bit_cast<std::uint32_t>(f.fmod)) << 32) |
-                      std::bit_cast<std::uint32_t>(f.phase);
-    slot->store(v, std::memory_order_relaxed);
-  }
-  return {f.fmod, f.phase};
-}
-
 namespace {
 
 // 2x/lambda, truncated; limits beyond any box the search takes are held at the largest
@@ -122,6 +60,7 @@ struct PassSetup {
   double r_len = 0;
   std::array<double, 3> rxh{};  // r x h_p on the plain index components
   bool scan_requested = false;
+  bool skip_weak = true;  // the plain search forms every event's values
 };
 
 PassSetup make_setup(const RunParameters& p, const PrimaryPass& pp, bool first_pass) {
@@ -163,9 +102,11 @@ double wrap_psi(double psi, int isyn) {
   return psi;
 }
 
-// One candidate h = (h1, k1, l1); F(h) from `sf`.
+// One candidate h = (h1, k1, l1); structure factors from `sf`: sf.exact(h, k, l, s) the
+// value of the direct sum, and where weak crossings are skipped sf.screening(h, k, l),
+// within sf.margin() of it.
 template <class StructureFactors>
-void candidate(const PassSetup& s, int h1, int k1, int l1, StructureFactors&& sf, SearchChunk& out) {
+void candidate(const PassSetup& s, int h1, int k1, int l1, StructureFactors& sf, SearchChunk& out) {
   const RunParameters& p = s.p;
   const double hq = h1 * s.q1 + k1 * s.q2 + l1 * s.q3;
   const double pax = hq / s.hp;  // component of h along the primary axis
@@ -179,12 +120,12 @@ void candidate(const PassSetup& s, int h1, int k1, int l1, StructureFactors&& sf
   const double cos_delta = (rho2 + s.R * s.R - (s.inv_lam * s.inv_lam - t)) / (2 * s.R * rho);
   if (std::fabs(cos_delta) > 1) return;  // never reaches the sphere
   const double delta = std::acos(cos_delta);
-  // Signed azimuth of h about the primary axis, from the reference direction.
+  // Signed azimuth of h about the primary axis, from the reference direction: with chi
+  // the angle between h and the axis, cos phi = h . G* r / (|r| |h| sin chi), and
+  // |h| sin chi is the distance rho from the axis.
   const double hlen = std::sqrt(hsq);
-  const double chi = std::acos(std::clamp(pax / hlen, -1.0, 1.0));
   const double hgr = h1 * s.gr[0] + k1 * s.gr[1] + l1 * s.gr[2];
-  const double sin_chi = std::sin(chi);
-  double cos_phi = sin_chi != 0 ? hgr / (s.r_len * hlen * sin_chi) : 1.0;
+  double cos_phi = hgr / (s.r_len * rho);
   cos_phi = std::clamp(cos_phi, -1.0, 1.0);
   double phi = std::fabs(std::acos(cos_phi));
   if (s.rxh[0] * h1 + s.rxh[1] * k1 + s.rxh[2] * l1 < 0) phi = -phi;
@@ -195,17 +136,41 @@ void candidate(const PassSetup& s, int h1, int k1, int l1, StructureFactors&& sf
   // Secondary and coupling reflection.
   const int h2 = p.h - h1, k2 = p.k - k1, l2 = p.l - l1;
   const double s1 = hlen / 2;
-  const double theta1 = std::asin(std::min(1.0, s.lam * s1));
   const double beta_deg = delta * 180 / kPi;
   const double h2sq = s.g.length_sq(h2, k2, l2);
   const double s2 = std::sqrt(std::max(0.0, h2sq)) / 2;
-  const double theta2 = std::asin(std::min(1.0, s.lam * s2));
-  const auto F1 = sf(h1, k1, l1, static_cast<float>(s1));
-  const auto F2 = sf(h2, k2, l2, static_cast<float>(s2));
+  // Out of the thousands of crossings of a turn only a few are strong enough to be
+  // listed or to enter the scan: the others are counted, and their values are not
+  // formed when a bound of their peak value already stays below both thresholds. The
+  // bound takes the screening moduli raised by their margin; its own margin covers
+  // what a change of |F| that small does to the profile.
+  if (s.skip_weak) {
+    const double m = sf.margin();
+    const double f1 = sf.screening(h1, k1, l1).fmod + m, f2 = sf.screening(h2, k2, l2).fmod + m;
+    const EventGeometry gs{rho, t, beta_deg, cos_delta, static_cast<float>(f1), static_cast<float>(f2),
+                           0, 0, 0, 0};
+    const double bound = peak_bound(p, s.pp, gs, event_profile(p, s.pp, gs)) * (1 + 1e-3);
+    const bool listable = p.drumin > 0 && !(bound < p.drumin) &&
+                          std::any_of(psi_pos, psi_pos + 2, [&](double psi) {
+                            return psi > p.psia - 5.0 && psi < p.psie + 5.0;
+                          });
+    const bool scanned = s.scan_requested && !(bound <= p.drumin_scan);
+    if (!listable && !scanned) {
+      for (double psi : psi_pos)
+        if (psi > p.psia - 5.0 && psi < p.psie + 5.0) ++out.in_range;
+      return;
+    }
+  }
+  const auto F1 = sf.exact(h1, k1, l1, static_cast<float>(s1));
+  const auto F2 = sf.exact(h2, k2, l2, static_cast<float>(s2));
   const float ext_code = F1.fmod < kAbsentF ? 2.0f : (F2.fmod < kAbsentF ? 3.0f : 0.0f);
-  EventGeometry g{rho, t, beta_deg, cos_delta, F1.fmod, F2.fmod, F1.phase, F2.phase,
-                  theta1, theta2};
-  const EventValues v = event_values(p, s.pp, g);
+  EventGeometry g{rho, t, beta_deg, cos_delta, F1.fmod, F2.fmod, F1.phase, F2.phase, 0, 0};
+  const EventProfile profile = event_profile(p, s.pp, g);
+  const double theta1 = std::asin(std::min(1.0, s.lam * s1));
+  const double theta2 = std::asin(std::min(1.0, s.lam * s2));
+  g.theta1 = theta1;
+  g.theta2 = theta2;
+  const EventValues v = event_values(p, s.pp, g, profile);
   const double kk = s.pp.k_block * s.pp.k_block;
   for (int c = 0; c < 2; ++c) {
     const Crossing crossing = c == 0 ? Crossing::first : Crossing::second;
@@ -253,7 +218,7 @@ void candidate(const PassSetup& s, int h1, int k1, int l1, StructureFactors&& sf
 }
 
 template <class StructureFactors>
-void search_plane(const PassSetup& s, int h1, int kmax, int lmax, StructureFactors&& sf,
+void search_plane(const PassSetup& s, int h1, int kmax, int lmax, StructureFactors& sf,
                   SearchChunk& out) {
   for (int k1 = -kmax; k1 <= kmax; ++k1)
     for (int l1 = -lmax; l1 <= lmax; ++l1) {
@@ -284,6 +249,30 @@ EventPassResult finish(const RunParameters& p, const PrimaryPass& pp, std::array
   return r;
 }
 
+// The structure factors of the search from the run's cache.
+struct CachedFactors {
+  explicit CachedFactors(ReflectionCache& cache) : reader(cache), m(cache.screening_margin()) {}
+  ReflectionCache::Reader reader;
+  double m;
+  double margin() const { return m; }
+  ReflectionCache::Entry screening(int h, int k, int l) { return reader.screening(h, k, l); }
+  ReflectionCache::Entry exact(int h, int k, int l, float sv) { return reader.exact(h, k, l, sv); }
+};
+
+// Every F formed afresh: the plain search, which skips nothing.
+struct PlainFactors {
+  const RunParameters& par;
+  StructureFactorCalculator calc;
+  double margin() const { return 0; }
+  ReflectionCache::Entry exact(int h, int k, int l, float sv) {
+    const StructureFactor f = calc(h, k, l, sv);
+    return {f.fmod, f.phase};
+  }
+  ReflectionCache::Entry screening(int h, int k, int l) {
+    return exact(h, k, l, reflection_s(par, h, k, l));
+  }
+};
+
 void append(SearchChunk& into, SearchChunk&& part) {
   into.full_turn += part.full_turn;
   into.in_range += part.in_range;
@@ -310,8 +299,7 @@ EventPassResult search_events(const RunParameters& p, const PrimaryPass& pp,
   std::mutex progress_mutex;
   int planes_done = 0;
   auto work = [&]() {
-    StructureFactorCalculator calc(p);
-    auto sf = [&](int h, int k, int l, float sv) { return cache.get(h, k, l, sv, calc); };
+    CachedFactors sf{cache};
     for (int i = next.fetch_add(1); i < n_planes; i = next.fetch_add(1)) {
       if (opt.cancel && opt.cancel->load(std::memory_order_relaxed)) break;
       search_plane(s, i - hmax, lim[1], lim[2], sf, planes[static_cast<std::size_t>(i)]);
@@ -336,13 +324,10 @@ EventPassResult search_events(const RunParameters& p, const PrimaryPass& pp,
 
 EventPassResult search_events_plain(const RunParameters& p, const PrimaryPass& pp,
                                     bool first_pass) {
-  const PassSetup s = make_setup(p, pp, first_pass);
+  PassSetup s = make_setup(p, pp, first_pass);
+  s.skip_weak = false;
   const std::array<int, 3> lim = index_limits(p, pp.lambda);
-  StructureFactorCalculator calc(p);
-  auto sf = [&](int h, int k, int l, float sv) {
-    StructureFactor f = calc(h, k, l, sv);
-    return ReflectionCache::Entry{f.fmod, f.phase};
-  };
+  PlainFactors sf{p, StructureFactorCalculator(p)};
   SearchChunk all;
   for (int h1 = -lim[0]; h1 <= lim[0]; ++h1) search_plane(s, h1, lim[1], lim[2], sf, all);
   return finish(p, pp, lim, std::move(all));

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "input/run_parameters.hpp"
+#include "simulation/reflection_cache.hpp"
 #include "scattering/sphere_tables.hpp"
 #include "simulation/event_intensity.hpp"
 
@@ -77,26 +78,6 @@ struct EventPassResult {
   long prager = 0;     // number of operative reflections
   std::vector<MultipleDiffractionEvent> events;  // sorted by psi
   std::vector<ScanCrossing> scan;                // in the order of the search
-};
-
-// Structure factors of the run, each distinct reflection computed once: F depends only
-// on the indices (s = |h|/2 from the metric), so the coupling reflections and the
-// second wavelength pass meet the same values again. Safe to use from several threads.
-class ReflectionCache {
- public:
-  ReflectionCache(const RunParameters& par, int hmax, int kmax, int lmax);
-  ~ReflectionCache();
-  ReflectionCache(const ReflectionCache&) = delete;
-  ReflectionCache& operator=(const ReflectionCache&) = delete;
-  struct Entry {
-    float fmod, phase;
-  };
-  // F of (h, k, l) at s, computed with the calling thread's calculator when new.
-  Entry get(int h, int k, int l, float s, class StructureFactorCalculator& calc);
-
- private:
-  struct Impl;
-  std::unique_ptr<Impl> impl_;
 };
 
 struct EventSearchOptions {

@@ -49,6 +49,9 @@ struct RunResult {
   Deviation deviation;
 
   bool plotted = false;  // a plottable scan: crossings entered and max > min
+  // Structure factors of the passes: sums formed, reflections kept, storage (none for
+  // the plain variant, which forms every one afresh).
+  ReflectionCache::Counts structure_factors;
   RunFilesWritten files;
 };
 
