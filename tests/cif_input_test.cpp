@@ -286,6 +286,32 @@ TEST(CifInput, ExplicitOperatorsRebuildEveryGemmiSettingOutsideTheTable) {
   EXPECT_GT(explicit_sets, 200);
 }
 
+TEST(CifInput, EveryTabulatedHallSymbolReadsAndMalformedOnesAreRefused) {
+  // A block with the Hall symbol as its only symmetry item.
+  auto block = [](const std::string& hall) {
+    return "data_h\n_cell_length_a 5\n_cell_length_b 6\n_cell_length_c 7\n"
+           "_cell_angle_alpha 90\n_cell_angle_beta 100\n_cell_angle_gamma 90\n"
+           "_space_group_name_Hall '" + hall + "'\n"
+           "loop_\n_atom_site_label\n_atom_site_fract_x\n_atom_site_fract_y\n"
+           "_atom_site_fract_z\nC1 0.1 0.2 0.3\n";
+  };
+  for (const gemmi::SpaceGroup& sg : gemmi::spacegroup_tables::main) {
+    const kaven::CifStructure st = kaven::cif_structure_from_text(block(sg.hall));
+    EXPECT_EQ(st.operators.size(), static_cast<std::size_t>(sg.operations().order())) << sg.hall;
+  }
+  // Subscripts without an axis (gemmi would read outside an array), numbers that
+  // overflow, no symbol at all.
+  for (const char* bad : {"-R 3 2\"2", "P 2 31", "P 3* 21", "P 1 21", "P 2 2 (x,y,z+99999999999/2)",
+                          "Q 2"}) {
+    try {
+      kaven::cif_structure_from_text(block(bad));
+      ADD_FAILURE() << bad;
+    } catch (const kaven::CifError& e) {
+      EXPECT_EQ(e.what(), "the Hall symbol '" + std::string(bad) + "' cannot be read");
+    }
+  }
+}
+
 TEST(CifInput, TypeSymbolsToElementTableKeys) {
   const std::pair<const char*, const char*> cases[] = {
       {"Fe3+", "Fe3+"}, {"Fe+3", "Fe3+"}, {"FE3+", "Fe3+"}, {"Na+", "Na1+"},  {"Cl1-", "Cl1-"},
@@ -394,6 +420,33 @@ TEST(CifCommand, BadCifsGiveOneClearMessageAndNoFile) {
        "the monochromator reflection 1 1 1 cannot be reached"},
       {"data_x\n_cell_length_a\n_cell_length_b 5\n", "--hkl 1 0 0 --radiation Mo",
        "cannot read the CIF: bad.cif:2 in data_x: _cell_length_a has no value"},
+      // numbers that overflow on the way to a matrix, fractions of a coordinate, a
+      // singular matrix, and operators whose products grow without bound
+      {replaced(si, "'-y,x+1/4,z+1/4'", "'-y,x+99999999999999999999/4,z'"),
+       "--hkl 2 2 2 --radiation Mo",
+       "the symmetry operator '-y,x+99999999999999999999/4,z' "
+       "(_space_group_symop_operation_xyz) cannot be read"},
+      {replaced(si, "'-y,x+1/4,z+1/4'", "'-y/2,x,z'"), "--hkl 2 2 2 --radiation Mo",
+       "the symmetry operator '-y/2,x,z' (_space_group_symop_operation_xyz) cannot be read"},
+      {replaced(si, "'-y,x+1/4,z+1/4'", "'x,x,z'"), "--hkl 2 2 2 --radiation Mo",
+       "the symmetry operator 'x,x,z' (_space_group_symop_operation_xyz) is no symmetry "
+       "operation: the determinant of its matrix is 0"},
+      {replaced(si, "'-y,x+1/4,z+1/4'", "'x+y,y,z'"), "--hkl 2 2 2 --radiation Mo",
+       "do not form a space group"},
+      {replaced(si, "'-y,x+1/4,z+1/4'", "'2*x+y,x+y,z'"), "--hkl 2 2 2 --radiation Mo",
+       "do not form a space group"},
+      // numbers a double holds and a float does not: the input would hold "inf"
+      {replaced(si, "_cell_angle_beta 90", "_cell_angle_beta 1e90"), "--hkl 2 2 2 --radiation Mo",
+       "the CIF gives no cell: _cell_angle_beta is not an angle between 0 and 180 degrees"},
+      {replaced(si, "_cell_length_c 5.4309", "_cell_length_c 1e39"), "--hkl 2 2 2 --radiation Mo",
+       "the CIF gives no cell: _cell_length_c is beyond single precision"},
+      {replaced(si, "Si1 Si 0.125 0.125 0.125", "Si1 Si 0.125 1e39 0.125"),
+       "--hkl 2 2 2 --radiation Mo",
+       "atom site 'Si1': a fractional coordinate is beyond single precision"},
+      {replaced(si, "0.00582744896 1", "0.00582744896 1e40"), "--hkl 2 2 2 --radiation Mo",
+       "atom site 'Si1': the occupancy is beyond single precision"},
+      {replaced(si, "0.00582744896 1", "1e39 1"), "--hkl 2 2 2 --radiation Mo",
+       "atom site 'Si1': the displacement parameters give betas beyond single precision"},
   };
   for (const Case& c : cases) {
     std::ofstream(dir.path() / "bad.cif") << c.cif;

@@ -365,6 +365,18 @@ TEST(Cad4Reader, StepRulesSpeedDivisorsAndBlocksThatCannotBeRead) {
   for (double fi : f) left += fi * 3 / 60, right += fi * 9 / 60;
   EXPECT_NEAR(m.background, std::min({left * 96 / 4, right * 96 / 4, double(m.minimum)}), 1e-4);
 
+  // Counts each of which single precision holds, whose rate it does not: no step.
+  std::string huge = block(1.0, 1);
+  const std::size_t profile = huge.find('\n', huge.find('\n') + 1) + 1;
+  for (std::size_t at = huge.find("   6", profile); at != std::string::npos;
+       at = huge.find("   6", at))
+    huge.replace(at, 4, "3E38");
+  const MeasuredScan overflow = read_text(huge + block(2.0, 1), p, FakeCrystal{}, cad4);
+  EXPECT_EQ(overflow.intensity[110], kNoMeasurement);
+  EXPECT_NEAR(overflow.intensity[120], 16.48f * counts / 60, 1e-4);
+  EXPECT_EQ(overflow.skipped_records, 1);
+  EXPECT_TRUE(std::isfinite(overflow.background));
+
   // A file without a block of the primary reflection: nothing stored, the scan is off.
   const MeasuredScan none = read_text("no blocks here\n", p, FakeCrystal{}, cad4);
   EXPECT_FALSE(none.present);

@@ -4,6 +4,7 @@
 // symmetry items as they are written. Compiled as C++17 (see cif_block.hpp).
 #include "cif/cif_block.hpp"
 
+#include <cfloat>
 #include <cmath>
 #include <exception>
 #include <initializer_list>
@@ -108,9 +109,16 @@ CifBlockValues read_block(cif::Block& block) {
   for (int i = 0; i < 6; ++i) {
     const std::string* v = block.find_value(cell_tags[i]);
     out.cell[i] = v ? number(*v) : NAN;
+    // (the run holds the cell in single precision)
     if (!std::isfinite(out.cell[i]) || out.cell[i] <= 0)
       throw CifError(std::string("the CIF gives no cell: ") + cell_tags[i] +
                      (v ? " is not a positive number" : " is missing"));
+    if (i >= 3 && out.cell[i] >= 180)
+      throw CifError(std::string("the CIF gives no cell: ") + cell_tags[i] +
+                     " is not an angle between 0 and 180 degrees");
+    if (out.cell[i] > FLT_MAX)
+      throw CifError(std::string("the CIF gives no cell: ") + cell_tags[i] +
+                     " is beyond single precision");
   }
   read_sites(block, out);
   for (const char* tag : {"_space_group_symop_operation_xyz", "_symmetry_equiv_pos_as_xyz",

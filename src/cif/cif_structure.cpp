@@ -3,8 +3,10 @@
 // sites with the kind of displacement parameters they have.
 #include "cif/cif_structure.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <exception>
+#include <stdexcept>
 
 #include <gemmi/symmetry.hpp>
 #include <gemmi/math.hpp>
@@ -22,6 +24,61 @@ ExactOperator exact(const gemmi::Op& op) {
   }
   g.tran = wrap_translation(g.tran);
   return g;
+}
+
+// The numbers of a triplet ("x+1/2", "-y+3/4") have a few digits; longer ones would
+// overflow gemmi's integer arithmetic on the way to a meaningless operator.
+bool plain_numbers(const std::string& triplet) {
+  std::size_t run = 0;
+  for (char c : triplet) {
+    run = (c >= '0' && c <= '9') ? run + 1 : 0;
+    if (run > 4) return false;
+  }
+  return true;
+}
+
+// gemmi's Hall parser indexes the translation of a numeric subscript ("3_1", "6_5") by
+// the axis of its symbol and does not check that there is one: a subscript on a
+// diagonal axis, or on a symbol whose axis is neither written nor implied, reads
+// outside an array. This checks the matrix symbols for that before gemmi reads them,
+// with gemmi's rules for the implied axis: z for the first symbol, x for a 2 that
+// follows a 2 or a 4.
+bool hall_subscripts_have_axes(const std::string& hall) {
+  std::size_t p = hall.find_first_not_of(" \t_");
+  if (p == std::string::npos) return true;
+  if (hall[p] == '-') p = hall.find_first_not_of(" \t_", p + 1);
+  if (p == std::string::npos) return true;
+  ++p;  // the lattice symbol
+  int pos = 0, prev = 0;
+  while (true) {
+    p = hall.find_first_not_of(" \t_", p);
+    if (p == std::string::npos || hall[p] == '(') return true;
+    const std::size_t end = std::min(hall.find_first_of(" \t_", p), hall.size());
+    const std::string token = hall.substr(p, end - p);
+    p = end;
+    ++pos;
+    if (token == "1") continue;
+    std::size_t q = token[0] == '-' ? 1 : 0;
+    if (q >= token.size()) return true;  // gemmi refuses it
+    const int n = token[q] - '0';
+    bool subscript = false, axis = false, diagonal = false;
+    for (++q; q < token.size(); ++q) {
+      const char c = token[q];
+      subscript |= c >= '1' && c <= '5';
+      axis |= c == 'x' || c == 'y' || c == 'z';
+      diagonal |= c == '\'' || c == '"' || c == '*';
+    }
+    const bool implied = !diagonal && (pos == 1 || (pos == 2 && n == 2 && (prev == 2 || prev == 4)));
+    if (subscript && !axis && !implied) return false;
+    prev = n;
+  }
+}
+
+long determinant(const ExactOperator& g) {
+  const auto& r = g.rot;
+  return long(r[0]) * (long(r[4]) * r[8] - long(r[5]) * r[7]) -
+         long(r[1]) * (long(r[3]) * r[8] - long(r[5]) * r[6]) +
+         long(r[2]) * (long(r[3]) * r[7] - long(r[4]) * r[6]);
 }
 
 // The group in gemmi's order: every operator with the first centring translation
@@ -53,12 +110,22 @@ void read_symmetry(const CifBlockValues& block, CifStructure& st) {
   if (!block.operator_tag.empty()) {
     std::vector<ExactOperator> ops;
     for (const std::string& triplet : block.operators) {
+      const std::string where = "the symmetry operator '" + triplet + "' (" + block.operator_tag + ")";
+      ExactOperator g;
       try {
-        ops.push_back(exact(gemmi::parse_triplet(triplet)));
+        if (!plain_numbers(triplet)) throw std::invalid_argument(triplet);
+        const gemmi::Op op = gemmi::parse_triplet(triplet);
+        for (const auto& row : op.rot)
+          for (int v : row)
+            if (v % gemmi::Op::DEN != 0) throw std::invalid_argument(triplet);  // "x/2"
+        g = exact(op);
       } catch (const std::exception&) {
-        throw CifError("the symmetry operator '" + triplet + "' (" + block.operator_tag +
-                       ") cannot be read");
+        throw CifError(where + " cannot be read");
       }
+      if (std::abs(determinant(g)) != 1)
+        throw CifError(where + " is no symmetry operation: the determinant of its matrix is " +
+                       std::to_string(determinant(g)));
+      ops.push_back(g);
     }
     // The identity first, as the listing and the structure-factor sum expect it.
     const ExactOperator identity{};
@@ -73,6 +140,8 @@ void read_symmetry(const CifBlockValues& block, CifStructure& st) {
   if (block.hall) {
     const std::string& symbol = block.hall->value;
     try {
+      if (!plain_numbers(symbol) || !hall_subscripts_have_axes(symbol))
+        throw std::invalid_argument(symbol);
       st.operators = exact_group(gemmi::symops_from_hall(symbol.c_str()));
     } catch (const std::exception&) {
       throw CifError("the Hall symbol '" + symbol + "' cannot be read");

@@ -345,6 +345,15 @@ CifConversion input_from_cif(const CifStructure& cif, const CifRunOptions& given
     a.z = static_cast<float>(x[2]);
     const std::array<float, 6> bt = betas(m, s);
     std::copy(bt.begin(), bt.end(), a.bt);
+    // The input holds single-precision numbers: a value beyond them would be written
+    // as a word the reader refuses.
+    if (!std::isfinite(a.x) || !std::isfinite(a.y) || !std::isfinite(a.z))
+      throw CifError("atom site '" + s.label + "': a fractional coordinate is beyond single precision");
+    if (!std::isfinite(a.afact))
+      throw CifError("atom site '" + s.label + "': the occupancy is beyond single precision");
+    if (!std::all_of(bt.begin(), bt.end(), [](float b) { return std::isfinite(b); }))
+      throw CifError("atom site '" + s.label +
+                     "': the displacement parameters give betas beyond single precision");
     d.atoms.push_back(a);
   }
   if (!ex.atom_copies.empty()) {

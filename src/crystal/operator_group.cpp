@@ -13,6 +13,12 @@ constexpr int kDen = kTranslationDenominator;
 
 int wrap(int v) { return ((v % kDen) + kDen) % kDen; }
 
+// Rotation entries of a symmetry operation in any cell setting a structure is given in
+// stay small; the bound keeps products of two such matrices far inside int.
+bool bounded(const ExactOperator& g) {
+  return std::all_of(g.rot.begin(), g.rot.end(), [](int v) { return std::abs(v) <= 12; });
+}
+
 std::vector<std::array<int, 3>> lattice_centring(char letter) {
   switch (letter) {
     case 'I': return {{12, 12, 12}};
@@ -65,6 +71,7 @@ ExactOperator inverted(const ExactOperator& g) {
 FullGroup close_group(const std::vector<ExactOperator>& ops, std::size_t limit) {
   FullGroup group{ExactOperator{}};
   for (ExactOperator g : ops) {
+    if (!bounded(g)) return {};
     g.tran = wrap_translation(g.tran);
     group.insert(g);
   }
@@ -78,7 +85,9 @@ FullGroup close_group(const std::vector<ExactOperator>& ops, std::size_t limit) 
         for (const ExactOperator& c : {compose(a, b), compose(b, a)})
           if (group.insert(c).second) {
             found.push_back(c);
-            if (group.size() > limit) return {};
+            // A matrix entry beyond any lattice setting's belongs to an element of
+            // infinite order (its powers grow without bound): no space group.
+            if (group.size() > limit || !bounded(c)) return {};
           }
     pending = std::move(found);
   }

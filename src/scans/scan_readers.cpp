@@ -57,9 +57,14 @@ class ScanAccumulator {
 
   bool in_range(float psi) const { return psi >= ctx_.par.psia && psi <= ctx_.par.psie; }
 
-  // A step of the primary reflection, stored when psi lies in the scan range.
+  // A step of the primary reflection, stored when psi lies in the scan range. Counts
+  // so large that their rate leaves single precision make no step.
   bool store_step(float psi, float intensity) {
     if (!in_range(psi)) return false;
+    if (!std::isfinite(intensity)) {
+      ++scan_.skipped_records;
+      return false;
+    }
     const long i = std::lround((double(psi) - ctx_.par.psia) * ctx_.par.zsw);
     if (i < 0 || i >= static_cast<long>(scan_.intensity.size())) return false;
     scan_.intensity[static_cast<std::size_t>(i)] = intensity;

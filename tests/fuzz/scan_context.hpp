@@ -1,10 +1,15 @@
 // The crystal a measured scan is read against, set up once from an example input, and
 // what a run does with a scan after reading it: the reference table, the scale factor,
-// the reduction of the measured primary intensity and its comparison with a flat scan.
+// the reduction of the measured primary intensity, its comparison with a calculated
+// scan (a ramp), the summary and the plot page with both scans (written nowhere).
 #pragma once
 #include <cstdlib>
 #include <memory>
 
+#include "plot/postscript_plotter.hpp"
+#include "plot/recording_plotter.hpp"
+#include "plot/scan_page.hpp"
+#include "plot/svg_plotter.hpp"
 #include "report/run_summary.hpp"
 #include "report/scan_file_listing.hpp"
 #include "scans/scan_readers.hpp"
@@ -22,8 +27,11 @@ class ScanContext {
         extinction_(kaven::xtab1()) {
     if (!run_.read_and_set_up()) std::abort();
     calc_ = std::make_unique<kaven::StructureFactorCalculator>(run_.par);
-    flat_.intensity.assign(static_cast<std::size_t>(run_.par.nstep) + 1, 100.0f);
-    flat_.max = 100.0f, flat_.min = 100.0f;
+    const auto n = static_cast<std::size_t>(run_.par.nstep) + 1;
+    for (std::size_t i = 0; i < n; ++i) ramp_.intensity.push_back(100.0f + float(i % 50));
+    ramp_.min = 100.0f, ramp_.max = 149.0f;
+    ramp_.iprim_total = 120.0f;
+    ramp_.entered = 1;
   }
 
   const kaven::RunParameters& par() const { return run_.par; }
@@ -47,16 +55,24 @@ class ScanContext {
     const kaven::ScaleFactor scale = kaven::scale_factor(run_.par, scan, true);
     kaven::list_scale_section(out, run_.par, scale);
     if (!scan.present) return;
-    const kaven::ScanReduction red = kaven::reduce_measured_scan(run_.par, scan);
-    const kaven::Deviation dev = kaven::find_deviation(run_.par, scan, red, flat_);
-    kaven::list_measured_summary(out, red, dev);
+    kaven::RunResult r;
+    r.measured = scan;
+    r.profile = ramp_;
+    r.reduction = kaven::reduce_measured_scan(run_.par, scan);
+    r.deviation = kaven::find_deviation(run_.par, scan, r.reduction, ramp_);
+    kaven::list_measured_summary(out, r.reduction, r.deviation);
+    NullStream ps_file, svg_file;
+    kaven::PostScriptPlotter postscript(ps_file, &out);
+    kaven::SvgPlotter svg(svg_file);
+    kaven::PlotterPair both(postscript, svg);
+    kaven::uplot(both, run_.par, r, kaven::Zeit::Now{9, 9, 2001, 1, 46, 40, 0});
   }
 
  private:
   InputRun run_;
   kaven::ExtinctionTable extinction_;
   std::unique_ptr<kaven::StructureFactorCalculator> calc_;
-  kaven::ScanProfile flat_;
+  kaven::ScanProfile ramp_;
 };
 
 }  // namespace kaven_fuzz
