@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -297,6 +298,16 @@ std::vector<Case> catalogue() {
                {"somedir"}, {"somedir/"}});
   c.back().write_input = false;
   c.back().setup = [](const fs::path& d, const fs::path&) { fs::create_directory(d / "somedir"); };
+  // Devices and pipes that never end a line: refused before they are read.
+  c.push_back({"a device as input", "", "/dev/zero is not a regular file: nothing written", 1,
+               {}, {"/dev/zero", "run.out"}});
+  c.back().write_input = false;
+  c.push_back({"a pipe as input", "", "fifo is not a regular file: nothing written", 1,
+               {"fifo"}, {"fifo", "run.out"}});
+  c.back().write_input = false;
+  c.back().setup = [](const fs::path& d, const fs::path&) { mkfifo((d / "fifo").c_str(), 0644); };
+  c.push_back({"a device as measured scan", text(si_with_scan("/dev/zero")),
+               "is not a regular file:", 1, stops_at("si222.ps")});
   c.push_back({"OUTPUT is a measured scan", text(si_with_scan("meas.dat")),
                "meas.dat exists and is not a listing written by kaven: nothing written", 1,
                {"run.inp", "meas.dat"}, {"run.inp", "meas.dat"}});

@@ -448,6 +448,13 @@ TEST(CifCommand, BadCifsGiveOneClearMessageAndNoFile) {
       {replaced(si, "0.00582744896 1", "1e39 1"), "--hkl 2 2 2 --radiation Mo",
        "atom site 'Si1': the displacement parameters give betas beyond single precision"},
   };
+  {
+    // a device that never ends: refused before gemmi reads it
+    const Command r = kaven_command(dir, "--from-cif /dev/zero --hkl 2 2 2 --radiation Mo -o new.inp");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "kaven: /dev/zero is not a regular file; no input file written\n");
+    EXPECT_FALSE(fs::exists(dir.path() / "new.inp"));
+  }
   for (const Case& c : cases) {
     std::ofstream(dir.path() / "bad.cif") << c.cif;
     fs::remove(dir.path() / "new.inp");

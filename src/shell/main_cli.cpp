@@ -184,6 +184,8 @@ int from_cif(Arguments& args) {
   std::error_code ec;
   std::string refused;
   if (fs::is_directory(cif_path, ec)) refused = cif_path + " is a folder, not a CIF";
+  else if (fs::exists(cif_path, ec) && !fs::is_regular_file(cif_path, ec))
+    refused = cif_path + " is not a regular file";  // a device or a pipe may never end
   else if (fs::is_directory(output, ec) || !fs::path(output).has_filename())
     refused = output + " is a folder, not a file";
   else if (kaven::same_file(output, cif_path)) refused = output + " is the CIF itself";

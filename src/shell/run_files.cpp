@@ -94,6 +94,11 @@ std::string RunFileGuard::conflict(const fs::path& file) const {
 
 std::string RunFileGuard::read(const fs::path& file, FileRole role) {
   if (is_folder(file)) return "is a folder, not a file";
+  // A device or a pipe may never end a line or the file (/dev/zero, a FIFO): a run
+  // reads files.
+  std::error_code ec;
+  const fs::file_status st = fs::status(file, ec);
+  if (fs::exists(st) && !fs::is_regular_file(st)) return "is not a regular file";
   if (std::string why = conflict(file); !why.empty()) return why;
   add(file, role);
   return {};
