@@ -12,6 +12,7 @@
 #include <fstream>
 #include <iostream>
 #include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,9 @@
 #include "report/results_export.hpp"
 #include "shell/run_driver.hpp"
 #include "shell/run_files.hpp"
+#include "shell/terminal_progress.hpp"
+
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -254,8 +258,15 @@ int run(const fs::path& input_path, const fs::path& output_path, bool csv, bool 
     env.input = input_path;
     env.listing = output_path;
     env.exports = exports;
-    env.errors = &std::cerr;
+    // A bar on standard error for a run that lasts, when that is a terminal; the stop
+    // messages of the run follow once the bar is gone.
+    std::ostringstream errors;
+    env.errors = &errors;
+    kaven::TerminalProgress progress(std::cerr, isatty(STDERR_FILENO) == 1);
+    env.progress = [&progress](const kaven::RunProgress& p) { progress.report(p); };
     outcome = kaven::kaven(par, names, files, input, listing, env);
+    progress.finish();
+    std::cerr << errors.str() << std::flush;
   }
   listing.flush();
   if (!listing) {
