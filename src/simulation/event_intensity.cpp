@@ -79,6 +79,8 @@ PrimaryPass primary_pass(const RunParameters& p, const ExtinctionTable& ext,
   r.centre_radius = std::cos(r.theta_p) / lam;
   r.a_min = smallest_absorption_value(p);
   r.half_spread_deg = std::asin(std::sin((p.eta + p.divers) * kPi / 360)) / kDegree;
+  r.cos_half_spread = std::cos(r.half_spread_deg * kDegree);
+  r.sin_half_spread = std::sin(r.half_spread_deg * kDegree);
   r.scale = kPi * double(p.rkugel) * p.rkugel * double(kScale) * pass.weight * p.i0;
   if (p.f <= kAbsentF) {
     r.q_p = 0;
@@ -274,25 +276,68 @@ EventProfile event_profile(const RunParameters& p, const PrimaryPass& pp, const 
   return w;
 }
 
-double peak_bound(const RunParameters& p, const PrimaryPass& pp, const EventGeometry& g,
-                  const EventProfile& w) {
-  // Without width or Lorentz factor every intensity term is 0 and so is the peak.
-  if (!(w.fwhm > 0) || !(w.l_e > 0)) return 0.0;
+double screening_peak_bound(const RunParameters& p, const PrimaryPass& pp, double rho, double t,
+                            double beta_deg, double f1, double f2) {
   if (!(std::fabs(double(p.polsgn)) <= 1) || !(pp.a_min > 0)) return kInfinity;
+  // The radius of the reciprocal point and the touching cosines as the profile forms
+  // them (before they are held within -1..1).
+  const double hp = p.hp_len;
   const double gam = p.gamma_sc;
-  // (Gamma |F|)^2 = 1/Lambda^2, 0 for an absent reflection
-  const double g1 = g.f1 > kAbsentF ? std::pow(gam * g.f1, 2) : 0.0;
-  const double g2 = g.f2 > kAbsentF ? std::pow(gam * g.f2, 2) : 0.0;
+  const double T = pp.t_b * kAngstromPerCm;
+  const double e_a = (std::max(gam * f1, gam * f2) + p.mue) * kCmPerAngstrom;
+  const double eps = 0.5 * std::sqrt(std::pow(e_a * T, 2) + 1) / T;
+  const double rmin = sqrt0(pp.kmin * pp.kmin - hp * hp / 4);
+  const double rmax = sqrt0(pp.kmax * pp.kmax - hp * hp / 4);
+  auto touch = [&](double q, double rx) {
+    const double rq2 = q * q - t;
+    const double rq = rq2 > 0 ? std::sqrt(rq2) : 0.0;
+    if (rho <= 0 || rx <= 0) return 1.0;
+    return (rx * rx + rho * rho - rq * rq) / (2 * rho * rx);
+  };
+  double x_lo, x_hi;
+  if (t <= hp * hp / 4) {
+    x_lo = std::max(touch(pp.kmin - eps, rmin), touch(pp.kmax - eps, rmax));
+    x_hi = std::min(touch(pp.kmin + eps, rmin), touch(pp.kmax + eps, rmax));
+  } else {
+    x_lo = touch(pp.kmin - eps, rmin);
+    x_hi = touch(pp.kmax + eps, rmax);
+  }
+  // Where the inner azimuth just vanishes the profile changes its form: a modulus a
+  // little different may choose the other one.
+  if (std::fabs(x_lo - 1) < 1e-6) return kInfinity;
+  const double c_lo = std::clamp(x_lo, -1.0, 1.0), c_hi = std::clamp(x_hi, -1.0, 1.0);
+  const double rc = pp.centre_radius;
+  auto dist = [&](double c) { return std::sqrt(std::max(0.0, t + rho * rho + rc * rc - 2 * rho * rc * c)); };
+  double D, size;
+  if (c_lo >= 1) {
+    // no inner side: from the profile's centre to the outer azimuth, doubled
+    const double d1 = dist(c_hi), d0 = std::sqrt(t + (rho - rc) * (rho - rc));
+    D = 2 * std::fabs(d1 - d0);
+    if (beta_deg == 0) D *= 0.5;
+    size = d1 + d0;
+  } else {
+    // at the azimuths a_lo - v and a_hi + v, v the half spread
+    const double cv = pp.cos_half_spread, sv = pp.sin_half_spread;
+    const double s_lo = std::sqrt(std::max(0.0, 1 - c_lo * c_lo));
+    const double s_hi = std::sqrt(std::max(0.0, 1 - c_hi * c_hi));
+    const double d1 = dist(c_lo * cv + s_lo * sv), d2 = dist(c_hi * cv - s_hi * sv);
+    D = std::fabs(d1 - d2);
+    size = d1 + d2;
+  }
+  // The profile forms the same distances through the angles: its D may differ by the
+  // rounding of arc cosines and cosines; and a little for moduli a little different.
+  const double d_low = D * (1 - 1e-3) - 1e-12 * size;
+  if (!(d_low > 0)) return kInfinity;
+  const double per_width = pp.k * kDegree / d_low;  // Lorentz factor over the width
+  const double g1 = f1 > kAbsentF ? std::pow(gam * f1, 2) : 0.0;
+  const double g2 = f2 > kAbsentF ? std::pow(gam * f2, 2) : 0.0;
   const double lam = pp.lambda * kCmPerAngstrom;
   const double t2 = std::pow(0.9 * pp.t_b, 2);
-  const double ikaven = pp.scale * t2 * (lam * pp.l_p * g2) * (lam * w.l_e * g1) / pp.a_min;
-  const double iaufhe = pp.scale * (t2 * lam * w.l_e * g2 * pp.q_p / std::sqrt(pp.a_min * pp.a_p) +
-                                    t2 * lam * w.l_e * g1 * pp.q_p / pp.a_p);
-  // The polarisation factors are single-precision values of |D|^2 <= 1 (a few units
-  // of their last place above at most); the margin covers them and the rounding of
-  // every product here and in the values themselves.
+  const double ikaven = pp.scale * t2 * (lam * pp.l_p * g2) * (lam * per_width * g1) / pp.a_min;
+  const double iaufhe = pp.scale * (t2 * lam * per_width * g2 * pp.q_p / std::sqrt(pp.a_min * pp.a_p) +
+                                    t2 * lam * per_width * g1 * pp.q_p / pp.a_p);
   constexpr double kMargin = 1 + 1e-5;
-  return std::max(ikaven, iaufhe) / w.fwhm * pp.k_block * pp.k_block * kMargin;
+  return std::max(ikaven, iaufhe) * pp.k_block * pp.k_block * kMargin;
 }
 
 EventValues event_values(const RunParameters& p, const PrimaryPass& pp, const EventGeometry& g) {

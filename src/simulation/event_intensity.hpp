@@ -45,6 +45,7 @@ struct PrimaryPass {
   double iprim;           // integrated intensity of the primary (cps)
   double t_b;             // mean block thickness (cm)
   double half_spread_deg; // half of the mosaic spread and the normal divergence (degrees)
+  double cos_half_spread, sin_half_spread;  // of that angle
   PrimaryBeam beam;       // primary reflected beam of the polarisation frame
   double centre_radius;   // radius cos(theta_p)/lambda of the Ewald-sphere centre's circle (Å^-1)
   double a_min;           // smallest sphere absorption value of any Bragg angle
@@ -91,12 +92,18 @@ struct EventProfile {
 };
 EventProfile event_profile(const RunParameters& par, const PrimaryPass& pp, const EventGeometry& g);
 
-// An upper bound of the peak value (cps) of an event with this profile, whatever its
-// Bragg angles: the polarisation factors are at most 1, the absorption values at least
-// a_min, the effective thicknesses at most 0.9 t_b. 0 when the peak value is 0; +inf
-// when nothing can be said.
-double peak_bound(const RunParameters& par, const PrimaryPass& pp, const EventGeometry& g,
-                  const EventProfile& profile);
+// An upper bound of the peak value (cps) of a crossing from its geometry and two moduli,
+// whatever its Bragg angles, for passing over weak crossings in the search: the
+// polarisation factors are at most 1, the absorption values at least a_min, the
+// effective thicknesses at most 0.9 t_b. The peak value depends on the profile only
+// through the change D of the distance from the sphere centre over it (the Lorentz
+// factor over the width is k / D), which the cosines of the touching azimuths give
+// without their angles. At least the peak value of an event with these moduli, or
+// moduli a little smaller (a profile formed with them differs a little); +inf where D is
+// too small to be bounded away from zero, or where the profile is at the change of its
+// form (an inner touching azimuth just vanishing).
+double screening_peak_bound(const RunParameters& par, const PrimaryPass& pp, double rho, double t,
+                            double beta_deg, double f1, double f2);
 
 // The event values in their steps: extinction lengths, profile widths, event Lorentz
 // factor, reflectivities, effective thicknesses, polarisation terms, then the

@@ -147,9 +147,7 @@ void candidate(const PassSetup& s, int h1, int k1, int l1, StructureFactors& sf,
   if (s.skip_weak) {
     const double m = sf.margin();
     const double f1 = sf.screening(h1, k1, l1).fmod + m, f2 = sf.screening(h2, k2, l2).fmod + m;
-    const EventGeometry gs{rho, t, beta_deg, cos_delta, static_cast<float>(f1), static_cast<float>(f2),
-                           0, 0, 0, 0};
-    const double bound = peak_bound(p, s.pp, gs, event_profile(p, s.pp, gs)) * (1 + 1e-3);
+    const double bound = screening_peak_bound(p, s.pp, rho, t, beta_deg, f1, f2);
     const bool listable = p.drumin > 0 && !(bound < p.drumin) &&
                           std::any_of(psi_pos, psi_pos + 2, [&](double psi) {
                             return psi > p.psia - 5.0 && psi < p.psie + 5.0;

@@ -15,6 +15,9 @@ namespace {
 constexpr int kBlock = 32;  // reflections of a row per storage block
 static_assert(kBlock == StructureFactorRows::kRun);
 
+// Screening values are kept below this s (the model of f0 ends at 6).
+constexpr float kModelEdge = 5.99f;
+
 // Not-yet-formed marker: a NaN pattern no |F| can have.
 constexpr std::uint64_t kEmpty = ~std::uint64_t{0};
 
@@ -194,15 +197,16 @@ ReflectionCache::Reader::Reader(ReflectionCache& cache) : cache_(cache), direct_
 ReflectionCache::Reader::~Reader() = default;
 
 ReflectionCache::Entry ReflectionCache::Reader::screening(int h, int k, int l) {
-  // Near the end of the scattering-factor model (s = 6) the member of an orbit and its
-  // representative may fall on different sides: there the exact value serves.
-  const float s = reflection_s(cache_.par_, h, k, l);
-  if (!(s < 5.99f)) return exact(h, k, l, s);
   std::atomic<std::uint64_t>* slot = cache_.screening_->slot(h, k, l, false);
   if (slot) {
     const std::uint64_t v = slot->load(std::memory_order_relaxed);
     if (v != kEmpty) return unpack(v);
   }
+  // Near the end of the scattering-factor model (s = 6) the member of an orbit and its
+  // representative may fall on different sides: there the exact value serves (and no
+  // screening value is kept).
+  const float s = reflection_s(cache_.par_, h, k, l);
+  if (!(s < kModelEdge)) return exact(h, k, l, s);
   fill({h, k, l});
   slot = cache_.screening_->slot(h, k, l, false);
   if (slot) {
@@ -256,6 +260,7 @@ void ReflectionCache::Reader::fill(const Miller& h) {
 void ReflectionCache::Reader::keep(const Miller& rep, const StructureFactorPair& f) {
   cache_.symmetry_.members(rep, members_);
   for (const ReflectionSymmetry::Member& m : members_) {
+    if (!(reflection_s(cache_.par_, m.g[0], m.g[1], m.g[2]) < kModelEdge)) continue;
     std::atomic<std::uint64_t>* s = cache_.screening_->slot(m.g[0], m.g[1], m.g[2], true);
     if (!s || s->load(std::memory_order_relaxed) != kEmpty) continue;
     const StructureFactor v = turned(m.sign > 0 ? f.plus : f.minus, m.turns);
