@@ -439,8 +439,9 @@ std::set<std::array<int, 3>> gemmi_orbit(const gemmi::GroupOps& ops, const std::
 // Screening values derived through the orbits (the phase shifts of the translations, F(-h)
 // from the sums of h, rows by recurrence) stay within the cache's margin of the direct sum
 // of every reflection, centric or not, with anomalous scattering, anisotropic betas and
-// hexagonal rotations; exact values are the direct sum to the bit. The orbits are those of
-// gemmi's group; an operator set that is no group is not used as one.
+// hexagonal rotations, and systematic absences taken as 0 without a sum; exact values are
+// the direct sum to the bit. The orbits and absences are those of gemmi's group; an
+// operator set that is no group is not used as one.
 TEST(ReflectionCache, ScreeningValuesStayWithinTheirMarginExactValuesAreTheDirectSum) {
   struct Case {
     std::string name;
@@ -519,7 +520,7 @@ TEST(ReflectionCache, ScreeningValuesStayWithinTheirMarginExactValuesAreTheDirec
       }
     }
     if (!c.hm) continue;
-    // The members of each orbit are gemmi's.
+    // The members of each orbit and the systematic absences are gemmi's.
     const gemmi::GroupOps ops = group(c.hm);
     ReflectionSymmetry sym(par);
     std::vector<ReflectionSymmetry::Member> members;
@@ -532,6 +533,9 @@ TEST(ReflectionCache, ScreeningValuesStayWithinTheirMarginExactValuesAreTheDirec
           std::set<std::array<int, 3>> got;
           for (const auto& m : members) got.insert(m.g);
           EXPECT_EQ(got, gemmi_orbit(ops, {h, k, l})) << c.name << " " << h << " " << k << " " << l;
+          // systematic absences, whose sums are not formed, are gemmi's too
+          EXPECT_EQ(sym.absent({h, k, l}), ops.is_systematically_absent({h, k, l}))
+              << c.name << " " << h << " " << k << " " << l;
         }
   }
 }

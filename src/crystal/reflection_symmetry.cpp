@@ -171,7 +171,9 @@ ReflectionSymmetry::ReflectionSymmetry(const RunParameters& par) {
       ops.push_back(inv);
     }
   }
-  if (!is_group(ops, par, carried_centring(par))) return;
+  std::vector<std::array<double, 3>> centring = carried_centring(par);
+  if (!is_group(ops, par, centring)) return;
+  centring_ = std::move(centring);
   // The identity first, so that a representative is its own first member.
   const auto id = std::find_if(ops.begin(), ops.end(), is_identity);
   if (id == ops.end()) return;
@@ -217,6 +219,17 @@ void ReflectionSymmetry::members(const Miller& rep, std::vector<Member>& out) co
     }
     for (const IndexOperator& op : group_) out.push_back({times(h, op), sign, shift(h, op.t)});
   }
+}
+
+bool ReflectionSymmetry::absent(const Miller& h) const {
+  auto integral = [](double v) { return std::fabs(v - std::round(v)) <= kTranslationTolerance * 100; };
+  // a centring translation c: the copies add exp(2 pi i h.c) = -1 or a cube root of 1
+  for (const auto& c : centring_)
+    if (!integral(h[0] * c[0] + h[1] * c[1] + h[2] * c[2])) return true;
+  // an operator that keeps h: F(h) = exp(-2 pi i h.t) F(h)
+  for (const IndexOperator& op : group_)
+    if (times(h, op) == h && !integral(h[0] * op.t[0] + h[1] * op.t[1] + h[2] * op.t[2])) return true;
+  return false;
 }
 
 }  // namespace kaven

@@ -54,6 +54,11 @@ class ReflectionSymmetry {
     int sign;      // +1: from F(rep), -1: from F(-rep)
     double turns;  // phase shift in turns, reduced to [0, 1)
   };
+  // h is a systematic absence of the group: F(h) = 0 up to the rounding of its sum,
+  // by a centring translation the atom list carries or by an operator that keeps h
+  // but shifts its phase. Always false when the group is not used.
+  bool absent(const Miller& h) const;
+
   // Every member once, the first way the operators reach it in their order (so that
   // a member's derivation does not depend on anything but rep).
   void members(const Miller& rep, std::vector<Member>& out) const;
@@ -62,6 +67,7 @@ class ReflectionSymmetry {
   std::vector<IndexOperator> group_;
   bool integral_ = false;
   bool has_inversion_ = false;  // -I belongs to the group: -h is in the orbit of h
+  std::vector<std::array<double, 3>> centring_;  // carried centring translations
 };
 
 }  // namespace kaven

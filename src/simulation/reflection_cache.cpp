@@ -234,9 +234,16 @@ ReflectionCache::Entry ReflectionCache::Reader::exact(int h, int k, int l, float
 void ReflectionCache::Reader::fill(const Miller& h) {
   const ReflectionSymmetry& sym = cache_.symmetry_;
   const Miller rep = sym.representative(h);
+  const float s_rep = reflection_s(cache_.par_, rep[0], rep[1], rep[2]);
+  // (the members of an orbit have the same s to within rounding)
+  if (!(s_rep < kModelEdge - 0.01f)) return;
+  // A systematic absence is 0 to within the rounding of a sum: no sum is formed.
+  if (sym.absent(rep)) {
+    keep(rep, StructureFactorPair{});
+    return;
+  }
   if (!rows_) {
-    const StructureFactorPair f =
-        direct_.pair(rep[0], rep[1], rep[2], reflection_s(cache_.par_, rep[0], rep[1], rep[2]));
+    const StructureFactorPair f = direct_.pair(rep[0], rep[1], rep[2], s_rep);
     ++cache_.sums_;
     keep(rep, f);
     return;
@@ -251,7 +258,7 @@ void ReflectionCache::Reader::fill(const Miller& h) {
   // way, and every value must have one.
   for (int j = 0; j < kBlock; ++j) {
     const Miller g{rep[0], rep[1], l0 + j};
-    if (sym.representative(g) == g) keep(g, f[j]);
+    if (s[j] < kModelEdge - 0.01f && sym.representative(g) == g) keep(g, sym.absent(g) ? StructureFactorPair{} : f[j]);
   }
 }
 
@@ -260,7 +267,6 @@ void ReflectionCache::Reader::fill(const Miller& h) {
 void ReflectionCache::Reader::keep(const Miller& rep, const StructureFactorPair& f) {
   cache_.symmetry_.members(rep, members_);
   for (const ReflectionSymmetry::Member& m : members_) {
-    if (!(reflection_s(cache_.par_, m.g[0], m.g[1], m.g[2]) < kModelEdge)) continue;
     std::atomic<std::uint64_t>* s = cache_.screening_->slot(m.g[0], m.g[1], m.g[2], true);
     if (!s || s->load(std::memory_order_relaxed) != kEmpty) continue;
     const StructureFactor v = turned(m.sign > 0 ? f.plus : f.minus, m.turns);
