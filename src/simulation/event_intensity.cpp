@@ -277,8 +277,11 @@ EventProfile event_profile(const RunParameters& p, const PrimaryPass& pp, const 
 }
 
 double screening_peak_bound(const RunParameters& p, const PrimaryPass& pp, double rho, double t,
-                            double beta_deg, double f1, double f2) {
+                            double beta_deg, double f1_screen, double f2_screen, double margin) {
   if (!(std::fabs(double(p.polsgn)) <= 1) || !(pp.a_min > 0)) return kInfinity;
+  // The moduli at most and at least.
+  const double f1 = f1_screen + margin, f2 = f2_screen + margin;
+  const double f1_low = std::max(0.0, f1_screen - margin), f2_low = std::max(0.0, f2_screen - margin);
   // The radius of the reciprocal point and the touching cosines as the profile forms
   // them (before they are held within -1..1).
   const double hp = p.hp_len;
@@ -332,10 +335,17 @@ double screening_peak_bound(const RunParameters& p, const PrimaryPass& pp, doubl
   const double g1 = f1 > kAbsentF ? std::pow(gam * f1, 2) : 0.0;
   const double g2 = f2 > kAbsentF ? std::pow(gam * f2, 2) : 0.0;
   const double lam = pp.lambda * kCmPerAngstrom;
-  const double t2 = std::pow(0.9 * pp.t_b, 2);
-  const double ikaven = pp.scale * t2 * (lam * pp.l_p * g2) * (lam * per_width * g1) / pp.a_min;
+  // The effective thicknesses on the paths through a reflection are at most its
+  // extinction-limited thickness 0.9 t_b / sqrt((t_b / Lambda)^2 + 1), which a larger
+  // modulus makes smaller.
+  auto thickness_sq = [&](double f) {
+    const double x = pp.t_b * gam * f;
+    return 0.81 * pp.t_b * pp.t_b / (x * x + 1);
+  };
+  const double t1 = thickness_sq(f1_low), t2 = thickness_sq(f2_low);
+  const double ikaven = pp.scale * std::min(t1, t2) * (lam * pp.l_p * g2) * (lam * per_width * g1) / pp.a_min;
   const double iaufhe = pp.scale * (t2 * lam * per_width * g2 * pp.q_p / std::sqrt(pp.a_min * pp.a_p) +
-                                    t2 * lam * per_width * g1 * pp.q_p / pp.a_p);
+                                    t1 * lam * per_width * g1 * pp.q_p / pp.a_p);
   constexpr double kMargin = 1 + 1e-5;
   return std::max(ikaven, iaufhe) * pp.k_block * pp.k_block * kMargin;
 }

@@ -92,10 +92,11 @@ struct EventProfile {
 };
 EventProfile event_profile(const RunParameters& par, const PrimaryPass& pp, const EventGeometry& g);
 
-// An upper bound of the peak value (cps) of a crossing from its geometry and two moduli,
-// whatever its Bragg angles, for passing over weak crossings in the search: the
-// polarisation factors are at most 1, the absorption values at least a_min, the
-// effective thicknesses at most 0.9 t_b. The peak value depends on the profile only
+// An upper bound of the peak value (cps) of a crossing from its geometry and two moduli
+// known to within `margin`, whatever its Bragg angles, for passing over weak crossings
+// in the search: the polarisation factors are at most 1, the absorption values at least
+// a_min, the effective thicknesses at most the extinction-limited thickness of the
+// reflections on their path. The peak value depends on the profile only
 // through the change D of the distance from the sphere centre over it (the Lorentz
 // factor over the width is k / D), which the cosines of the touching azimuths give
 // without their angles. At least the peak value of an event with these moduli, or
@@ -103,7 +104,7 @@ EventProfile event_profile(const RunParameters& par, const PrimaryPass& pp, cons
 // too small to be bounded away from zero, or where the profile is at the change of its
 // form (an inner touching azimuth just vanishing).
 double screening_peak_bound(const RunParameters& par, const PrimaryPass& pp, double rho, double t,
-                            double beta_deg, double f1, double f2);
+                            double beta_deg, double f1, double f2, double margin);
 
 // The event values in their steps: extinction lengths, profile widths, event Lorentz
 // factor, reflectivities, effective thicknesses, polarisation terms, then the

@@ -142,12 +142,11 @@ void candidate(const PassSetup& s, int h1, int k1, int l1, StructureFactors& sf,
   // Out of the thousands of crossings of a turn only a few are strong enough to be
   // listed or to enter the scan: the others are counted, and their values are not
   // formed when a bound of their peak value already stays below both thresholds. The
-  // bound takes the screening moduli raised by their margin; its own margin covers
-  // what a change of |F| that small does to the profile.
+  // bound takes the screening moduli within their margin; its own margin covers what a
+  // change of |F| that small does to the profile.
   if (s.skip_weak) {
-    const double m = sf.margin();
-    const double f1 = sf.screening(h1, k1, l1).fmod + m, f2 = sf.screening(h2, k2, l2).fmod + m;
-    const double bound = screening_peak_bound(p, s.pp, rho, t, beta_deg, f1, f2);
+    const double bound = screening_peak_bound(p, s.pp, rho, t, beta_deg, sf.screening(h1, k1, l1).fmod,
+                                              sf.screening(h2, k2, l2).fmod, sf.margin());
     const bool listable = p.drumin > 0 && !(bound < p.drumin) &&
                           std::any_of(psi_pos, psi_pos + 2, [&](double psi) {
                             return psi > p.psia - 5.0 && psi < p.psie + 5.0;
