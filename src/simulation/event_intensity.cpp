@@ -79,6 +79,8 @@ PrimaryPass primary_pass(const RunParameters& p, const ExtinctionTable& ext,
   r.centre_radius = std::cos(r.theta_p) / lam;
   r.a_min = smallest_absorption_value(p);
   r.half_spread_deg = std::asin(std::sin((p.eta + p.divers) * kPi / 360)) / kDegree;
+  r.band_circle_min = sqrt0(r.kmin * r.kmin - double(p.hp_len) * p.hp_len / 4);
+  r.band_circle_max = sqrt0(r.kmax * r.kmax - double(p.hp_len) * p.hp_len / 4);
   r.cos_half_spread = std::cos(r.half_spread_deg * kDegree);
   r.sin_half_spread = std::sin(r.half_spread_deg * kDegree);
   r.scale = kPi * double(p.rkugel) * p.rkugel * double(kScale) * pass.weight * p.i0;
@@ -289,13 +291,11 @@ double screening_peak_bound(const RunParameters& p, const PrimaryPass& pp, doubl
   const double T = pp.t_b * kAngstromPerCm;
   const double e_a = (std::max(gam * f1, gam * f2) + p.mue) * kCmPerAngstrom;
   const double eps = 0.5 * std::sqrt(std::pow(e_a * T, 2) + 1) / T;
-  const double rmin = sqrt0(pp.kmin * pp.kmin - hp * hp / 4);
-  const double rmax = sqrt0(pp.kmax * pp.kmax - hp * hp / 4);
+  const double rmin = pp.band_circle_min, rmax = pp.band_circle_max;
   auto touch = [&](double q, double rx) {
-    const double rq2 = q * q - t;
-    const double rq = rq2 > 0 ? std::sqrt(rq2) : 0.0;
+    const double rq_sq = std::max(q * q - t, 0.0);  // (the square of the profile's root)
     if (rho <= 0 || rx <= 0) return 1.0;
-    return (rx * rx + rho * rho - rq * rq) / (2 * rho * rx);
+    return (rx * rx + rho * rho - rq_sq) / (2 * rho * rx);
   };
   double x_lo, x_hi;
   if (t <= hp * hp / 4) {

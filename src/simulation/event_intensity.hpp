@@ -46,6 +46,7 @@ struct PrimaryPass {
   double t_b;             // mean block thickness (cm)
   double half_spread_deg; // half of the mosaic spread and the normal divergence (degrees)
   double cos_half_spread, sin_half_spread;  // of that angle
+  double band_circle_min, band_circle_max;  // radii of the sphere-centre circles of the band limits (Å^-1)
   PrimaryBeam beam;       // primary reflected beam of the polarisation frame
   double centre_radius;   // radius cos(theta_p)/lambda of the Ewald-sphere centre's circle (Å^-1)
   double a_min;           // smallest sphere absorption value of any Bragg angle

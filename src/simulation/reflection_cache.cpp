@@ -32,20 +32,10 @@ ReflectionCache::Entry unpack(std::uint64_t v) {
 
 int floor_div(int a, int b) { return a >= 0 ? a / b : -((-a + b - 1) / b); }
 
-// F(g) = exp(2 pi i turns) F: the same modulus; the phase from the turned parts by the
-// phase rule. Quarter turns are exact (the parts are exchanged and negated).
-StructureFactor turned(const StructureFactor& f, double turns) {
-  if (turns == 0) return f;
-  double c, s;
-  if (turns == 0.25) c = 0, s = 1;
-  else if (turns == 0.5) c = -1, s = 0;
-  else if (turns == 0.75) c = 0, s = -1;
-  else c = std::cos(2 * std::numbers::pi * turns), s = std::sin(2 * std::numbers::pi * turns);
-  const double re = double(f.re) * c - double(f.im) * s;
-  const double im = double(f.re) * s + double(f.im) * c;
-  StructureFactor g = structure_factor_from_parts(static_cast<float>(re), static_cast<float>(im));
-  g.fmod = f.fmod;
-  return g;
+// F(g) = exp(2 pi i turns) F: the same modulus, the phase turned (not reduced to the
+// range of the phase rule: the search screens on the modulus alone).
+ReflectionCache::Entry turned(const StructureFactor& f, double turns) {
+  return {f.fmod, static_cast<float>(double(f.phase) + 2 * std::numbers::pi * turns)};
 }
 
 }  // namespace
@@ -269,7 +259,7 @@ void ReflectionCache::Reader::keep(const Miller& rep, const StructureFactorPair&
   for (const ReflectionSymmetry::Member& m : members_) {
     std::atomic<std::uint64_t>* s = cache_.screening_->slot(m.g[0], m.g[1], m.g[2], true);
     if (!s || s->load(std::memory_order_relaxed) != kEmpty) continue;
-    const StructureFactor v = turned(m.sign > 0 ? f.plus : f.minus, m.turns);
+    const Entry v = turned(m.sign > 0 ? f.plus : f.minus, m.turns);
     std::uint64_t expected = kEmpty;
     if (s->compare_exchange_strong(expected, pack(v.fmod, v.phase), std::memory_order_relaxed))
       ++cache_.screened_;

@@ -48,6 +48,8 @@ class ReflectionCache {
   ReflectionCache(const ReflectionCache&) = delete;
   ReflectionCache& operator=(const ReflectionCache&) = delete;
 
+  // |F| and the phase of F (for screening values any angle of it, not reduced to the
+  // range of the phase rule).
   struct Entry {
     float fmod, phase;
   };
