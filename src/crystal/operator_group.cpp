@@ -70,26 +70,28 @@ ExactOperator inverted(const ExactOperator& g) {
 
 FullGroup close_group(const std::vector<ExactOperator>& ops, std::size_t limit) {
   FullGroup group{ExactOperator{}};
+  // The group is closed under multiplication by its generators: each operator not yet in
+  // it becomes one, and every element times every generator is taken until nothing new
+  // appears (a few generators, so |G| times a few products instead of |G|^2).
+  std::vector<ExactOperator> generators;
   for (ExactOperator g : ops) {
     if (!bounded(g)) return {};
     g.tran = wrap_translation(g.tran);
-    group.insert(g);
-  }
-  // Products of the elements found so far until nothing new appears.
-  std::vector<ExactOperator> pending(group.begin(), group.end());
-  while (!pending.empty()) {
-    std::vector<ExactOperator> found;
-    const std::vector<ExactOperator> members(group.begin(), group.end());
-    for (const ExactOperator& a : pending)
-      for (const ExactOperator& b : members)
-        for (const ExactOperator& c : {compose(a, b), compose(b, a)})
-          if (group.insert(c).second) {
-            found.push_back(c);
-            // A matrix entry beyond any lattice setting's belongs to an element of
-            // infinite order (its powers grow without bound): no space group.
-            if (group.size() > limit || !bounded(c)) return {};
-          }
-    pending = std::move(found);
+    if (group.contains(g)) continue;
+    generators.push_back(g);
+    std::vector<ExactOperator> pending(group.begin(), group.end());
+    while (!pending.empty()) {
+      const ExactOperator a = pending.back();
+      pending.pop_back();
+      for (const ExactOperator& b : generators) {
+        const ExactOperator c = compose(a, b);
+        if (!group.insert(c).second) continue;
+        // A matrix entry beyond any lattice setting's belongs to an element of
+        // infinite order (its powers grow without bound): no space group.
+        if (group.size() > limit || !bounded(c)) return {};
+        pending.push_back(c);
+      }
+    }
   }
   return group;
 }
