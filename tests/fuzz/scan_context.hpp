@@ -21,9 +21,11 @@ namespace kaven_fuzz {
 
 class ScanContext {
  public:
-  // `example`: an input file of the repository, relative to its root.
-  explicit ScanContext(const char* example)
-      : run_(file_text(std::string(KAVEN_SOURCE_DIR) + "/" + example)),
+  // `example`: an input file of the repository, relative to its root; `line6`, when
+  // given, replaces its sixth line (the psi range and the steps per degree: the search
+  // for the psi shift of the scan takes steps per degree times steps).
+  explicit ScanContext(const char* example, const char* line6 = nullptr)
+      : run_(with_line6(file_text(std::string(KAVEN_SOURCE_DIR) + "/" + example), line6)),
         extinction_(kaven::xtab1()) {
     if (!run_.read_and_set_up()) std::abort();
     calc_ = std::make_unique<kaven::StructureFactorCalculator>(run_.par);
@@ -69,6 +71,13 @@ class ScanContext {
   }
 
  private:
+  static std::string with_line6(std::string text, const char* line6) {
+    if (!line6) return text;
+    std::size_t b = 0;
+    for (int i = 0; i < 5; ++i) b = text.find('\n', b) + 1;
+    return text.replace(b, text.find('\n', b) - b, line6);
+  }
+
   InputRun run_;
   kaven::ExtinctionTable extinction_;
   std::unique_ptr<kaven::StructureFactorCalculator> calc_;
