@@ -894,3 +894,51 @@ TEST(EventSearch, FastSearchEqualsThePlainOneToTheBitWhateverTheThreads) {
     }
   }
 }
+
+// The bound the search screens crossings with holds for every crossing of a turn: from
+// the crossing's geometry (formed again here from its indices) and its moduli, exact or
+// known to within a margin, it is at least the peak value the crossing's values give.
+TEST(EventSearch, ScreeningBoundIsAtLeastThePeakValueOfEveryCrossing) {
+  for (const std::string name : {"Si", "YIG Cu"}) {
+    SCOPED_TRACE(name);
+    auto pr = prepare(name == "Si" ? si_lines() : with_line(yig_lines(), 3, "Cu"));
+    RunParameters& par = pr->par;
+    store_every_crossing(par);
+    ReflectionCache cache(par, 1, 1, 1);
+    const SearchedPass pass = search_pass(*pr, 0, cache, 0);
+    ASSERT_GT(pass.result.events.size(), 1000u);
+    const PrimaryPass& pp = pass.pp;
+    const std::array<double, 3> q = par.gstar.times(par.h, par.k, par.l);
+    const double hp = std::sqrt(par.h * q[0] + par.k * q[1] + par.l * q[2]);
+    const double inv_lam = 1 / pp.lambda, R = std::cos(pp.theta_p) / pp.lambda;
+    std::vector<double> ratios;
+    for (const MultipleDiffractionEvent& e : pass.result.events) {
+      if (!(e.fwhm > 0)) continue;
+      const double h1 = e.h1, k1 = e.k1, l1 = e.l1;
+      const double pax = (h1 * q[0] + k1 * q[1] + l1 * q[2]) / hp;
+      const double rho2 = par.gstar.length_sq(h1, k1, l1) - pax * pax;
+      const double rho = std::sqrt(rho2), t = (hp / 2 - pax) * (hp / 2 - pax);
+      const double cos_delta = (rho2 + R * R - (inv_lam * inv_lam - t)) / (2 * R * rho);
+      const double beta = std::acos(cos_delta) * 180 / std::numbers::pi;
+      const double peak = std::max(e.ikaven, e.iaufhe) / double(e.fwhm);
+      // the peak from the stored single-precision values: a few units of their last place
+      const double stored = peak * (1 - 1e-6);
+      const double exact = screening_peak_bound(par, pp, rho, t, beta, e.f1, e.f2, 0);
+      ASSERT_GE(exact, stored) << e.h1 << " " << e.k1 << " " << e.l1;
+      // moduli known to within a margin, the true ones at either end of it
+      const double m = 0.01 + 1e-4 * std::max(e.f1, e.f2);
+      EXPECT_GE(screening_peak_bound(par, pp, rho, t, beta, e.f1 + m, e.f2 + m, m), stored);
+      EXPECT_GE(screening_peak_bound(par, pp, rho, t, beta, std::max(0.0, e.f1 - 0.5 * m),
+                                     e.f2 + 0.5 * m, m),
+                stored);
+      if (peak > 0 && std::isfinite(exact)) ratios.push_back(exact / peak);
+    }
+    // and a bound of use: for most crossings within a modest factor of the peak
+    std::sort(ratios.begin(), ratios.end());
+    ASSERT_FALSE(ratios.empty());
+    const double median = ratios[ratios.size() / 2];
+    std::printf("%-8s %zu crossings: bound over peak value, median %.2f\n", name.c_str(),
+                ratios.size(), median);
+    EXPECT_LT(median, 100);
+  }
+}

@@ -159,3 +159,23 @@ TEST(Polarisation, DegenerateGeometriesStayFinite) {
   EXPECT_EQ(f.o3, 0);
   EXPECT_EQ(f.o5, 0);
 }
+
+// The event's two calls with the beams placed once give each what polfa gives for its
+// incident polarisation, to the bit, the primary beam formed per pass or per call.
+TEST(Polarisation, SigmaAndPiTogetherAreTheTwoSingleCalls) {
+  auto same = [](const PolarisationFactors& a, const PolarisationFactors& b) {
+    return a.o1 == b.o1 && a.o2 == b.o2 && a.o3 == b.o3 && a.o4 == b.o4 && a.o5 == b.o5;
+  };
+  for (double phi : {0.0, 0.4, 1.5707963, 2.2, 3.1415926})
+    for (double tp : {0.1, 0.35, 0.7}) {
+      const Geometry g = geometry(tp, 0.5, phi);
+      const float thp = float(g.tp), th1 = float(g.t1), th2 = float(g.t2);
+      const SigmaPiFactors both = polfa_sigma_pi(thp, th1, th2);
+      const SigmaPiFactors pass = polfa_sigma_pi(primary_beam(thp), th1, th2);
+      SCOPED_TRACE("phi " + std::to_string(phi) + " theta_p " + std::to_string(tp));
+      EXPECT_TRUE(same(both.sigma, polfa(thp, th1, th2, 0, 0, 1)));
+      EXPECT_TRUE(same(both.pi, polfa(thp, th1, th2, 0, 1, 0)));
+      EXPECT_TRUE(same(pass.sigma, both.sigma));
+      EXPECT_TRUE(same(pass.pi, both.pi));
+    }
+}
