@@ -4,6 +4,7 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <new>
 #include <numbers>
 
 #include "scattering/element_table.hpp"
@@ -46,14 +47,26 @@ float reflection_s(const RunParameters& par, int h, int k, int l) {
 
 // Values of the reflections of the index box |h| <= hb, |k| <= kb, |l| <= lb, stored
 // by rows of l made when first touched, each in blocks of kBlock made alike.
+// Everything is held within `budget` bytes (shared by the stores of a cache): beyond it
+// no row or block is made, and the values of its reflections are formed each time they
+// are asked for. A row table that alone would take a quarter of it is not made at all.
 class ReflectionCache::Store {
  public:
-  Store(int hb, int kb, int lb)
+  Store(int hb, int kb, int lb, std::atomic<std::size_t>& used, std::size_t budget)
       : hb_(hb), kb_(kb), lb_(lb), blocks_per_row_((2 * lb + 1 + kBlock - 1) / kBlock),
-        n_rows_(std::size_t(2 * hb + 1) * std::size_t(2 * kb + 1)),
-        rows_(new std::atomic<Row*>[n_rows_]) {
+        n_rows_(std::size_t(2 * hb + 1) * std::size_t(2 * kb + 1)), used_(used), budget_(budget) {
+    if (n_rows_ > budget / 4 / sizeof(std::atomic<Row*>)) {
+      n_rows_ = 0;
+      return;
+    }
+    rows_.reset(new (std::nothrow) std::atomic<Row*>[n_rows_]);
+    if (!rows_) {
+      n_rows_ = 0;
+      return;
+    }
     for (std::size_t i = 0; i < n_rows_; ++i) rows_[i].store(nullptr, std::memory_order_relaxed);
     bytes_ = n_rows_ * sizeof(std::atomic<Row*>);
+    used_ += bytes_;
   }
   ~Store() {
     for (std::size_t i = 0; i < n_rows_; ++i) delete rows_[i].load(std::memory_order_relaxed);
@@ -63,32 +76,53 @@ class ReflectionCache::Store {
 
   // The slot of (h, k, l), made when `make`; nullptr outside the box or not yet made.
   std::atomic<std::uint64_t>* slot(int h, int k, int l, bool make) {
-    if (std::abs(h) > hb_ || std::abs(k) > kb_ || std::abs(l) > lb_) return nullptr;
+    if (n_rows_ == 0 || std::abs(h) > hb_ || std::abs(k) > kb_ || std::abs(l) > lb_) return nullptr;
     std::atomic<Row*>& row_ptr = rows_[std::size_t(h + hb_) * std::size_t(2 * kb_ + 1) + std::size_t(k + kb_)];
     Row* row = row_ptr.load(std::memory_order_acquire);
     if (!row) {
-      if (!make) return nullptr;
-      auto fresh = std::make_unique<Row>(blocks_per_row_);
+      const std::size_t size = sizeof(Row) + std::size_t(blocks_per_row_) * sizeof(std::atomic<Block*>);
+      if (!make || !take(size)) return nullptr;
+      std::unique_ptr<Row> fresh(new (std::nothrow) Row(blocks_per_row_));
+      if (!fresh || !fresh->blocks) {
+        used_ -= size;
+        return nullptr;
+      }
       if (row_ptr.compare_exchange_strong(row, fresh.get(), std::memory_order_acq_rel)) {
         row = fresh.release();
-        bytes_ += sizeof(Row) + std::size_t(blocks_per_row_) * sizeof(std::atomic<Block*>);
-      }  // else another thread was first: `row` holds its row
+        bytes_ += size;
+      } else {
+        used_ -= size;  // another thread was first: `row` holds its row
+      }
     }
     const int li = l + lb_;
     std::atomic<Block*>& block_ptr = row->blocks[std::size_t(li / kBlock)];
     Block* block = block_ptr.load(std::memory_order_acquire);
     if (!block) {
-      if (!make) return nullptr;
-      auto fresh = std::make_unique<Block>();
+      if (!make || !take(sizeof(Block))) return nullptr;
+      std::unique_ptr<Block> fresh(new (std::nothrow) Block);
+      if (!fresh) {
+        used_ -= sizeof(Block);
+        return nullptr;
+      }
       if (block_ptr.compare_exchange_strong(block, fresh.get(), std::memory_order_acq_rel)) {
         block = fresh.release();
         bytes_ += sizeof(Block);
+      } else {
+        used_ -= sizeof(Block);
       }
     }
     return &block->slot[li % kBlock];
   }
 
   std::size_t bytes() const { return bytes_.load(); }
+
+ private:
+  // Reserves `size` bytes of the budget; false when they are not left.
+  bool take(std::size_t size) {
+    if (used_.fetch_add(size, std::memory_order_relaxed) + size <= budget_) return true;
+    used_.fetch_sub(size, std::memory_order_relaxed);
+    return false;
+  }
 
  private:
   struct Block {
@@ -100,7 +134,9 @@ class ReflectionCache::Store {
   struct Row {
     std::unique_ptr<std::atomic<Block*>[]> blocks;
     int n;
-    explicit Row(int n_blocks) : blocks(new std::atomic<Block*>[static_cast<std::size_t>(n_blocks)]), n(n_blocks) {
+    explicit Row(int n_blocks)
+        : blocks(new (std::nothrow) std::atomic<Block*>[static_cast<std::size_t>(n_blocks)]),
+          n(blocks ? n_blocks : 0) {
       for (int i = 0; i < n; ++i) blocks[static_cast<std::size_t>(i)].store(nullptr, std::memory_order_relaxed);
     }
     ~Row() {
@@ -113,6 +149,8 @@ class ReflectionCache::Store {
   std::size_t n_rows_;
   std::unique_ptr<std::atomic<Row*>[]> rows_;
   std::atomic<std::size_t> bytes_{0};
+  std::atomic<std::size_t>& used_;
+  std::size_t budget_;
 };
 
 namespace {
@@ -159,7 +197,8 @@ double screening_margin_of(const RunParameters& par, int hb, int kb, int lb) {
 
 }  // namespace
 
-ReflectionCache::ReflectionCache(const RunParameters& par, int hmax, int kmax, int lmax, Method method)
+ReflectionCache::ReflectionCache(const RunParameters& par, int hmax, int kmax, int lmax, Method method,
+                                 std::size_t budget)
     : par_(par), symmetry_(par) {
   const int hb = std::max(hmax, 0) + std::abs(par.h);
   const int kb = std::max(kmax, 0) + std::abs(par.k);
@@ -170,8 +209,8 @@ ReflectionCache::ReflectionCache(const RunParameters& par, int hmax, int kmax, i
     rows_ = rows_ && std::size_t(2 * hb + 1) * std::size_t(2 * kb + 1) * std::size_t(2 * lb + 1) > 2'000'000;
   }
   margin_ = screening_margin_of(par, hb, kb, lb);
-  screening_ = std::make_unique<Store>(hb, kb, lb);
-  exact_ = std::make_unique<Store>(hb, kb, lb);
+  screening_ = std::make_unique<Store>(hb, kb, lb, used_, budget);
+  exact_ = std::make_unique<Store>(hb, kb, lb, used_, budget);
 }
 
 ReflectionCache::~ReflectionCache() = default;

@@ -42,8 +42,11 @@ class ReflectionCache {
   // hmax, kmax, lmax: the index limits of the search. Secondary reflections lie within
   // them, coupling reflections h_p - h within them widened by the primary indices: those
   // are kept; others are formed each time they are asked for.
+  // At most `budget` bytes are kept (a 2000-atom cell of 30 Å takes some 30 MB, a cell
+  // of 80 Å some 350 MB); beyond them values are formed each time they are asked for.
+  static constexpr std::size_t kDefaultBudget = std::size_t{4} << 30;
   ReflectionCache(const RunParameters& par, int hmax, int kmax, int lmax,
-                  Method method = Method::automatic);
+                  Method method = Method::automatic, std::size_t budget = kDefaultBudget);
   ~ReflectionCache();
   ReflectionCache(const ReflectionCache&) = delete;
   ReflectionCache& operator=(const ReflectionCache&) = delete;
@@ -98,6 +101,7 @@ class ReflectionCache {
   double margin_ = 0;
   std::unique_ptr<Store> screening_, exact_;
   std::atomic<long> sums_{0}, screened_{0}, exact_count_{0};
+  std::atomic<std::size_t> used_{0};  // bytes of both stores
 };
 
 // s = sin(theta)/lambda = |h|/2 of a reflection, as the event search forms it.
