@@ -31,6 +31,12 @@ struct Atom {
   float bt[6] = {0, 0, 0, 0, 0, 0};  // beta11 beta22 beta33 beta12 beta13 beta23
 };
 
+// The type number of an atom as the structure-factor sum takes it, fnr truncated; 0 (no
+// type) for a value no type count reaches, which an int may not hold.
+inline int type_number(const Atom& a) {
+  return a.fnr > -1.0f && a.fnr < 1.0e6f ? static_cast<int>(a.fnr) : 0;
+}
+
 // One scattering-factor type (an element line of the input).
 struct AtomType {
   std::string atn = "    ";  // chemical symbol, 4 characters

@@ -76,7 +76,7 @@ void list_atoms(Listing& out, const RunParameters& p) {
   const double rs[3] = {p.as, p.bs, p.cs};
   const int pair[6][2] = {{0, 0}, {1, 1}, {2, 2}, {0, 1}, {0, 2}, {1, 2}};
   for (const Atom& a : p.atoms) {
-    int t = static_cast<int>(std::lround(a.fnr));
+    int t = a.fnr > 0.0f && a.fnr < 1.0e6f ? static_cast<int>(std::lround(a.fnr)) : 0;
     std::string atn = t >= 1 && t <= static_cast<int>(p.types.size())
                           ? p.types[static_cast<std::size_t>(t - 1)].atn
                           : std::string(4, ' ');

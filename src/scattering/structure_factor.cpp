@@ -103,7 +103,7 @@ StructureFactor StructureFactorCalculator::combine(float s, bool negated) {
   for (std::size_t i = 0; i < na; ++i) {
     const Atom& a = par_.atoms[i];
     // Type number by truncation; an atom naming no type contributes nothing.
-    const int t = static_cast<int>(a.fnr);
+    const int t = type_number(a);
     if (t < 1 || t > static_cast<int>(ff_.size())) continue;
     const double ff = ff_[static_cast<std::size_t>(t - 1)];
     const double fpp = par_.types[static_cast<std::size_t>(t - 1)].fpp;

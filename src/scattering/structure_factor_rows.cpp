@@ -73,7 +73,7 @@ StructureFactorRows::StructureFactorRows(const RunParameters& par) : par_(par) {
     };
     for (int n = 0; n < n_ops; ++n)
       for (const Atom& a : par.atoms)
-        if (static_cast<int>(a.fnr) == type) add(n, &a);
+        if (type_number(a) == type) add(n, &a);
     while (pairs % kLanes != 0) add(0, nullptr);  // weight 0
     type_blocks_.push_back(pairs / kLanes);
     block += pairs / kLanes;

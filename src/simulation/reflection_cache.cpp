@@ -182,7 +182,7 @@ double screening_margin_of(const RunParameters& par, int hb, int kb, int lb) {
   // The largest scattering of every atom, over all terms.
   double f000 = 0;
   for (const Atom& a : par.atoms) {
-    const int t = static_cast<int>(a.fnr);
+    const int t = type_number(a);
     if (t < 1 || t > static_cast<int>(par.types.size())) continue;
     const AtomType& type = par.types[static_cast<std::size_t>(t - 1)];
     double f = std::fabs(f0(type, 0.0));

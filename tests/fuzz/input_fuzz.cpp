@@ -24,13 +24,13 @@ using namespace kaven;
 
 namespace {
 
-// The search and the scan a fuzzed run may take on: a few thousand index points, a few
-// thousand steps, a small structure-factor sum.
+// The search and the scan a fuzzed run may take on: a few thousand index points, a
+// thousand steps, a small structure-factor sum (a run of a few milliseconds).
 bool small_run(const RunParameters& par) {
   const double shortest = par.isyn == 0 ? std::min(par.alam1, par.alam2) : par.alam1;
   const std::array<int, 3> lim = index_limits(par, shortest);
   const double box = (2.0 * lim[0] + 1) * (2.0 * lim[1] + 1) * (2.0 * lim[2] + 1);
-  return box <= 4000 && par.nstep <= 4000 && par.atoms.size() * par.ops.size() <= 400;
+  return box <= 4000 && par.nstep <= 1000 && par.atoms.size() * par.ops.size() <= 400;
 }
 
 void passes_scan_and_plot(kaven_fuzz::InputRun& r, const ExtinctionTable& extinction) {
