@@ -23,6 +23,7 @@
 #include "simulation/event_search.hpp"
 #include "simulation/reference_direction.hpp"
 #include "shell/run_driver.hpp"
+#include "yig_setup.hpp"
 
 namespace {
 
@@ -40,20 +41,7 @@ struct Yig {
   ExtinctionTable ext = xtab1();
   WavelengthPass pass[2];
   Yig() {
-    std::ifstream in(std::string(KAVEN_SOURCE_DIR) + "/examples/yig/yig-sim.inp");
-    if (!in) throw std::runtime_error("no YIG example");
-    std::ostringstream sink;
-    RunContext run(par, sink);
-    LineSource src(in);
-    read_title(par, src);
-    read_plot_name(par, src);
-    read_crystal(run, src);
-    read_primary_and_optional(par, src);
-    RunResult scratch;
-    set_up_crystal(run, scratch);
-    const std::array<float, 3> r = reference_direction(par);
-    par.psid = upsi(par, r[0], r[1], r[2]);
-    const std::vector<WavelengthPass> passes = wavelength_passes(par);
+    const std::vector<WavelengthPass> passes = bench::set_up_for_passes(par, bench::yig_text());
     pass[0] = passes.at(0);
     pass[1] = passes.at(1);
   }

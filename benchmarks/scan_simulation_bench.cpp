@@ -16,6 +16,7 @@
 #include "input/input_reader.hpp"
 #include "scattering/sphere_tables.hpp"
 #include "shell/run_driver.hpp"
+#include "yig_setup.hpp"
 #include "simulation/event_intensity.hpp"
 #include "simulation/event_search.hpp"
 #include "simulation/reference_direction.hpp"
@@ -34,24 +35,7 @@ struct Yig {
   float iprim = 0;
 
   Yig() {
-    std::ifstream in(std::string(KAVEN_SOURCE_DIR) + "/examples/yig/yig-sim.inp");
-    if (!in) throw std::runtime_error("no YIG example");
-    std::ostringstream text;
-    std::string line;
-    for (int n = 0; std::getline(in, line); ++n) text << (n == 5 ? "-66.   16. 50  0  0.05 0." : line) << '\n';
-    std::istringstream input(text.str());
-    std::ostringstream sink;
-    RunContext run(par, sink);
-    LineSource src(input);
-    read_title(par, src);
-    read_plot_name(par, src);
-    read_crystal(run, src);
-    read_primary_and_optional(par, src);
-    RunResult scratch;
-    set_up_crystal(run, scratch);
-    const std::array<float, 3> r = reference_direction(par);
-    par.psid = upsi(par, r[0], r[1], r[2]);
-    passes = wavelength_passes(par);
+    passes = bench::set_up_for_passes(par, bench::yig_text("0.05"));
     search(0);
   }
 

@@ -33,6 +33,7 @@
 #include <string>
 
 #include "shell/run_driver.hpp"
+#include "yig_setup.hpp"
 
 namespace {
 
@@ -85,14 +86,6 @@ std::string large_cell_input(int n_atoms) {
   return os.str();
 }
 
-std::string yig_input() {
-  std::ifstream in(std::string(KAVEN_SOURCE_DIR) + "/examples/yig/yig-sim.inp");
-  std::ostringstream os;
-  os << in.rdbuf();
-  if (!in) throw std::runtime_error("no YIG example");
-  return os.str();
-}
-
 // One whole run of an input in a scratch folder.
 kaven::RunOutcome whole_run(const std::string& input_text, const fs::path& dir, int threads,
                             bool plain) {
@@ -131,7 +124,7 @@ void run_benchmark(benchmark::State& state, const std::string& text, const char*
 
 // state.range(0): threads (0 all cores), -1 the plain variant.
 void BM_YigWholeRun(benchmark::State& state) {
-  static const std::string text = yig_input();
+  static const std::string text = kaven::bench::yig_text();
   const int arg = static_cast<int>(state.range(0));
   run_benchmark(state, text, "kaven-bench-yig", std::max(arg, 0), arg < 0);
 }

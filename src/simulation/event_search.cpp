@@ -6,9 +6,9 @@
 #include <cstdio>
 #include <string>
 #include <mutex>
-#include <thread>
 
 #include "core/constants.hpp"
+#include "core/parallel.hpp"
 #include "core/run_stop.hpp"
 #include "scattering/structure_factor.hpp"
 #include "simulation/reference_direction.hpp"
@@ -287,8 +287,7 @@ EventPassResult search_events(const RunParameters& p, const PrimaryPass& pp,
   const int hmax = lim[0];
   const int n_planes = 2 * hmax + 1;
   std::vector<SearchChunk> planes(static_cast<std::size_t>(n_planes));
-  int threads = opt.threads > 0 ? opt.threads
-                                : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  int threads = thread_count(opt.threads);
   threads = std::min(threads, n_planes);
   // The h1 planes are handed out one at a time; each plane's results are kept apart
   // and joined in h1 order afterwards, so the result equals the serial search.
@@ -306,14 +305,7 @@ EventPassResult search_events(const RunParameters& p, const PrimaryPass& pp,
       }
     }
   };
-  if (threads <= 1) {
-    work();
-  } else {
-    std::vector<std::thread> pool;
-    for (int t = 1; t < threads; ++t) pool.emplace_back(work);
-    work();
-    for (auto& th : pool) th.join();
-  }
+  run_on_threads(threads, work);
   SearchChunk all;
   for (auto& pl : planes) append(all, std::move(pl));
   return finish(p, pp, lim, std::move(all));
