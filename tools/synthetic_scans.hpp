@@ -437,6 +437,13 @@ inline EncodedFile write_obs(int h, int k, int l, double primary_theta,
   out.text += "h k l theta psi intensity" + std::string(synchrotron ? " p" : "") + "\n";
   ++out.unreadable;
   std::size_t next_ref = 0;
+  auto write_reference = [&](const Reference& r) {
+    out.text += fmt("%4d%4d%4d%10.4f%10.4f%14.4f", r.h, r.k, r.l, r.theta_deg, 0.0, r.intensity);
+    out.text += synchrotron ? fmt("%7.2f\n", r.ratio) : "\n";
+    out.references.push_back({r.h, r.k, r.l, static_cast<float>(as_written("%.4f", r.theta_deg)),
+                              as_written("%.4f", r.intensity),
+                              static_cast<float>(synchrotron ? as_written("%.2f", r.ratio) : 1.0)});
+  };
   for (std::size_t n = 0; n < steps.size(); ++n) {
     const PrimaryStep& st = steps[n];
     const char* format = n % 17 == 3 ? "%d,%d,%d,%.4f,%.4f,%.4f" : "%4d%4d%4d%10.4f%10.4f%14.4f";
@@ -445,23 +452,9 @@ inline EncodedFile write_obs(int h, int k, int l, double primary_theta,
     out.steps.push_back({static_cast<float>(as_written("%.4f", st.psi)),
                          as_written("%.4f", st.intensity)});
     if (n % 29 == 11) out.text += "\n";
-    if (next_ref < refs.size() && n % 5 == 4) {
-      const Reference& r = refs[next_ref++];
-      out.text += fmt("%4d%4d%4d%10.4f%10.4f%14.4f", r.h, r.k, r.l, r.theta_deg, 0.0, r.intensity);
-      out.text += synchrotron ? fmt("%7.2f\n", r.ratio) : "\n";
-      out.references.push_back({r.h, r.k, r.l, static_cast<float>(as_written("%.4f", r.theta_deg)),
-                                as_written("%.4f", r.intensity),
-                                static_cast<float>(synchrotron ? as_written("%.2f", r.ratio) : 1.0)});
-    }
+    if (next_ref < refs.size() && n % 5 == 4) write_reference(refs[next_ref++]);
   }
-  while (next_ref < refs.size()) {
-    const Reference& r = refs[next_ref++];
-    out.text += fmt("%4d%4d%4d%10.4f%10.4f%14.4f", r.h, r.k, r.l, r.theta_deg, 0.0, r.intensity);
-    out.text += synchrotron ? fmt("%7.2f\n", r.ratio) : "\n";
-    out.references.push_back({r.h, r.k, r.l, static_cast<float>(as_written("%.4f", r.theta_deg)),
-                              as_written("%.4f", r.intensity),
-                              static_cast<float>(synchrotron ? as_written("%.2f", r.ratio) : 1.0)});
-  }
+  while (next_ref < refs.size()) write_reference(refs[next_ref++]);
   return out;
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "crystal/centring.hpp"
 #include "crystal/space_group.hpp"
 
 namespace kaven {
@@ -19,15 +20,13 @@ bool bounded(const ExactOperator& g) {
   return std::all_of(g.rot.begin(), g.rot.end(), [](int v) { return std::abs(v) <= 12; });
 }
 
+// The centring translations of the lattice letter in 24ths (halves are exact in float).
 std::vector<std::array<int, 3>> lattice_centring(char letter) {
-  switch (letter) {
-    case 'I': return {{12, 12, 12}};
-    case 'A': return {{0, 12, 12}};
-    case 'B': return {{12, 0, 12}};
-    case 'C': return {{12, 12, 0}};
-    case 'F': return {{12, 12, 0}, {12, 0, 12}, {0, 12, 12}};
-    default: return {};
-  }
+  std::vector<std::array<int, 3>> out;
+  for (const std::array<float, 3>& t : centring_shifts(letter))
+    out.push_back({static_cast<int>(t[0] * 24), static_cast<int>(t[1] * 24),
+                   static_cast<int>(t[2] * 24)});
+  return out;
 }
 
 SymmetryOperator to_symmetry_operator(const ExactOperator& g) {
