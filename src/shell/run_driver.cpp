@@ -26,7 +26,7 @@
 #include "scattering/sphere_tables.hpp"
 #include "scattering/structure_factor.hpp"
 #include "simulation/event_search.hpp"
-#include "simulation/reference_direction.hpp"
+#include "simulation/run_phases.hpp"
 #include "simulation/scale_factor.hpp"
 #include "simulation/scan_simulation.hpp"
 
@@ -164,15 +164,8 @@ void claim_scan_files(RunContext& run, const RunNames& names, const RunEnvironme
 void geometry_phase(RunContext& run, RunResult& result) {
   RunParameters& par = run.par;
   allocate_scan(par, result.profile.intensity, result.measured.intensity);
-  check_radiation(par);
-  wavelength_band(par);
-  reciprocal_cell(par);
-  check_cell(par);
-  primary_reflection(par);
-  // The largest index box of the passes, that of the shortest wavelength.
-  check_search_size(par, par.isyn == 0 ? std::min(par.alam1, par.alam2) : par.alam1);
-  sample_constants(par);
-  primary_structure_factor(par);
+  result.primary_f_computed = par.f == 0.0f;
+  derive_geometry(par);
   list_primary_warning(run.out, par);
 }
 
@@ -185,7 +178,8 @@ void list_crystal_data(RunContext& run) {
   list_atoms(run.out, par);
 }
 
-// 13. Density and linear absorption coefficient, then the one from the dispersion terms.
+// 13. Density and linear absorption coefficient, then the one from the dispersion terms
+// (the steps of derive_absorption, each listed as it is formed).
 void absorption_phase(RunContext& run) {
   RunParameters& par = run.par;
   const AbsorptionResult tabulated = tabulated_absorption(par);
@@ -242,29 +236,17 @@ void scale_factor_phase(RunContext& run, RunResult& result) {
   run.zeit(run.out);
 }
 
-// 16. Reference direction and, with an orientation matrix, the psi offset PsiD.
-void reference_direction_phase(RunParameters& par, RunResult& result) {
-  result.reference = reference_direction(par);
-  const std::array<float, 3>& r = result.reference;
-  if (par.ub_read) par.psid = upsi(par, r[0], r[1], r[2]);
-}
-
 // 17. The wavelength passes: Kalpha1 and Kalpha2 of a tube, one synchrotron line.
 void wavelength_passes_phase(RunContext& run, const ExtinctionTable& extinction,
                              const RunEnvironment& env, RunResult& result) {
   RunParameters& par = run.par;
   const std::vector<WavelengthPass> passes = wavelength_passes(par);
-  const double shortest = par.isyn == 0 ? std::min(par.alam1, par.alam2) : par.alam1;
-  const std::array<int, 3> lim = index_limits(par, shortest);
+  const std::array<int, 3> lim = search_limits(par);
   ReflectionCache cache(par, lim[0], lim[1], lim[2]);
   for (std::size_t n = 0; n < passes.size(); ++n) {
-    const WavelengthPass& pass = passes[n];
-    par.alam = pass.lambda;
-    par.dlam = pass.dlam;
-    PassRecord rec{pass, primary_pass(par, extinction, pass), {}};
-    result.theta_prim_deg += rec.primary.theta_p * double(kRadToDeg);
-    EventSearchOptions opt;
+    PassOptions opt;
     opt.threads = env.threads;
+    opt.plain = env.plain;
     opt.cancel = env.cancel;
     if (env.progress) {
       const double share = 1.0 / double(passes.size());
@@ -272,8 +254,8 @@ void wavelength_passes_phase(RunContext& run, const ExtinctionTable& extinction,
         env.progress({"event search", (double(n) + f) * share});
       };
     }
-    rec.events = env.plain ? search_events_plain(par, rec.primary, n == 0)
-                           : search_events(par, rec.primary, cache, n == 0, opt);
+    PassRecord rec = compute_pass(par, extinction, passes, n, &cache, opt);
+    result.theta_prim_deg += rec.primary.theta_p * double(kRadToDeg);
     check_cancel(run, env);
     if (rec.events.events.size() > 600)
       run.stop({"the number of output lines is to large",
@@ -283,7 +265,7 @@ void wavelength_passes_phase(RunContext& run, const ExtinctionTable& extinction,
       const MeasuredShare share = measured_share(par, result.reduction, static_cast<int>(n));
       measured = {share.intensity, share.error};
     }
-    list_event_pass(run.out, par, pass, rec.primary, rec.events, result.reference, measured);
+    list_event_pass(run.out, par, rec.pass, rec.primary, rec.events, result.reference, measured);
     run.zeit(run.out);
     result.crossings.insert(result.crossings.end(), rec.events.scan.begin(),
                             rec.events.scan.end());
@@ -297,15 +279,14 @@ void wavelength_passes_phase(RunContext& run, const ExtinctionTable& extinction,
 void simulation_and_summaries(RunContext& run, RunNames& names, RunFiles& files,
                               const RunEnvironment& env, RunResult& result) {
   RunParameters& par = run.par;
-  double iprim = 0;  // the passes' I-prim as they were listed
-  for (const PassRecord& rec : result.passes) iprim += static_cast<float>(rec.primary.iprim);
+  const float iprim = iprim_of_passes(result.passes);  // the passes' I-prim as they were listed
   ScanOptions opt;
   opt.threads = env.threads;
   opt.cancel = env.cancel;
   if (env.progress) opt.progress = [&env](double f) { env.progress({"scan simulation", f}); };
   result.profile = ScanProfile{};  // the storage of the setup goes before the scan takes its own
-  result.profile = env.plain ? simulate_scan_plain(par, result.crossings, static_cast<float>(iprim))
-                             : simulate_scan(par, result.crossings, static_cast<float>(iprim), opt);
+  result.profile = env.plain ? simulate_scan_plain(par, result.crossings, iprim)
+                             : simulate_scan(par, result.crossings, iprim, opt);
   check_cancel(run, env);
 
   if (result.measured.present) {
@@ -417,7 +398,7 @@ RunOutcome kaven(RunParameters& par, RunNames& names, RunFiles& files, std::istr
     set_up_crystal(run, result);                                           // 10 to 13
     read_measured_scan(run, src, files, extinction, env, result);          // 14
     scale_factor_phase(run, result);                                       // 15
-    reference_direction_phase(par, result);                                // 16
+    derive_reference(par, result);                                         // 16
     wavelength_passes_phase(run, extinction, env, result);                 // 17
     simulation_and_summaries(run, names, files, env, result);              // 18
     plot_phase(run, files, guard, result);                                 // 19

@@ -41,6 +41,9 @@ struct RunResult {
   // Primary Bragg angle (degrees): the sum over the passes while they run, then their
   // mean in the laboratory mode (the single value in the synchrotron modes).
   double theta_prim_deg = 0;
+  // The primary structure factor was formed by the run (read as 0), not given: a run
+  // with another cell forms it again.
+  bool primary_f_computed = false;
 
   MeasuredScan measured;
   ScaleSource scale_source = ScaleSource::default_i0;
