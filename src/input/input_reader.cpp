@@ -63,6 +63,13 @@ void monochromator(RunParameters& p) {
                                  kAngstromPerCm * p.alam1));
 }
 
+void synchrotron_band(RunParameters& p) {
+  // The Darwin width of the monochromator and the divergence diverp seen at its Bragg
+  // angle (d lambda / lambda = d theta / tan theta) add in quadrature.
+  double div = p.diverp * double(kDegToRad) / std::tan(static_cast<double>(p.thmono));
+  p.dlam1 = static_cast<float>(std::sqrt(double(p.dwmono) * p.dwmono + div * div));
+}
+
 void read_title(RunParameters& p, LineSource& src) {
   check(read_text(src, 80, p.title), "first line");
 }
@@ -135,10 +142,7 @@ void read_cell_to_counts(RunParameters& p, LineSource& src) {
     check(read_free(src, items), "fifth line");
     p.rkugel = static_cast<float>(p.rkugel * kCmPerMicron);
     p.block_path_cm = static_cast<float>(4.0 / 3.0 * p.radius * kCmPerMicron);
-    if (p.isyn > 0) {
-      double div = p.diverp * double(kDegToRad) / std::tan(static_cast<double>(p.thmono));
-      p.dlam1 = static_cast<float>(std::sqrt(double(p.dwmono) * p.dwmono + div * div));
-    }
+    if (p.isyn > 0) synchrotron_band(p);
   }
   {
     const FreeItem items[] = {&p.psia, &p.psie, &p.zsw1, &p.nnn, &p.drumin, &p.zeimax};

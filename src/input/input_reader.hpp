@@ -41,5 +41,7 @@ int read_primary_and_optional(RunParameters& par, LineSource& src);
 bool tube_constants(RunParameters& par, std::string_view clam);
 // Monochromator Bragg angle and Darwin width of the synchrotron modes (radians).
 void monochromator(RunParameters& par);
+// dlam1 of the synchrotron modes from the monochromator and diverp (after line 5).
+void synchrotron_band(RunParameters& par);
 
 }  // namespace kaven

@@ -294,6 +294,11 @@ void simulation_and_summaries(RunContext& run, RunNames& names, RunFiles& files,
     list_measured_summary(run.out, result.reduction, result.deviation);
     run.zeit(run.out);
   }
+  if (env.analysis) {
+    env.analysis(par, result, run.out);
+    check_cancel(run, env);
+    run.zeit(run.out);
+  }
   if (par.zsw1 > 0) list_calculated_summary(run.out, result.profile);
   list_scan_settings(run.out, par);
 

@@ -15,6 +15,7 @@
 
 #include "input/free_format.hpp"
 #include "input/run_parameters.hpp"
+#include "report/listing.hpp"
 #include "shell/run_context.hpp"
 #include "shell/run_files.hpp"
 #include "simulation/run_result.hpp"
@@ -70,6 +71,13 @@ struct RunEnvironment {
   bool plain = false;
   std::function<void(const RunProgress&)> progress;  // optional
   const std::atomic<bool>* cancel = nullptr;          // optional: set to end the run early
+  // Analysis beside the run (the peak table, the fit of a measured scan): called once
+  // the simulation has been compared with the measured scan, or would have been, before
+  // the calculated-scan summary, with the run record (the crystal still read), the result
+  // and the listing, where its sections follow the measured summary. The plot drawn
+  // afterwards shows what it leaves in the result. Optional; a run without it writes
+  // what it always wrote.
+  std::function<void(const RunParameters&, RunResult&, Listing&)> analysis;
 };
 
 // Performs one run. `input` is positioned at the first line of the input file and
