@@ -119,7 +119,7 @@ std::optional<double> ScanView::value_at(const Panel& panel, double psi) const {
   const std::vector<double>& grid = data_.psi;
   const std::vector<float>& v = *panel.values;
   if (grid.empty() || v.empty()) return std::nullopt;
-  // Step j of the grid shows value j - shift.
+  // Step j of the grid shows value j - shift; a measured scan has gaps.
   auto value = [&](long j) -> std::optional<double> {
     const long i = j - panel.shift;
     if (i < 0 || i >= static_cast<long>(v.size()) || v[i] >= kNoMeasurement) return std::nullopt;
@@ -128,14 +128,14 @@ std::optional<double> ScanView::value_at(const Panel& panel, double psi) const {
   const long n = static_cast<long>(grid.size());
   const long upper = std::upper_bound(grid.begin(), grid.end(), psi) - grid.begin();
   if (upper == 0 || upper == n) return value(upper == 0 ? 0 : n - 1);
-  const long j = upper - 1;
-  if (panel.values == &data_.measured) {  // the nearest measured step
-    return psi - grid[j] < grid[j + 1] - psi ? value(j) : value(j + 1);
-  }
-  const auto a = value(j), b = value(j + 1);
-  if (!a || !b) return a ? a : b;
-  const double t = (psi - grid[j]) / (grid[j + 1] - grid[j]);
-  return *a + t * (*b - *a);
+  // Linear between the drawn points on either side, as the curve joins them (over the
+  // gaps of a measured scan too).
+  long a = upper - 1, b = upper;
+  while (a >= 0 && !value(a)) --a;
+  while (b < n && !value(b)) ++b;
+  if (a < 0 || b >= n) return std::nullopt;
+  const double t = (psi - grid[a]) / (grid[b] - grid[a]);
+  return *value(a) + t * (*value(b) - *value(a));
 }
 
 QString ScanView::pointer_text(QPointF pos) const {

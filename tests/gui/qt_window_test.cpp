@@ -471,8 +471,11 @@ class QtWindowTest : public QObject {
 
     // A picture of the view with the tooltip, when asked for (under a real display).
     if (const char* shot = std::getenv("KAVEN_SCREENSHOT")) {
+      QCursor::setPos(v->mapToGlobal(peak.toPoint()));
+      QTest::qWait(300);
       send_mouse(v, QEvent::MouseMove, peak, Qt::NoButton, Qt::NoButton);
-      QTest::qWait(500);
+      QTest::qWait(700);
+      qInfo("tooltip shown: %d", QToolTip::isVisible());
       QGuiApplication::primaryScreen()->grabWindow(0).save(QString::fromLocal8Bit(shot));
     }
   }
