@@ -13,6 +13,7 @@
 #include "gui/input_help.hpp"
 #include "input/input_writer.hpp"
 #include "report/record_format.hpp"
+#include "shell/output_file.hpp"
 #include "shell/run_files.hpp"
 
 namespace kaven::gui {
@@ -363,11 +364,10 @@ void Shell::open_cif() {
     if (fs::exists(input, ec) && fs::file_size(input, ec) > 0 &&
         !layer_.question(shell_text::cif_title, input.string() + "\nexists. Replace it?"))
       continue;
-    std::ofstream os(input, std::ios::out | std::ios::trunc);
-    os << input_file_text(conversion.deck);
-    os.flush();
-    if (os) break;
-    message = "cannot write " + input.string();
+    // Whole or not at all: a failed write leaves the name as it was.
+    const std::string failed = write_file_atomically(input, input_file_text(conversion.deck));
+    if (failed.empty()) break;
+    message = "cannot write " + input.string() + ": " + failed;
   }
 
   const InputDeck& d = conversion.deck;
