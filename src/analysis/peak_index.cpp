@@ -3,16 +3,9 @@
 #include <algorithm>
 #include <cmath>
 
-#include "core/constants.hpp"
+#include "simulation/listed_events.hpp"
 
 namespace kaven {
-
-double triplet_phase_deg(const MultipleDiffractionEvent& e, const RunParameters& par) {
-  double t = (double(e.phase1) + double(e.phase2) - double(par.phi)) * 180.0 / kPi;
-  t = std::remainder(t, 360.0);  // (-180, 180], with -180 turned round below
-  if (t <= -180.0) t += 360.0;
-  return t;
-}
 
 namespace {
 
@@ -74,7 +67,7 @@ std::vector<IndexedFeature> index_features(const std::vector<ScanFeature>& featu
       ie.coupling = {static_cast<int>(std::lround(e.h2)), static_cast<int>(std::lround(e.k2)),
                      static_cast<int>(std::lround(e.l2))};
       ie.crossing = e.crossing == 2.0f ? 2 : 1;
-      ie.triplet_deg = triplet_phase_deg(e, par);
+      ie.triplet_deg = triplet_phase_deg(par, e);
       ie.psi_calc = e.psi;
       ie.delta = best->feature.psi - e.psi;
       ie.peak_cps = value;

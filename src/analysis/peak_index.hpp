@@ -50,7 +50,4 @@ std::vector<IndexedFeature> index_features(const std::vector<ScanFeature>& featu
 // the width a measured peak is expected to have (0 without events).
 double typical_event_width(const std::vector<PassRecord>& passes, const RunParameters& par);
 
-// The triplet phase of an event in degrees, in (-180, 180].
-double triplet_phase_deg(const MultipleDiffractionEvent& e, const RunParameters& par);
-
 }  // namespace kaven

@@ -6,11 +6,10 @@
 #include <limits>
 
 #include <ceres/ceres.h>
-#include <gemmi/fprime.hpp>
-#include <gemmi/math.hpp>
 
 #include "core/constants.hpp"
 #include "core/run_stop.hpp"
+#include "scattering/anomalous_dispersion.hpp"
 #include "simulation/scan_simulation.hpp"
 
 namespace kaven {
@@ -102,7 +101,8 @@ void solve_linear(const std::vector<MeasuredPoint>& pts, const std::vector<doubl
 
 struct Bounds {
   double lower = 0, upper = 0;
-  double step = 0;  // of the central difference; 0 for a linear parameter
+  double step = 0;       // of the difference quotient; 0 for a linear parameter
+  bool forward = false;  // a forward difference (else central)
 };
 
 Bounds bounds_of(FitParameter p, const ParameterValues& input, const RunParameters& par,
@@ -125,9 +125,9 @@ Bounds bounds_of(FitParameter p, const ParameterValues& input, const RunParamete
     case FitParameter::events: return {1e-4, 1e4, 1e-4};
     case FitParameter::diverp:
     case FitParameter::divers:
-    case FitParameter::eta: return {0, std::max(1.0, 20 * x), std::max(1e-3 * x, 1e-7)};
+    case FitParameter::eta: return {0, std::max(1.0, 20 * x), std::max(1e-3 * x, 1e-6), true};
     case FitParameter::radius:
-      return {0.01, std::max(double(par.rkugel) * kMicronPerCm, 10 * x), std::max(1e-3 * x, 1e-5)};
+      return {0.01, std::max(double(par.rkugel) * kMicronPerCm, 10 * x), std::max(1e-3 * x, 1e-5), true};
   }
   return {};
 }
@@ -198,15 +198,17 @@ class ScanResiduals final : public ceres::CostFunction {
           }
           continue;
         }
-        // Central differences, one-sided at a bound.
+        // Central differences for the positions, whose derivatives change within a
+        // peak width; the beam and crystal parameters change the profiles smoothly, and
+        // a forward difference saves one search of the events. One-sided at a bound.
         const Bounds& b = bounds_[j];
         ParameterValues hi = v, lo = v;
         hi[p] = std::min(v[p] + b.step, b.upper);
-        lo[p] = std::max(v[p] - b.step, b.lower);
+        lo[p] = b.forward && hi[p] > v[p] ? v[p] : std::max(v[p] - b.step, b.lower);
         const double span = hi[p] - lo[p];
         if (!(span > 0)) return false;
         const std::vector<double> up = model_->curve(hi);
-        const std::vector<double> down = model_->curve(lo);
+        const std::vector<double> down = lo[p] == v[p] ? y : model_->curve(lo);
         for (std::size_t i = 0; i < pts.size(); ++i)
           jac[i * m + j] = (up[i] - down[i]) / span / pts[i].sigma;
       }
@@ -394,7 +396,7 @@ void describe(ScanModel& model, ScanFitSolution& sol) {
   const RunParameters& base = model.base();
   const double r = v[FitParameter::lambda_a];
   sol.wavelength_A = base.alam1 * r;
-  sol.energy_eV = energy_of_wavelength(sol.wavelength_A);
+  sol.energy_eV = energy_ev_of(sol.wavelength_A);
   sol.cell_a = base.a / r, sol.cell_b = base.b / r, sol.cell_c = base.c / r;
   sol.cell_equivalent_a = sol.cell_a;
   sol.psid = wrap_scan_psi(double(base.psid) + v[FitParameter::psi_offset], 0);
@@ -520,6 +522,7 @@ ScanFitSolution solve(ScanModel& model, const FitOptions& o, const std::vector<S
                       double noise, const ParameterValues* from, std::string_view stage) {
   ScanFitSolution sol;
   sol.reading_deg = model.settings().reading_deg;
+  sol.nnn = model.base().nnn;
   const std::vector<MeasuredPoint>& pts = model.points();
   const ParameterValues input = model.start_values();
   ParameterValues v = from ? *from : input;
@@ -653,21 +656,15 @@ void measured_features(ScanFitResult& res, ScanModel& model) {
 
 }  // namespace
 
-double energy_of_wavelength(double wavelength_A) {
-  return wavelength_A > 0 ? gemmi::hc() / wavelength_A : kNaN;
-}
-
 std::vector<std::pair<float, float>> dispersion_at(const RunParameters& par, double wavelength_A) {
   std::vector<std::pair<float, float>> out;
-  const double energy = energy_of_wavelength(wavelength_A);
   for (const AtomType& t : par.types) {
-    if (t.z < 1 || t.z > 92 || !std::isfinite(energy)) {
+    if (t.z < 1 || t.z > 92 || !(wavelength_A > 0)) {
       out.emplace_back(t.fp, t.fpp);
       continue;
     }
-    double fpp = 0;
-    const double fp = gemmi::cromer_liberman(t.z, energy, &fpp);
-    out.emplace_back(static_cast<float>(fp), static_cast<float>(fpp));
+    const AnomalousDispersion d = cromer_liberman(t.z, wavelength_A);
+    out.emplace_back(static_cast<float>(d.fp), static_cast<float>(d.fpp));
   }
   return out;
 }
@@ -748,6 +745,10 @@ ScanFitResult fit_measured_scan(const RunParameters& par, const RunResult& run, 
   const auto t0 = std::chrono::steady_clock::now();
   ScanFitResult res;
   res.requested = options.refine;
+  for (const AtomType& t : par.types) {
+    res.elements.push_back(t.atn);
+    res.input_dispersion.emplace_back(t.fp, t.fpp);
+  }
   auto fail = [&](std::string why) {
     res.ok = false;
     res.message = std::move(why);

@@ -126,6 +126,7 @@ struct ScanFitSolution {
   // term moves away from the event itself.
   std::vector<double> model_psi;
   std::vector<PeakAsymmetry> asymmetry;
+  int nnn = 0;       // the interference term of the fitted model
   int nnn_with = 1;  // the interference term of the "with" model
   // R of the fitted model with the interference term switched (on when the run has it
   // off, off when on), the linear parameters solved again.
@@ -164,6 +165,9 @@ struct ScanFitResult {
   std::vector<ReadingResult> readings;  // every reading tried (the input's first)
   std::size_t preferred_reading = 0;
   std::vector<FitParameter> requested;
+  // The element lines of the input: symbols, f' and f'' as read.
+  std::vector<std::string> elements;
+  std::vector<std::pair<float, float>> input_dispersion;
   double seconds = 0;    // wall time of the whole analysis
   long searches = 0;     // wavelength-pass searches formed
 };
@@ -190,8 +194,5 @@ std::vector<double> lattice_readings(const RunParameters& par);
 
 // f' and f'' of the element lines at a wavelength (Cromer-Liberman).
 std::vector<std::pair<float, float>> dispersion_at(const RunParameters& par, double wavelength_A);
-
-// Energy (eV) of a wavelength (Å), hc as the dispersion terms take it.
-double energy_of_wavelength(double wavelength_A);
 
 }  // namespace kaven

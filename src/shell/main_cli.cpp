@@ -1,5 +1,7 @@
 // kaven INPUT [OUTPUT] [--csv] [--json]: one simulation run from the command line, with
 // results for scripts beside the listing when asked.
+// kaven INPUT [OUTPUT] --fit [LIST] | --index: the same run with the analysis of its
+// measured scan (the fit of the simulation to it, or the table of its peaks).
 // kaven --from-cif STRUCTURE.cif --hkl H K L [options] -o NEW.inp: an input file from a
 // CIF.
 //
@@ -17,8 +19,10 @@
 #include <vector>
 
 #include "cif/input_from_cif.hpp"
+#include "report/fit_report.hpp"
 #include "report/record_format.hpp"
 #include "report/results_export.hpp"
+#include "shell/fit_command.hpp"
 #include "shell/run_command.hpp"
 #include "shell/run_driver.hpp"
 #include "shell/run_files.hpp"
@@ -32,6 +36,8 @@ namespace {
 
 void usage(std::ostream& os) {
   os << "usage: kaven INPUT [OUTPUT] [--csv] [--json]\n"
+        "       kaven INPUT [OUTPUT] --fit [LIST] [--dispersion] [--readings] [--interference N]\n"
+        "       kaven INPUT [OUTPUT] --index\n"
         "       kaven --from-cif STRUCTURE.cif --hkl H K L [options] -o NEW.inp\n"
         "\n"
         "  Simulates the Renninger (psi) scan described by the input file INPUT and writes\n"
@@ -43,6 +49,24 @@ void usage(std::ostream& os) {
         "             the scan, calculated and measured, step by step (OUTPUT-scan.csv)\n"
         "    --json   also write a summary of the run for scripts (OUTPUT.json)\n"
         "  (OUTPUT here without its extension; the listing does not change.)\n"
+        "\n"
+        "  The measured scan named in the input (line 12), analysed beside the run:\n"
+        "    --index  the peaks and dips of the measured scan with the events that made them\n"
+        "             (a section of the listing after the measured summary)\n"
+        "    --fit [LIST]  least-squares fit of the simulation to the measured scan, the\n"
+        "             parameters of LIST refined (names separated by commas, default\n"
+        "             psi,lambda_a,scale,background; also slope, primary, events, diverp,\n"
+        "             divers, eta, radius); the peak tables before and after, the fit and\n"
+        "             the asymmetry of each peak in the listing, the fitted curve on the\n"
+        "             plot, OUTPUT-fit.json, and OUTPUT-fit.inp: the input with the refined\n"
+        "             values, which runs as an ordinary input (written only when the fit\n"
+        "             converged)\n"
+        "    --dispersion  with --fit, synchrotron: f' and f'' at the fitted energy\n"
+        "             (Cromer-Liberman) and the fit again with them; both reported\n"
+        "    --readings  with --fit: every reading of the measured psi axis the lattice\n"
+        "             allows (rotations about h_p), the one the model prefers kept\n"
+        "    --interference N  with --fit: the interference term nnn of the fitted model\n"
+        "             (default: the input's)\n"
         "\n"
         "  --from-cif writes an input file for the structure of a CIF (cell, space group,\n"
         "  atoms, displacement parameters) and the experiment given by the options:\n"
@@ -81,7 +105,8 @@ void usage(std::ostream& os) {
         "  those of the table's setting, otherwise as explicit operators.\n"
         "\n"
         "exit status: 0 complete (or input written), 1 finished with an error (or the CIF\n"
-        "could not be converted), 2 usage, 3 stopped early\n";
+        "could not be converted, or an unknown fit parameter), 2 usage, 3 stopped early (or\n"
+        "the analysis asked for could not be made: no measured scan, a fit that failed)\n";
 }
 
 // The closing report on standard output: which files the run wrote.
@@ -243,6 +268,92 @@ int run(const fs::path& input_path, const fs::path& output_path, bool csv, bool 
   return r.status;
 }
 
+// The analysis of the measured scan asked for on the command line.
+struct AnalysisArguments {
+  bool fit = false, index = false, dispersion = false, readings = false;
+  std::string list;  // the fit's parameters, empty for the default ones
+  int nnn = -1;
+  bool any() const { return fit || index || dispersion || readings || nnn >= 0; }
+};
+
+// A parameter list: names and commas only (a file name has a dot or a slash).
+bool looks_like_list(const std::string& a) {
+  return !a.empty() && a.find_first_not_of("abcdefghijklmnopqrstuvwxyz_0123456789,") == std::string::npos;
+}
+
+// Takes the analysis option at argv[i] with its values; false when argv[i] is none.
+bool analysis_argument(int argc, char** argv, int& i, AnalysisArguments& a) {
+  const std::string arg = argv[i];
+  if (arg == "--fit") {
+    a.fit = true;
+    if (i + 1 < argc && looks_like_list(argv[i + 1])) a.list = argv[++i];
+  } else if (arg.starts_with("--fit=")) {
+    a.fit = true;
+    a.list = arg.substr(6);
+  } else if (arg == "--index") {
+    a.index = true;
+  } else if (arg == "--dispersion") {
+    a.dispersion = true;
+  } else if (arg == "--readings") {
+    a.readings = true;
+  } else if (arg == "--interference") {
+    if (i + 1 >= argc) throw UsageError{"--interference needs a value"};
+    const std::string v = argv[++i];
+    int n = -1;
+    auto [p, ec] = std::from_chars(v.data(), v.data() + v.size(), n);
+    if (ec != std::errc() || p != v.data() + v.size() || n < 0)
+      throw UsageError{"--interference: '" + v + "' is not a count"};
+    a.nnn = n;
+  } else {
+    return false;
+  }
+  return true;
+}
+
+int run_analysis(const fs::path& input_path, const fs::path& output_path, bool csv, bool json,
+                 const AnalysisArguments& a) {
+  if (!a.fit && (a.dispersion || a.readings || a.nnn >= 0))
+    throw UsageError{"--dispersion, --readings and --interference go with --fit"};
+  kaven::AnalysisRequest request;
+  request.run.input = input_path;
+  request.run.output = output_path;
+  request.run.csv = csv;
+  request.run.json = json;
+  request.fit = a.fit;
+  request.index = a.index;
+  if (a.fit) {
+    const kaven::FitListResult list = kaven::parse_fit_parameters(a.list);
+    if (!list.error.empty()) {
+      std::cerr << "kaven: " << list.error << "; nothing written\n";
+      return 1;
+    }
+    request.options.refine = list.parameters;
+    request.options.dispersion_at_fitted_energy = a.dispersion;
+    request.options.readings = a.readings;
+    request.options.nnn = a.nnn;
+  }
+  kaven::TerminalProgress progress(std::cerr, isatty(STDERR_FILENO) == 1);
+  request.run.progress = [&progress](const kaven::RunProgress& p) { progress.report(p); };
+  const kaven::AnalysisResult r = kaven::analysis_command(request);
+  progress.finish();
+  for (const std::string& m : r.run.messages) std::cerr << "kaven: " << m << '\n';
+  std::cerr << std::flush;
+  if (r.run.status == 1) return 1;
+  report_files(std::cout, r.run.outcome);
+  if (!r.fit_json.empty()) std::cout << "  fit (JSON):           " << r.fit_json.string() << '\n';
+  if (!r.refined_input.empty()) std::cout << "  refined input:        " << r.refined_input.string() << '\n';
+  if (r.fit && r.fit->ok) {
+    const kaven::ScanFitSolution& s = kaven::written_solution(*r.fit);
+    char line[256];
+    std::snprintf(line, sizeof line,
+                  "  fit: R %.4f, R(w) %.4f, chi2/dof %.4g; wavelength %.6f A (%.2f eV), psi offset %.4f deg\n",
+                  s.quality.r, s.quality.r_weighted, s.quality.chi2_dof, s.wavelength_A, s.energy_eV,
+                  s.values[kaven::FitParameter::psi_offset]);
+    std::cout << line;
+  }
+  return r.run.status;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -265,10 +376,12 @@ int main(int argc, char** argv) {
       }
     std::vector<std::string> files;
     bool csv = false, json = false;
+    AnalysisArguments analysis;
     for (int i = 1; i < argc; ++i) {
       const std::string a = argv[i];
       if (a == "--csv") csv = true;
       else if (a == "--json") json = true;
+      else if (analysis_argument(argc, argv, i, analysis)) continue;
       else if (a.starts_with("-")) throw UsageError{"unknown option " + a};
       else files.push_back(a);
     }
@@ -276,6 +389,7 @@ int main(int argc, char** argv) {
     const fs::path input_path = files[0];
     const fs::path output_path =
         files.size() == 2 ? fs::path(files[1]) : kaven::default_listing_name(input_path);
+    if (analysis.any()) return run_analysis(input_path, output_path, csv, json, analysis);
     return run(input_path, output_path, csv, json);
   } catch (const UsageError& e) {
     if (!e.what.empty()) std::cerr << "kaven: " << e.what << '\n';

@@ -43,6 +43,7 @@ RunCommandResult run_command(const RunRequest& request) {
     exports.push_back({paths.scan_csv, FileRole::scan_csv});
   }
   if (request.json) exports.push_back({paths.summary_json, FileRole::summary_json});
+  exports.insert(exports.end(), request.more_outputs.begin(), request.more_outputs.end());
   if (std::string refused = caller_file_refusal(input_path, output_path, exports);
       !refused.empty()) {
     r.messages.push_back(refused + ": nothing written");
@@ -72,6 +73,7 @@ RunCommandResult run_command(const RunRequest& request) {
     env.threads = request.threads;
     env.progress = request.progress;
     env.cancel = request.cancel;
+    env.analysis = request.analysis;
     std::ostringstream errors;
     env.errors = &errors;
     r.outcome = kaven(r.par, r.names, files, input, listing, env);

@@ -22,6 +22,11 @@ struct RunRequest {
   int threads = 0;               // 0: all cores
   std::function<void(const RunProgress&)> progress;  // optional
   const std::atomic<bool>* cancel = nullptr;          // optional
+  // Analysis beside the run (RunEnvironment::analysis); optional.
+  std::function<void(const RunParameters&, RunResult&, Listing&)> analysis;
+  // Files the caller writes beside the listing after the run (the fit's), checked with
+  // the listing and the exports before anything is written.
+  std::vector<ExportFile> more_outputs;
 };
 
 // Exit status of a run: 0 complete, 1 finished with an error (a malformed input value,

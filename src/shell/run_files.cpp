@@ -4,6 +4,7 @@
 
 #include "plot/postscript_plotter.hpp"
 #include "plot/svg_plotter.hpp"
+#include "report/fit_report.hpp"
 #include "report/listing.hpp"
 #include "report/results_export.hpp"
 #include "report/run_summary.hpp"
@@ -28,6 +29,8 @@ std::string_view kind_of_output(FileRole role) {
     case FileRole::events_csv: return "an events table";
     case FileRole::scan_csv: return "a scan table";
     case FileRole::summary_json: return "a run summary";
+    case FileRole::fit_json: return "a fit summary";
+    case FileRole::refined_input: return "a refined input";
     default: return "an output";
   }
 }
@@ -41,6 +44,8 @@ bool starts_as(std::istream& is, FileRole role) {
     case FileRole::events_csv: return starts_as_kaven_export(is, ExportKind::events_csv);
     case FileRole::scan_csv: return starts_as_kaven_export(is, ExportKind::scan_csv);
     case FileRole::summary_json: return starts_as_kaven_export(is, ExportKind::summary_json);
+    case FileRole::fit_json: return starts_as_kaven_fit_json(is);
+    case FileRole::refined_input: return starts_as_kaven_refined_input(is);
     default: return false;
   }
 }
@@ -58,6 +63,8 @@ std::string_view role_name(FileRole role) {
     case FileRole::events_csv: return "the events table";
     case FileRole::scan_csv: return "the scan table";
     case FileRole::summary_json: return "the run summary";
+    case FileRole::fit_json: return "the fit summary";
+    case FileRole::refined_input: return "the refined input";
   }
   return "a file";
 }

@@ -51,6 +51,12 @@ struct RunResult {
   ScanProfile profile;
   Deviation deviation;
 
+  // A simulation fitted to the measured scan (analysis beside the run), in the units of
+  // the measured scan at every step (kNoMeasurement where it is not drawn), with its R:
+  // the plot draws it over the measured scan. Empty without a fit.
+  std::vector<float> fitted;
+  float fitted_r = 0;
+
   bool plotted = false;  // a plottable scan: crossings entered and max > min
   // Structure factors of the passes: sums formed, reflections kept, storage (none for
   // the plain variant, which forms every one afresh).
