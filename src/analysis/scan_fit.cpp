@@ -161,7 +161,9 @@ class ScanResiduals final : public ceres::CostFunction {
       double norm = 0;
       for (std::size_t i = 0; i < n; ++i) norm += jac[i * m + j] * jac[i * m + j];
       norm = std::sqrt(norm);
-      if (norm > 0 && std::isfinite(norm)) scales_[j] = 1.0 / norm;
+      // A power of two, so that a value divided by its scale and multiplied again is
+      // the value itself (and its search of the events is found again).
+      if (norm > 0 && std::isfinite(norm)) scales_[j] = std::exp2(-std::round(std::log2(norm)));
     }
   }
   double scale(std::size_t j) const { return scales_[j]; }
@@ -480,6 +482,11 @@ Minimisation minimise(ScanModel& model, const std::vector<FitParameter>& refine,
   so.num_threads = 1;
   so.logging_type = ceres::SILENT;
   so.minimizer_progress_to_stdout = false;
+  // Bounds are held by projecting the step onto them, without the projected line search
+  // Ceres adds for a bounded problem: each of its steps would cost a derivative (a search
+  // of the events for lambda/a), and the model's single-precision values give it nothing
+  // to gain in the last digits.
+  so.max_num_line_search_step_size_iterations = 0;
   FitCallback callback(o, stage);
   so.callbacks.push_back(&callback);
   ceres::Solver::Summary summary;
