@@ -407,7 +407,9 @@ void describe(ScanModel& model, ScanFitSolution& sol) {
   const ScanProfile p = model.simulate(v).profile;
   sol.fitted.clear();
   sol.background.clear();
+  sol.sigma.clear();
   for (const MeasuredPoint& pt : pts) {
+    sol.sigma.push_back(pt.sigma);
     const double lin = v[FitParameter::background] + v[FitParameter::slope] * (pt.psi - model.psi_centre());
     sol.fitted.push_back(v[FitParameter::scale] * p.intensity[static_cast<std::size_t>(pt.step)] + lin);
     sol.background.push_back(v[FitParameter::scale] * p.iprim_total + lin);
@@ -476,7 +478,10 @@ Minimisation minimise(ScanModel& model, const std::vector<FitParameter>& refine,
   so.trust_region_strategy_type = ceres::LEVENBERG_MARQUARDT;
   so.linear_solver_type = ceres::DENSE_QR;
   so.max_num_iterations = o.max_iterations;
-  so.function_tolerance = 1e-8;
+  // The start is near the minimum (the positions and the linear parameters solved for):
+  // a first step of modest size (the parameters are scaled to unit derivatives).
+  so.initial_trust_region_radius = 100;
+  so.function_tolerance = 1e-6;
   so.parameter_tolerance = 1e-8;
   so.gradient_tolerance = 1e-12;
   so.num_threads = 1;
@@ -577,7 +582,15 @@ ScanFitSolution solve(ScanModel& model, const FitOptions& o, const std::vector<S
     iterations += m1.iterations;
     if (m1.converged) v = m1.values;
   }
-  const Minimisation m = minimise(model, o.refine, bounds, v, o, stage);
+  model.weigh_by_measured();
+  Minimisation m = minimise(model, o.refine, bounds, v, o, stage);
+  if (m.converged) {
+    // Once more with the errors of the counts the fitted curve expects.
+    model.weigh_by_expected(model.curve(m.values));
+    const Minimisation again = minimise(model, o.refine, bounds, m.values, o, stage);
+    iterations += m.iterations;
+    m = again;
+  }
   sol.termination = m.termination;
   sol.iterations = iterations + m.iterations;
   sol.converged = m.converged;

@@ -138,8 +138,9 @@ struct ScanFitSolution {
   double cell_equivalent_a = 0;  // a at the input's wavelength for the same lambda/a
   double psid = 0;               // PsiD of the refined run (degrees)
   std::vector<std::pair<float, float>> dispersion;  // f', f'' of the element lines used
-  // Curves at the measured points and over all steps (units of the measured scan).
-  std::vector<double> start_curve, fitted, background;
+  // Curves at the measured points and over all steps (units of the measured scan), and
+  // the errors of the points the fit ended with (those of the fitted curve's counts).
+  std::vector<double> start_curve, fitted, background, sigma;
   std::vector<double> fitted_steps;
   ParameterValues values;  // the fitted values (start values when not converged)
 };

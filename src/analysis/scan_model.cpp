@@ -31,23 +31,37 @@ double wrap_scan_psi(double psi, int isyn) {
   return psi;
 }
 
+double counting_error(const RunParameters& par, double background, double y) {
+  // Counting errors as the reduction of the measured scan forms them: the tube's rates
+  // are counts per 60 s (1/sqrt(60) = 0.1291) with the background subtracted, whose own
+  // error adds; the synchrotron's values are taken as counts. At least the error of a
+  // single count: 1/60 cps on the tube, 1 on the synchrotron.
+  const bool tube = par.isyn == 0;
+  const double c = tube ? double(0.1291f) : 1.0;
+  const double b = tube ? background : 0.0;
+  return c * std::sqrt(std::max(y + 2 * b, tube ? c * c : 1.0));
+}
+
 std::vector<MeasuredPoint> measured_points(const RunParameters& par, const RunResult& run) {
   std::vector<MeasuredPoint> pts;
   const std::vector<float>& m = run.measured.intensity;
-  // Counting errors as the reduction of the measured scan forms them: the tube's rates
-  // are counts per 60 s (1/sqrt(60) = 0.1291) with the background subtracted, whose own
-  // error adds; the synchrotron's values are taken as counts.
-  const bool tube = par.isyn == 0;
-  const double c = tube ? double(0.1291f) : 1.0;
-  const double b = tube ? double(run.reduction.background) : 0.0;
   if (!run.measured.present) return pts;
   for (std::size_t i = 0; i < m.size() && static_cast<long>(i) <= par.nstep; ++i) {
     if (!(m[i] < kNoMeasurement)) continue;
     const double y = m[i];
-    const double counts = std::max(y + 2 * b, tube ? 60.0 * c * c : 1.0);
-    pts.push_back({static_cast<int>(i), step_psi(par, static_cast<long>(i)), y, c * std::sqrt(counts)});
+    pts.push_back({static_cast<int>(i), step_psi(par, static_cast<long>(i)), y,
+                   counting_error(par, run.reduction.background, y)});
   }
   return pts;
+}
+
+void ScanModel::weigh_by_expected(const std::vector<double>& y) {
+  for (std::size_t i = 0; i < points_.size() && i < y.size(); ++i)
+    points_[i].sigma = counting_error(base_, background_, y[i]);
+}
+
+void ScanModel::weigh_by_measured() {
+  for (MeasuredPoint& pt : points_) pt.sigma = counting_error(base_, background_, pt.y);
 }
 
 struct ScanModel::Physics {
@@ -66,7 +80,8 @@ struct ScanModel::Entry {
 
 ScanModel::ScanModel(const RunParameters& par, const RunResult& run, ModelSettings settings)
     : base_(par), settings_(std::move(settings)), f_computed_(run.primary_f_computed),
-      psid_(par.psid), extinction_(xtab1()), points_(measured_points(par, run)) {
+      psid_(par.psid), extinction_(xtab1()), points_(measured_points(par, run)),
+      background_(run.reduction.background) {
   for (std::size_t t = 0; t < settings_.dispersion.size() && t < base_.types.size(); ++t) {
     base_.types[t].fp = settings_.dispersion[t].first;
     base_.types[t].fpp = settings_.dispersion[t].second;

@@ -38,6 +38,9 @@ struct MeasuredPoint {
 // 0.1291 sqrt(y + 2B); otherwise sigma = sqrt(y) (at least that of one count).
 std::vector<MeasuredPoint> measured_points(const RunParameters& par, const RunResult& run);
 
+// The counting error of an intensity y (units of the measured scan) as above.
+double counting_error(const RunParameters& par, double background, double y);
+
 struct ModelSettings {
   // The interference term of the model: -1 the run's nnn, otherwise this value.
   int nnn = -1;
@@ -89,6 +92,12 @@ class ScanModel {
   std::vector<double> curve_on_steps(const ParameterValues& v, int nnn = -1);
 
   const std::vector<MeasuredPoint>& points() const { return points_; }
+  // The errors of the points as those of the expected counts `y` (a fitted curve at
+  // the points) rather than of the counts measured: the weights of measured counts
+  // favour the points that came out low, and pull a fit down by about a count.
+  void weigh_by_expected(const std::vector<double>& y);
+  // Back to the errors of the measured counts.
+  void weigh_by_measured();
   double psi_centre() const { return psi_centre_; }
   // The run record of the input with the settings applied (dispersion, nnn).
   const RunParameters& base() const { return base_; }
@@ -107,6 +116,7 @@ class ScanModel {
   float psid_ = 0;
   ExtinctionTable extinction_;
   std::vector<MeasuredPoint> points_;
+  float background_ = 0;  // B of the measured scan
   double psi_centre_ = 0;
   std::unique_ptr<ReflectionCache> cache_;  // for the cell as read
   std::vector<std::unique_ptr<Entry>> entries_;  // most recent last

@@ -521,8 +521,8 @@ void write_fit_json(std::ostream& os, const RunParameters& par, const ScanFitRes
   };
   column("psi", [&](std::size_t i) { return r.points[i].psi; });
   column("measured", [&](std::size_t i) { return r.points[i].y; });
-  column("sigma", [&](std::size_t i) { return r.points[i].sigma; });
   const ScanFitSolution& best = r.at_fitted_energy ? *r.at_fitted_energy : r.fit;
+  column("sigma", [&](std::size_t i) { return i < best.sigma.size() ? best.sigma[i] : r.points[i].sigma; });
   auto curve = [&](const std::vector<double>& c) {
     return [&c](std::size_t i) { return i < c.size() ? c[i] : std::nan(""); };
   };
