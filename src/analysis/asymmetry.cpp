@@ -20,10 +20,13 @@ Asymmetry asymmetry(std::span<const double> psi, std::span<const double> y,
   double sum_before = 0, sum_after = 0;
   int n_before = 0, n_after = 0;
   const std::size_t n = std::min({psi.size(), y.size(), bg.size()});
+  // Points on the edges of the windows count on both sides alike, whatever the rounding
+  // of their psi.
+  const double eps = 1e-9 * std::max(1.0, std::fabs(w.centre));
   for (std::size_t i = 0; i < n; ++i) {
     const double d = psi[i] - w.centre;
     const double dist = std::fabs(d);
-    if (dist < w.inner || dist > w.outer) continue;
+    if (dist < w.inner - eps || dist > w.outer + eps) continue;
     if (d < 0) sum_before += y[i] - bg[i], ++n_before;
     else sum_after += y[i] - bg[i], ++n_after;
   }
