@@ -44,8 +44,9 @@ inline Lines si_cu_lines() {
           "0.  0.  0.18413"};
 }
 
-// A small synchrotron case: Si 2 2 2 at 0.5612 Å behind Si 111, psi 7 to 9.5 degrees
-// with four events, the interference term on (nnn = 2).
+// A small synchrotron case: Si 2 2 2 at 0.5612 Å behind Si 111 with |F| = 1.5 given (as
+// the example does), psi 7 to 9.5 degrees with four events, the interference term on
+// (nnn = 2).
 inline Lines si_synchrotron_lines() {
   Lines in = si_cu_lines();
   in[0] = "Si 222 - synchrotron, synthetic scan";
@@ -54,7 +55,7 @@ inline Lines si_synchrotron_lines() {
   in[4] = "0.005  0.01  250.  20.  0.001";
   in[5] = "7. 9.5 100. 2  20. 0.";
   in[7] = "Siva 0.0522    0.0431";
-  in[16] = "2  2  2   0.    0. 7.0   7.1";
+  in[16] = "2  2  2   1.5    0. 7.0   7.1";  // |F| given: a primary beam to interfere with
   return in;
 }
 

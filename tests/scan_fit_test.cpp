@@ -45,7 +45,7 @@ TEST(ScanFit, PlantedValuesOfATubeScanComeBack) {
 TEST(ScanFit, PlantedValuesOfASynchrotronScanWithInterferenceComeBack) {
   Session s;
   kaven::FitOptions o;
-  Planted p{-0.012, 0.99965, 2.5e-3, 30.0, std::nullopt};
+  Planted p{-0.012, 0.99965, 100.0, 200.0, std::nullopt};
   const Lines in = plant_scan(s.dir.path(), si_synchrotron_lines(), p, "si-syn.obs", 11);
   const FitRun r = run_fit(s, in, o);
   ASSERT_TRUE(r.fit.ok) << r.fit.message;

@@ -79,11 +79,11 @@ void list_parameters(Listing& out, const ScanFitSolution& s) {
   std::string fixed;
   for (const FittedParameter& p : s.parameters) {
     if (!p.refined) {
-      fixed += "  " + name_of(p.id) + " " + shortest(p.value);
+      fixed += "  " + name_of(p.id) + " " + shortest(static_cast<float>(p.value));
       continue;
     }
     out.record(" " + pad(name_of(p.id), 10) + G(14, 8, p.value) + G(14, 3, p.sigma) +
-               G(14, 8, p.start) + G(14, 8, p.input) + G(14, 6, p.lower) + G(14, 6, p.upper) +
+               G(14, 7, p.start) + G(14, 7, p.input) + G(14, 6, p.lower) + G(14, 6, p.upper) +
                (p.at_bound ? "  at its bound" : ""));
   }
   if (!fixed.empty()) out.record(" held:" + fixed);
