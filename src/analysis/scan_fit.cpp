@@ -791,14 +791,45 @@ ScanFitResult fit_measured_scan(const RunParameters& par, const RunResult& run, 
   settings.threads = options.threads;
   settings.cancel = options.cancel;
   settings.nnn = options.nnn;
-  std::vector<ScanFitSolution> fits;
+  // Per reading: the fit with the input's dispersion terms and, when asked, the one
+  // with those at the fitted energy.
+  struct Reading {
+    ScanFitSolution fit;
+    std::optional<ScanFitSolution> at_energy;
+    int rounds = 0;
+    const ScanFitSolution& last() const { return at_energy ? *at_energy : fit; }
+  };
+  std::vector<Reading> fits;
   long searches = 0;
+  auto fit_reading = [&](ScanModel& model, std::string_view stage) {
+    Reading r;
+    r.fit = solve(model, options, res.features, res.noise, nullptr, stage);
+    searches += model.searches();
+    if (options.dispersion_at_fitted_energy && par.isyn > 0 && r.fit.converged) {
+      // f' and f'' at the fitted energy, fitted again, until the energy stays.
+      for (int round = 0; round < kDispersionRounds; ++round) {
+        const ScanFitSolution& last = r.last();
+        ModelSettings s = model.settings();
+        s.dispersion = dispersion_at(par, last.wavelength_A);
+        ScanModel at_energy(par, run, s);
+        ScanFitSolution next = solve(at_energy, options, res.features, res.noise, &last.values,
+                                     "fit with f' and f'' at the fitted energy");
+        searches += at_energy.searches();
+        ++r.rounds;
+        const double moved = std::fabs(next.energy_eV - last.energy_eV);
+        r.at_energy = std::move(next);
+        if (!r.at_energy->converged || moved < kDispersionEnergyTolerance) break;
+      }
+    }
+    ReadingResult g = reading_summary(r.last());
+    g.quality_input = r.fit.quality;
+    res.readings.push_back(g);
+    fits.push_back(std::move(r));
+  };
   try {
     ScanModel model(par, run, settings);
     measured_features(res, model);
-    fits.push_back(solve(model, options, res.features, res.noise, nullptr, "fit"));
-    res.readings.push_back(reading_summary(fits.back()));
-    searches += model.searches();
+    fit_reading(model, "fit");
     if (options.readings) {
       // A rotation of the crystal's own symmetry gives the same scan as one tried
       // already: nothing new. The scans agree to the rounding of the event positions
@@ -819,38 +850,21 @@ ScanFitResult fit_measured_scan(const RunParameters& par, const RunResult& run, 
         if (std::any_of(tried.begin(), tried.end(), [&](const std::vector<float>& t) { return same_scan(p, t); }))
           continue;
         tried.push_back(p);
-        const std::string stage = "fit of the reading " + number_text(s.reading_deg);
-        fits.push_back(solve(other, options, res.features, res.noise, nullptr, stage));
-        res.readings.push_back(reading_summary(fits.back()));
-        searches += other.searches();
+        fit_reading(other, "fit of the reading " + number_text(s.reading_deg));
       }
     }
-    // The reading the model describes best: the lowest weighted R of a converged fit.
+    // The reading the model describes best: the lowest weighted R of its last converged
+    // fit (with f', f'' at the fitted energy when asked).
     std::size_t best = 0;
-    for (std::size_t i = 1; i < fits.size(); ++i)
-      if (fits[i].converged && (!fits[best].converged || fits[i].quality.r_weighted < fits[best].quality.r_weighted))
-        best = i;
-    res.preferred_reading = best;
-    res.fit = fits[best];
-
-    if (options.dispersion_at_fitted_energy && par.isyn > 0 && res.fit.converged) {
-      // f' and f'' at the fitted energy, fitted again, until the energy stays.
-      const ScanFitSolution* last = &res.fit;
-      for (int round = 0; round < kDispersionRounds; ++round) {
-        ModelSettings s = settings;
-        s.reading_deg = last->reading_deg;
-        s.dispersion = dispersion_at(par, last->wavelength_A);
-        ScanModel at_energy(par, run, s);
-        ScanFitSolution next = solve(at_energy, options, res.features, res.noise, &last->values,
-                                     "fit with f' and f'' at the fitted energy");
-        searches += at_energy.searches();
-        ++res.dispersion_rounds;
-        const double moved = std::fabs(next.energy_eV - last->energy_eV);
-        res.at_fitted_energy = std::move(next);
-        last = &*res.at_fitted_energy;
-        if (!last->converged || moved < kDispersionEnergyTolerance) break;
-      }
+    for (std::size_t i = 1; i < fits.size(); ++i) {
+      const ScanFitSolution& a = fits[i].last();
+      const ScanFitSolution& b = fits[best].last();
+      if (a.converged && (!b.converged || a.quality.r_weighted < b.quality.r_weighted)) best = i;
     }
+    res.preferred_reading = best;
+    res.fit = std::move(fits[best].fit);
+    res.at_fitted_energy = std::move(fits[best].at_energy);
+    res.dispersion_rounds = fits[best].rounds;
   } catch (const RunStopped& stop) {
     std::string why;
     for (const std::string& r : stop.records)

@@ -149,7 +149,8 @@ struct ScanFitSolution {
 struct ReadingResult {
   double angle_deg = 0;
   bool converged = false;
-  FitQuality quality;
+  FitQuality quality;        // of its last fit (at the fitted energy when asked)
+  FitQuality quality_input;  // with the input's f' and f
   int signs_agree = 0, signs_total = 0;  // measured asymmetries whose sign the model has
   double psi_offset = 0, lambda_a = 1;
 };

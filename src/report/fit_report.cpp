@@ -240,13 +240,17 @@ void list_fit(Listing& out, const RunParameters& par, const ScanFitResult& r) {
     out.record(" into itself move no event but change the secondaries (those of the crystal's own");
     out.record(" symmetry change nothing and are left out):");
     out.blank();
-    out.record("   rotation        R      R(w)    chi^2/dof   psi offset    lambda/a   asymmetry signs the model has");
+    const bool energy = r.at_fitted_energy.has_value();
+    out.record(std::string("   rotation        R      R(w)    chi^2/dof   psi offset    lambda/a") +
+               (energy ? "   R(input f', f'')" : "") + "   asymmetry signs the model has");
     for (const ReadingResult& g : r.readings)
-      out.record(F(11, 1, g.angle_deg) + (g.converged ? F(10, 4, g.quality.r) + F(10, 4, g.quality.r_weighted) +
-                                                          G(13, 5, g.quality.chi2_dof) + F(13, 4, g.psi_offset) +
-                                                          F(12, 6, g.lambda_a)
-                                                    : A(58, "(not converged)")) +
-                 X(6) + std::to_string(g.signs_agree) + " of " + std::to_string(g.signs_total));
+      out.record(F(11, 1, g.angle_deg) +
+                 (g.converged ? F(10, 4, g.quality.r) + F(10, 4, g.quality.r_weighted) + G(13, 5, g.quality.chi2_dof) +
+                                    F(13, 4, g.psi_offset) + F(12, 6, g.lambda_a)
+                              : A(58, "(not converged)")) +
+                 (energy ? F(19, 4, g.quality_input.r) : std::string()) + X(6) +
+                 std::to_string(g.signs_agree) + " of " + std::to_string(g.signs_total));
+    if (energy) out.record("   (R, R(w), the offsets and the signs with f' and f'' at each fitted energy)");
     out.blank();
     out.record(" The model prefers the rotation" + F(7, 1, r.readings[r.preferred_reading].angle_deg) +
                (r.preferred_reading == 0 ? " (the input's reading)." : ": the fit above is of that reading."));
@@ -464,8 +468,9 @@ void write_fit_json(std::ostream& os, const RunParameters& par, const ScanFitRes
   j.key("seconds").value(r.seconds);
   j.key("searches").value(static_cast<long long>(r.searches));
   if (!r.fit.parameters.empty()) {
-    // The kept fit's values at the top level, for scripts that look no further.
-    const ScanFitSolution& s = r.fit;
+    // The values the refined input takes at the top level, for scripts that look no
+    // further: the fit at the fitted energy when it was made, else the fit.
+    const ScanFitSolution& s = written_solution(r);
     j.key("parameters").begin_object();
     for (const FittedParameter& p : s.parameters) {
       j.key(name_of(p.id)).begin_object();
@@ -478,12 +483,32 @@ void write_fit_json(std::ostream& os, const RunParameters& par, const ScanFitRes
       j.end_object();
     }
     j.end_object();
+    j.key("correlations").begin_object();
+    j.key("names").begin_array(true);
+    for (FitParameter p : s.refined) j.value(name_of(p));
+    j.end_array();
+    j.key("matrix").begin_array();
+    for (const std::vector<double>& row : s.correlation) {
+      j.begin_array(true);
+      for (double v : row) j.value(v);
+      j.end_array();
+    }
+    j.end_array();
+    j.end_object();
     j.key("R").value(s.quality.r);
     j.key("R_weighted").value(s.quality.r_weighted);
     j.key("chi2_per_dof").value(s.quality.chi2_dof);
     j.key("iterations").value(s.iterations);
+    j.key("peaks").begin_object();
+    j.key("before");
+    json_peaks(j, r.fit.peaks_before, nullptr);
+    j.key("after");
+    json_peaks(j, s.peaks_after, &s.model_psi);
+    j.end_object();
+    // In full: the fit with the input's f' and f'' (and below, when asked, the fit at
+    // the fitted energy).
     j.key("fit");
-    json_solution(j, par, s);
+    json_solution(j, par, r.fit);
   }
   j.key("elements").begin_array();
   for (std::size_t t = 0; t < r.elements.size(); ++t) {
@@ -505,6 +530,8 @@ void write_fit_json(std::ostream& os, const RunParameters& par, const ScanFitRes
     j.key("converged").value(g.converged);
     j.key("quality");
     json_quality(j, g.quality);
+    j.key("quality_input_dispersion");
+    json_quality(j, g.quality_input);
     j.key("psi_offset").value(g.psi_offset);
     j.key("lambda_a").value(g.lambda_a);
     j.key("signs_agree").value(g.signs_agree);

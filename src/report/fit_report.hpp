@@ -5,15 +5,18 @@
 // input with the refined values written back.
 //
 // JSON (OUTPUT-fit.json): "program", "kind": "fit", the input file, "status" ("converged"
-// or "failed") and "message"; "requested" (parameter names) and "nnn"; "noise";
-// "parameters": name -> value, sigma, start, input, lower, upper, refined, at_bound;
-// "correlations": names and matrix; "R", "R_weighted", "chi2_per_dof" (with the start's
-// values), "iterations", "termination"; "refined_run": wavelength, energy (eV) and its
-// uncertainty, cell, PsiD; "positions" (the estimate from the peak positions alone);
-// "peaks": "before" and "after" the fit (each feature with its events); "asymmetry";
-// "at_fitted_energy" (the same for the fit with f', f'' recomputed, with them);
-// "readings"; "profile": psi, measured, sigma, start, fitted, background at the
-// measured steps. Numbers in their shortest exact form, null where not finite.
+// or "failed"), "message" and the refined input written; "requested" (parameter names),
+// "points", "noise"; then, of the fit the refined input takes (at the fitted energy when
+// asked): "parameters" (name -> value, sigma, start, bounds, refined), "correlations"
+// (names and matrix), "R", "R_weighted", "chi2_per_dof", "iterations", "peaks" ("before"
+// and "after" the fit, each feature with its events). In full, "fit" (with the input's
+// f', f'') and "at_fitted_energy" (null unless asked): parameters with their input
+// values and whether at a bound, correlations, start and fitted agreement, the other
+// interference term, "refined_run" (wavelength, energy and its uncertainty, cell, PsiD,
+// f' and f''), "positions" (the estimate from the peak positions alone), "peaks",
+// "asymmetry"; "elements" (f', f'' of the input), "readings", and "profile": psi,
+// measured, sigma, start, fitted, background at the measured steps. Numbers in their
+// shortest exact form, null where not finite.
 #pragma once
 #include <istream>
 #include <ostream>
