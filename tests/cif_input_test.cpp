@@ -416,10 +416,8 @@ TEST(CifCommand, BadCifsGiveOneClearMessageAndNoFile) {
       {si, "--hkl 7 7 7 --radiation Cu",
        "the primary reflection 7 7 7 (d = 0.4479 Å) cannot be reached with the wavelength "
        "1.5444 Å"},
-      {si, "--hkl 2 2 2 --wavelength 7 --synchrotron",
-       "the monochromator reflection 1 1 1 cannot be reached"},
       {"data_x\n_cell_length_a\n_cell_length_b 5\n", "--hkl 1 0 0 --radiation Mo",
-       "cannot read the CIF: bad.cif:2 in data_x: _cell_length_a has no value"},
+       "the CIF gives no cell: _cell_length_a has no value (?)"},
       // numbers that overflow on the way to a matrix, fractions of a coordinate, a
       // singular matrix, and operators whose products grow without bound
       {replaced(si, "'-y,x+1/4,z+1/4'", "'-y,x+99999999999999999999/4,z'"),

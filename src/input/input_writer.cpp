@@ -33,7 +33,7 @@ std::string f10_4(float v) {
 std::string input_file_text(const InputDeck& d) {
   std::string out;
   auto line = [&out](const std::string& s) { out += s + '\n'; };
-  line(std::string(rec::rtrim(rec::pad(d.title, 80))));
+  line(rec::pad(d.title, 80) + std::string(kWrittenByKaven));
   line(std::string(rec::rtrim(rec::pad(d.plot_file, 72))));
   line(join({shortest(d.cell[0]), shortest(d.cell[1]), shortest(d.cell[2]), shortest(d.cell[3]),
              shortest(d.cell[4]), shortest(d.cell[5])}));
@@ -81,6 +81,13 @@ std::string input_file_text(const InputDeck& d) {
     if (!d.scan_file.empty()) line(std::string(rec::rtrim(rec::pad(d.scan_file, 72))));
   }
   return out;
+}
+
+bool starts_as_kaven_input(std::istream& is) {
+  std::string first;  // (a file of binary data may hold no line end at all)
+  for (char c; first.size() <= 80 + kWrittenByKaven.size() && is.get(c) && c != '\n';) first += c;
+  if (!first.empty() && first.back() == '\r') first.pop_back();
+  return first.size() == 80 + kWrittenByKaven.size() && first.substr(80) == kWrittenByKaven;
 }
 
 }  // namespace kaven

@@ -4,8 +4,10 @@
 // exactly these values.
 #pragma once
 #include <array>
+#include <istream>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "input/run_parameters.hpp"
@@ -56,7 +58,15 @@ struct InputDeck {
   std::string scan_file;                   // line 12 (only after line 11)
 };
 
-// The whole file, lines ended by '\n'.
+// The whole file, lines ended by '\n'. The first line is the title in its 80 columns
+// followed by kWrittenByKaven, which the reader never reads (it takes columns 1-80):
+// so a file kaven wrote can be told from one a user wrote, and replaced.
 std::string input_file_text(const InputDeck& deck);
+
+inline constexpr std::string_view kWrittenByKaven = "  | written by kaven";
+
+// Whether the stream begins as an input file kaven wrote: a first line of 80 columns
+// and kWrittenByKaven.
+bool starts_as_kaven_input(std::istream& is);
 
 }  // namespace kaven
