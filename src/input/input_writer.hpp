@@ -59,14 +59,16 @@ struct InputDeck {
 };
 
 // The whole file, lines ended by '\n'. The first line is the title in its 80 columns
-// followed by kWrittenByKaven, which the reader never reads (it takes columns 1-80):
-// so a file kaven wrote can be told from one a user wrote, and replaced.
+// followed by kWrittenByKaven and a check of the file's text (eight hexadecimal digits,
+// FNV-1a of the title's 80 columns and the lines after the first), which the reader
+// never reads (it takes columns 1-80): so an input file kaven wrote and nobody changed
+// since can be told from any other, and replaced.
 std::string input_file_text(const InputDeck& deck);
 
-inline constexpr std::string_view kWrittenByKaven = "  | written by kaven";
+inline constexpr std::string_view kWrittenByKaven = "  | written by kaven #";
 
-// Whether the stream begins as an input file kaven wrote: a first line of 80 columns
-// and kWrittenByKaven.
+// Whether the stream holds an input file kaven wrote, unchanged: the first line of 80
+// columns, kWrittenByKaven and the check of the text that follows.
 bool starts_as_kaven_input(std::istream& is);
 
 }  // namespace kaven

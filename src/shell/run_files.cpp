@@ -143,7 +143,7 @@ std::string conversion_file_refusal(const fs::path& cif, const fs::path& input,
     return input.string() + " is not a regular file";  // /dev/null would swallow the input
   if (same_file(input, cif)) return input.string() + " is the CIF itself";
   if (!replaceable_by(input, FileRole::converted_input))
-    return input.string() + " exists and is not an input file written by kaven";
+    return input.string() + " exists and is not an input file written by kaven (or it was changed since)";
   // The names of lines 2 and 12, as the run will take them.
   const fs::path folder = input.parent_path();
   if (!plot_file.empty() && same_file(folder / plot_file, input))
