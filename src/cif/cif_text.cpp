@@ -207,7 +207,8 @@ class Mender {
       // A text field: one value that runs to a line beginning with ';'.
       Word w{begin, end, WordKind::value, false, true};
       in_text_field_ = true;
-      value(w);
+      if (loop_ != Loop::none) loop_ = Loop::values;
+      else value(w);
       end_of_line();
       return;
     }
@@ -302,11 +303,13 @@ class Mender {
   void end_of_line() { end_of_pair(); }
 
   void end_of_loop() {
-    if (joined_operators_ > 0)
-      warn(first_operator_line_, "the symmetry operator" + std::string(joined_operators_ > 1 ? "s" : "") +
-                                     " written with blanks ('" + first_operator_ + "'" +
-                                     (joined_operators_ > 1 ? " and " + std::to_string(joined_operators_ - 1) + " more" : "") +
-                                     std::string(joined_operators_ > 1 ? ") are read as one value each" : ") is read as one value"));
+    if (joined_operators_ == 1)
+      warn(first_operator_line_, "the symmetry operator written with blanks ('" + first_operator_ +
+                                     "') is read as one value");
+    else if (joined_operators_ > 1)
+      warn(first_operator_line_, "the symmetry operators written with blanks ('" + first_operator_ +
+                                     "' and " + std::to_string(joined_operators_ - 1) +
+                                     " more) are read as one value each");
     joined_operators_ = 0;
   }
 
@@ -324,7 +327,7 @@ class Mender {
     const char q = all_bare && !cif_number(word(v)) ? enclosing_quote(joined) : 0;
     if (q != 0) {
       // (the value itself may hold non-ASCII characters: the quotes cover it as well)
-      std::erase_if(edits, [&](const Edit& e) { return e.at == v.begin || e.at == v.end; });
+      while (!edits.empty() && (edits.back().at == v.begin || edits.back().at == v.end)) edits.pop_back();
       edits.push_back({v.begin, 0, std::string(1, q)});
       edits.push_back({last.end, 0, std::string(1, q)});
       warn(line_, "the words after " + pair_tag_ + " are read as one value, " + q +
@@ -467,7 +470,7 @@ std::string cif_parse_error(const CifText& cif, std::string_view message, std::s
   if (message.starts_with("unterminated text field")) {
     // gemmi names the end of the file: the field opens at the last line beginning
     // with ';' before it.
-    std::size_t open = p.offset;
+    std::size_t open = std::min(p.offset, f.empty() ? 0 : f.size() - 1);
     while (open > 0 && !(f[open] == ';' && f[open - 1] == '\n')) --open;
     return "line " + std::to_string(place_in_text_of_file(cif, open).line) +
            ": the text field opened by ';' at the start of this line is never closed (a line "
@@ -477,13 +480,16 @@ std::string cif_parse_error(const CifText& cif, std::string_view message, std::s
     // gemmi names the end of the line: the value opens at the last quote on it that
     // begins a word.
     const char q = message.find('\'') != std::string_view::npos ? '\'' : '"';
-    std::size_t open = p.offset;
+    std::size_t open = std::min(p.offset, f.empty() ? 0 : f.size() - 1);
     while (open > 0 && f[open - 1] != '\n' && !(f[open] == q && blank(f[open - 1]))) --open;
     return at(place_in_text_of_file(cif, open)) + "the value opened by " + q +
            " is not closed on its line (a quote closes a value only where a blank or the end of "
            "the line follows it)";
   }
   const std::size_t word_at = std::min(p.offset, f.size());
+  const bool word_begins = word_at == 0 || blank(f[word_at - 1]);
+  if (message.starts_with("expected block header") && word_begins)
+    return at(p) + "'" + p.word + "' stands where the first data block should begin (a line data_NAME)";
   if (word_at < f.size()) {
     const auto ch = static_cast<unsigned char>(f[word_at]);
     if (ch >= 0x80 || ch < 0x20 || ch == 0x7F) {
@@ -495,9 +501,6 @@ std::string cif_parse_error(const CifText& cif, std::string_view message, std::s
              " cannot stand in a tag, a block name or an unquoted value (a CIF 1.1 file holds "
              "other than ASCII characters only in quoted values, text fields and comments)";
     }
-  }
-  if (message.starts_with("expected block header")) {
-    return at(p) + "'" + p.word + "' stands where the first data block should begin (a line data_NAME)";
   }
   // The word before the place: loop_ must be followed by its tags.
   std::size_t before = word_at;

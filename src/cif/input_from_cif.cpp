@@ -7,12 +7,11 @@
 #include <sstream>
 
 #include <gemmi/elem.hpp>
-#include <gemmi/fprime.hpp>
-#include <gemmi/math.hpp>
 
 #include "core/constants.hpp"
 #include "core/number_text.hpp"
 #include "input/input_reader.hpp"
+#include "scattering/anomalous_dispersion.hpp"
 #include "scattering/element_table.hpp"
 
 namespace kaven {
@@ -484,11 +483,9 @@ CifConversion input_from_cif(const CifStructure& cif, const CifRunOptions& given
       if (synchrotron) {
         // f' and f'' at the synchrotron energy (Cromer-Liberman); the table holds them
         // for the three tubes only.
-        double fpp = 0;
-        const double fp =
-            gemmi::cromer_liberman(find_element(key)->z, gemmi::hc() / o.wavelength, &fpp);
-        e.fp = static_cast<float>(fp);
-        e.fpp = static_cast<float>(fpp);
+        const AnomalousDispersion fd = cromer_liberman(find_element(key)->z, o.wavelength);
+        e.fp = static_cast<float>(fd.fp);
+        e.fpp = static_cast<float>(fd.fpp);
         // The element line holds them in ten columns with four decimals.
         auto fits = [](float v) { return std::isfinite(v) && v > -9999.9999f && v < 99999.9999f; };
         if (!fits(e.fp) || !fits(e.fpp))
