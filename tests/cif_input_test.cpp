@@ -15,6 +15,7 @@
 #include <limits>
 #include <map>
 #include <random>
+#include <set>
 #include <sstream>
 
 #include <sys/wait.h>
@@ -683,4 +684,25 @@ TEST(CifCommand, TheInputReplacesOnlyAnUnchangedInputKavenWroteAndWarningsNameTh
   std::ofstream(dir.path() / "e.inp").flush();
   EXPECT_EQ(kaven_command(dir, "--from-cif '" + quirks + "' --hkl 2 0 0 --radiation Cu -o e.inp").status, 0);
   EXPECT_GT(fs::file_size(dir.path() / "e.inp"), 100u);
+}
+
+TEST(CifCommand, AFullDiskLeavesThePreviousInputWhole) {
+  // A file-size limit of 1 KiB (with SIGXFSZ ignored, the write fails as on a full disk)
+  // stops the 1.5 KB corundum input: the NaCl input written before stays, and no
+  // temporary file is left.
+  ScratchDir dir;
+  const std::string nacl = source_path("tests/data/cif/nacl.cif").string();
+  const std::string corundum = source_path("examples/corundum/corundum-hex.cif").string();
+  ASSERT_EQ(kaven_command(dir, "--from-cif '" + nacl + "' --hkl 2 0 0 --radiation Cu -o n.inp").status, 0);
+  const std::string before = read_text(dir.path() / "n.inp");
+  const std::string cmd = "cd '" + dir.path().string() + "' && bash -c \"trap '' XFSZ; ulimit -f 1; exec '" +
+                          KAVEN_BINARY + "' --from-cif '" + corundum +
+                          "' --hkl 1 0 4 --wavelength 0.7 --synchrotron -o n.inp\" 2>err.txt";
+  const int raw = std::system(cmd.c_str());
+  EXPECT_EQ(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, 1);
+  EXPECT_NE(read_text(dir.path() / "err.txt").find("; no input file written\n"), std::string::npos);
+  EXPECT_EQ(read_text(dir.path() / "n.inp"), before);
+  std::set<std::string> names;
+  for (const auto& e : fs::directory_iterator(dir.path())) names.insert(e.path().filename().string());
+  EXPECT_EQ(names, (std::set<std::string>{"n.inp", "err.txt", "stdout.txt", "stderr.txt"}));
 }

@@ -221,7 +221,7 @@ int from_cif(Arguments& args) {
   // Whole or not at all: a full disk leaves the name as it was.
   if (const std::string failed = kaven::write_file_atomically(output, kaven::input_file_text(conv.deck));
       !failed.empty()) {
-    std::cerr << "kaven: cannot write " << output << ": " << failed << "; no input file written\n";
+    std::cerr << "kaven: " << failed << "; no input file written\n";
     return 1;
   }
   const kaven::InputDeck& d = conv.deck;
