@@ -384,16 +384,16 @@ std::vector<Case> cif_conversions() {
                        "s.cif: the file holds no data block named 'KCl' (its blocks: NaCl)" + refused, 1,
                        {"--block", "KCl"}));
   // option values that mean nothing
-  c.push_back(cif_case("--wavelength nan", nacl, "--wavelength: nan is not a wavelength (a positive number of Å)", 2,
+  c.push_back(cif_case("--wavelength nan", nacl, "--wavelength: the wavelength nan is not a positive number of Å", 2,
                        {"--wavelength", "nan", "--synchrotron"}));
   c.push_back(cif_case("--title with a line break", nacl,
-                       "--title: the title holds control characters (a line break would end the line)", 2,
+                       "--title: the title holds control characters (a line break would end its line)", 2,
                        {"--title", "two\nlines"}));
-  c.push_back(cif_case("--zeimax nan", nacl, "--zeimax: nan is not a plot maximum (0 automatic, or positive cps)", 2,
+  c.push_back(cif_case("--zeimax nan", nacl, "--zeimax: the plot maximum zeimax nan is neither 0 (automatic) nor a positive number of cps", 2,
                        {"--zeimax", "nan"}));
-  c.push_back(cif_case("--block-radius inf", nacl, "--block-radius: inf is not a radius (a positive number of µm)",
+  c.push_back(cif_case("--block-radius inf", nacl, "--block-radius: the mosaic-block radius inf is not a positive number of µm",
                        2, {"--block-radius", "inf"}));
-  c.push_back(cif_case("--plot naming a folder", nacl, "--plot: 'plots/' names a folder, not a file", 2,
+  c.push_back(cif_case("--plot naming a folder", nacl, "--plot: the plot-file name 'plots/' names a folder, not a file", 2,
                        {"--plot", "plots/"}));
   // files that may not be written
   c.push_back(cif_case("-o /dev/null", nacl, "/dev/null is not a regular file" + refused, 1, {"-o", "/dev/null"}));

@@ -460,50 +460,53 @@ TEST(CifInput, EveryOptionValueThatMeansNothingIsNamed) {
   };
   const Case cases[] = {
       {[](CifRunOptions& o) { o.hkl = {0, 0, 0}; }, false, "--hkl: the primary reflection 0 0 0 has no scattering vector"},
-      {[](CifRunOptions& o) { o.tube = "W"; }, false, "--radiation: 'W' is not one of Cu, Mo and Ag"},
-      {[&](CifRunOptions& o) { o.wavelength = nan; }, true, "--wavelength: nan is not a wavelength (a positive number of Å)"},
-      {[&](CifRunOptions& o) { o.wavelength = -1; }, true, "--wavelength: -1 is not a wavelength (a positive number of Å)"},
+      {[](CifRunOptions& o) { o.tube = "W"; }, false, "--radiation: the tube 'W' is not one of Cu, Mo and Ag"},
+      {[&](CifRunOptions& o) { o.wavelength = nan; }, true, "--wavelength: the wavelength nan is not a positive number of Å"},
+      {[&](CifRunOptions& o) { o.wavelength = -1; }, true, "--wavelength: the wavelength -1 is not a positive number of Å"},
       {[](CifRunOptions& o) { o.wavelength = 7; }, true,
        "--wavelength: the monochromator reflection 1 1 1 (d = 3.1355 Å) cannot be reached with the wavelength 7 Å"},
-      {[](CifRunOptions& o) { o.mono.a = 0; }, true, "--monochromator: the cell constant 0 is not a positive number of Å"},
-      {[](CifRunOptions& o) { o.mono.hkl = {0, 0, 0}; }, true, "--monochromator: the reflection 0 0 0 has no scattering vector"},
-      {[&](CifRunOptions& o) { o.mono.f = inf; }, true, "--monochromator: the structure factor inf is not a positive number"},
+      {[](CifRunOptions& o) { o.mono.a = 0; }, true, "--monochromator: the monochromator's cell constant 0 is not a positive number of Å"},
+      {[](CifRunOptions& o) { o.mono.hkl = {0, 0, 0}; }, true, "--monochromator: the monochromator reflection 0 0 0 has no scattering vector"},
+      {[&](CifRunOptions& o) { o.mono.f = inf; }, true, "--monochromator: the monochromator's structure factor inf is not a positive number"},
       {[&](CifRunOptions& o) { o.divergence = std::array{0.1f, nan}; }, false,
-       "--divergence: 0.1 nan are not two divergences of at least 0 degrees"},
-      {[&](CifRunOptions& o) { o.rkugel_um = -150; }, false, "--crystal-radius: -150 is not a radius (a positive number of µm)"},
-      {[&](CifRunOptions& o) { o.radius_um = inf; }, false, "--block-radius: inf is not a radius (a positive number of µm)"},
-      {[&](CifRunOptions& o) { o.eta = nan; }, false, "--mosaic: nan is not a mosaic spread (at least 0 degrees)"},
+       "--divergence: the divergences 0.1 nan are not two angles of at least 0 degrees"},
+      {[&](CifRunOptions& o) { o.rkugel_um = -150; }, false, "--crystal-radius: the crystal radius -150 is not a positive number of µm"},
+      {[&](CifRunOptions& o) { o.radius_um = inf; }, false, "--block-radius: the mosaic-block radius inf is not a positive number of µm"},
+      {[&](CifRunOptions& o) { o.eta = nan; }, false, "--mosaic: the mosaic spread nan is not an angle of at least 0 degrees"},
       {[](CifRunOptions& o) { o.psi_range = std::array{0.0f, 200.0f}; }, false,
-       "--psi: 0 200 is not a psi range running upwards within -180 to 180 degrees (a tube)"},
+       "--psi: the psi range must run upwards within -180 to 180 degrees for a tube"},
       {[](CifRunOptions& o) { o.psi_range = std::array{-10.0f, 10.0f}; }, true,
-       "--psi: -10 10 is not a psi range running upwards within 0 to 360 degrees (synchrotron radiation)"},
+       "--psi: the psi range must run upwards within 0 to 360 degrees for synchrotron radiation"},
       {[&](CifRunOptions& o) { o.zsw1 = nan; }, false,
-       "--steps-per-degree: nan is not a number of steps per degree (non-zero; negative for no simulated scan)"},
+       "--steps-per-degree: the steps per degree nan are not a number other than 0 (negative for no "
+       "simulated scan)"},
       {[](CifRunOptions& o) { o.zsw1 = -2e5f; }, false,
        "--steps-per-degree: -2e+05 steps per degree over the psi range make more than 5e7 steps"},
-      {[](CifRunOptions& o) { o.nnn = -1; }, false, "--interference: -1 is neither 0 (none) nor positive"},
-      {[](CifRunOptions& o) { o.drumin = -1; }, false, "--drumin: -1 is not an intensity threshold (at least 0 cps)"},
-      {[&](CifRunOptions& o) { o.zeimax = nan; }, false, "--zeimax: nan is not a plot maximum (0 automatic, or positive cps)"},
+      {[](CifRunOptions& o) { o.nnn = -1; }, false, "--interference: the interference indicator -1 is neither 0 (none) nor positive"},
+      {[](CifRunOptions& o) { o.drumin = -1; }, false, "--drumin: the intensity threshold drumin -1 is not a number of at least 0 cps"},
+      {[&](CifRunOptions& o) { o.zeimax = nan; }, false, "--zeimax: the plot maximum zeimax nan is neither 0 (automatic) nor a positive number of cps"},
       {[](CifRunOptions& o) { o.primary_interval = std::array{10.0f, 5.0f}; }, false,
-       "--primary-interval: 10 5 is not an interval within the psi range -180 180"},
+       "--primary-interval: the primary interval 10 5 does not lie within the psi range -180 180"},
       {[](CifRunOptions& o) { o.ub = std::array<float, 9>{1, 0, 0, 0, 1, 0, 1, 0, 0}; }, false,
        "--ub: the orientation matrix is singular (its determinant is 0)"},
       {[](CifRunOptions& o) { o.scan_file = "scan.dat"; }, false,
-       "--scan: a measured-scan file needs the orientation matrix (--ub; the file name follows it)"},
+       "--scan: a measured-scan file needs the orientation matrix (the file name follows it)"},
       {[](CifRunOptions& o) { o.ub = std::array<float, 9>{1, 0, 0, 0, 1, 0, 0, 0, 1}; o.scan_file = "p.ps"; }, false,
        "--scan: the measured-scan file is the plot file"},
-      {[](CifRunOptions& o) { o.plot_file = std::string(73, 'p'); }, false, "--plot: the file name is longer than 72 characters"},
-      {[](CifRunOptions& o) { o.plot_file = "plots/"; }, false, "--plot: 'plots/' names a folder, not a file"},
-      {[](CifRunOptions& o) { o.plot_file = " p.ps"; }, false, "--plot: the file name begins with a blank"},
+      {[](CifRunOptions& o) { o.plot_file = std::string(73, 'p'); }, false, "--plot: the plot-file name is longer than 72 characters"},
+      {[](CifRunOptions& o) { o.plot_file = "plots/"; }, false, "--plot: the plot-file name 'plots/' names a folder, not a file"},
+      {[](CifRunOptions& o) { o.plot_file = " p.ps"; }, false, "--plot: the plot-file name begins with a blank"},
       {[](CifRunOptions& o) { o.title = "two\nlines"; }, false,
-       "--title: the title holds control characters (a line break would end the line)"},
+       "--title: the title holds control characters (a line break would end its line)"},
       {[](CifRunOptions& o) { o.title = std::string(81, 't'); }, false,
        "--title: the title is longer than the 80 characters of its line"},
   };
   for (const Case& c : cases) {
     CifRunOptions o = c.synchrotron ? sync : tube;
     c.change(o);
-    EXPECT_EQ(kaven::cif_option_problems(o), std::vector<std::string>{c.message});
+    std::vector<std::string> said;
+    for (const kaven::CifOptionProblem& p : kaven::cif_option_problems(o)) said.push_back(p.option + ": " + p.message);
+    EXPECT_EQ(said, std::vector<std::string>{c.message});
   }
   // A conversion refuses them as well (the first of them), before the CIF is looked at.
   CifRunOptions bad = tube;

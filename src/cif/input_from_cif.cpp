@@ -171,16 +171,18 @@ bool is_tube(const std::string& t) { return t == "Cu" || t == "Mo" || t == "Ag";
 // A file name of line 2 or 12 as the reader takes it: at most 72 columns, no control
 // characters (a line of binary data names no file), no leading blank (which the
 // name would keep), not a folder.
-void check_file_name(const std::string& option, const std::string& name,
-                     std::vector<std::string>& problems) {
+void check_file_name(const char* option, const std::string& what, const std::string& name,
+                     std::vector<CifOptionProblem>& problems) {
   const bool control = std::any_of(name.begin(), name.end(), [](char ch) {
     const auto u = static_cast<unsigned char>(ch);
     return u < 0x20 || u == 0x7f;
   });
-  if (name.size() > 72) problems.push_back(option + ": the file name is longer than 72 characters");
-  else if (control) problems.push_back(option + ": the file name holds control characters");
-  else if (name.front() == ' ') problems.push_back(option + ": the file name begins with a blank");
-  else if (name.back() == '/') problems.push_back(option + ": '" + name + "' names a folder, not a file");
+  std::string why;
+  if (name.size() > 72) why = what + " is longer than 72 characters";
+  else if (control) why = what + " holds control characters";
+  else if (name.front() == ' ') why = what + " begins with a blank";
+  else if (name.back() == '/') why = what + " '" + name + "' names a folder, not a file";
+  if (!why.empty()) problems.push_back({option, why});
 }
 
 bool finite(float v) { return std::isfinite(v); }
@@ -210,8 +212,8 @@ std::string one_line(const std::string& s) {
 }
 
 void check_options(const CifRunOptions& o) {
-  const std::vector<std::string> problems = cif_option_problems(o);
-  if (!problems.empty()) throw CifError(problems.front());
+  const std::vector<CifOptionProblem> problems = cif_option_problems(o);
+  if (!problems.empty()) throw CifError(problems.front().message);
 }
 
 // Occupancy and displacement parameters that no crystal has. A negative occupancy, one
@@ -270,85 +272,84 @@ void check_site(const Metric& m, CifSite& s, std::vector<std::string>& notes) {
 
 }  // namespace
 
-std::vector<std::string> cif_option_problems(const CifRunOptions& given) {
+std::vector<CifOptionProblem> cif_option_problems(const CifRunOptions& given) {
   const CifRunOptions o = with_defaults(given);
-  std::vector<std::string> p;
+  std::vector<CifOptionProblem> p;
+  auto bad = [&p](const char* option, std::string message) { p.push_back({option, std::move(message)}); };
   auto pair = [](const std::array<float, 2>& v) { return shortest(v[0]) + " " + shortest(v[1]); };
-  if (o.hkl == std::array<int, 3>{}) p.push_back("--hkl: the primary reflection 0 0 0 has no scattering vector");
+  if (o.hkl == std::array<int, 3>{}) bad("--hkl", "the primary reflection 0 0 0 has no scattering vector");
   const bool synchrotron = o.tube.empty();
-  if (!synchrotron && o.wavelength != 0) p.push_back("--radiation, --wavelength: give a tube or a wavelength, not both");
-  if (!synchrotron && !is_tube(o.tube))
-    p.push_back("--radiation: '" + o.tube + "' is not one of Cu, Mo and Ag");
-  if (synchrotron) {
+  if (synchrotron == (o.wavelength == 0))
+    bad("--wavelength", "give either a tube (Cu, Mo or Ag) or a synchrotron wavelength");
+  else if (!synchrotron && !is_tube(o.tube))
+    bad("--radiation", "the tube '" + o.tube + "' is not one of Cu, Mo and Ag");
+  if (synchrotron && o.wavelength != 0) {
     const bool lambda_ok = o.wavelength > 0 && finite(o.wavelength);
-    if (!lambda_ok)
-      p.push_back("--wavelength: " + shortest(o.wavelength) + " is not a wavelength (a positive number of Å)");
-    if (o.isyn != 1 && o.isyn != 2) p.push_back("--polarisation: the setting must be 1 (sigma) or 2 (pi)");
+    if (!lambda_ok) bad("--wavelength", "the wavelength " + shortest(o.wavelength) + " is not a positive number of Å");
+    if (o.isyn != 1 && o.isyn != 2) bad("--polarisation", "the polarisation setting must be 1 (sigma) or 2 (pi)");
     const Monochromator& m = o.mono;
     const double n2 = double(m.hkl[0]) * m.hkl[0] + double(m.hkl[1]) * m.hkl[1] + double(m.hkl[2]) * m.hkl[2];
     if (!(m.a > 0) || !finite(m.a))
-      p.push_back("--monochromator: the cell constant " + shortest(m.a) + " is not a positive number of Å");
+      bad("--monochromator", "the monochromator's cell constant " + shortest(m.a) + " is not a positive number of Å");
     else if (n2 == 0)
-      p.push_back("--monochromator: the reflection 0 0 0 has no scattering vector");
+      bad("--monochromator", "the monochromator reflection 0 0 0 has no scattering vector");
     else if (lambda_ok && std::sqrt(n2) / m.a * o.wavelength / 2 >= 1)
-      p.push_back("--wavelength: the monochromator reflection " + format_hkl(m.hkl) + " (d = " +
-                  fixed(m.a / std::sqrt(n2), 4) + " Å) cannot be reached with the wavelength " +
-                  shortest(o.wavelength) + " Å");
+      bad("--wavelength", "the monochromator reflection " + format_hkl(m.hkl) + " (d = " +
+                              fixed(m.a / std::sqrt(n2), 4) + " Å) cannot be reached with the wavelength " +
+                              shortest(o.wavelength) + " Å");
     if (!(m.f > 0) || !finite(m.f))
-      p.push_back("--monochromator: the structure factor " + shortest(m.f) + " is not a positive number");
+      bad("--monochromator", "the monochromator's structure factor " + shortest(m.f) + " is not a positive number");
   }
   const auto [diverp, divers] = *o.divergence;
   if (!(diverp >= 0 && divers >= 0 && finite(diverp) && finite(divers)))
-    p.push_back("--divergence: " + pair(*o.divergence) + " are not two divergences of at least 0 degrees");
+    bad("--divergence", "the divergences " + pair(*o.divergence) + " are not two angles of at least 0 degrees");
   if (!(o.rkugel_um > 0) || !finite(o.rkugel_um))
-    p.push_back("--crystal-radius: " + shortest(o.rkugel_um) + " is not a radius (a positive number of µm)");
+    bad("--crystal-radius", "the crystal radius " + shortest(o.rkugel_um) + " is not a positive number of µm");
   if (!(o.radius_um > 0) || !finite(o.radius_um))
-    p.push_back("--block-radius: " + shortest(o.radius_um) + " is not a radius (a positive number of µm)");
+    bad("--block-radius", "the mosaic-block radius " + shortest(o.radius_um) + " is not a positive number of µm");
   if (!(o.eta >= 0) || !finite(o.eta))
-    p.push_back("--mosaic: " + shortest(o.eta) + " is not a mosaic spread (at least 0 degrees)");
+    bad("--mosaic", "the mosaic spread " + shortest(o.eta) + " is not an angle of at least 0 degrees");
   const auto [psia, psie] = *o.psi_range;
   const float lo = synchrotron ? 0.0f : -180.0f, hi = synchrotron ? 360.0f : 180.0f;
   const bool psi_ok = psia < psie && psia >= lo && psie <= hi;  // (false for NaN)
   if (!psi_ok)
-    p.push_back("--psi: " + pair(*o.psi_range) + " is not a psi range running upwards within " +
-                fixed(lo, 0) + " to " + fixed(hi, 0) + " degrees (" +
-                (synchrotron ? "synchrotron radiation" : "a tube") + ")");
+    bad("--psi", "the psi range must run upwards within " + fixed(lo, 0) + " to " + fixed(hi, 0) + " degrees for " +
+                     (synchrotron ? "synchrotron radiation" : "a tube"));
   if (o.zsw1 == 0 || !finite(o.zsw1))
-    p.push_back("--steps-per-degree: " + shortest(o.zsw1) +
-                " is not a number of steps per degree (non-zero; negative for no simulated scan)");
+    bad("--steps-per-degree", "the steps per degree " + shortest(o.zsw1) +
+                                  " are not a number other than 0 (negative for no simulated scan)");
   else if (psi_ok && (double(psie) - psia) * std::fabs(double(o.zsw1)) > 5.0e7)
-    p.push_back("--steps-per-degree: " + shortest(o.zsw1) + " steps per degree over the psi range make " +
-                "more than 5e7 steps");
-  if (o.nnn < 0) p.push_back("--interference: " + std::to_string(o.nnn) + " is neither 0 (none) nor positive");
+    bad("--steps-per-degree", shortest(o.zsw1) + " steps per degree over the psi range make more than 5e7 steps");
+  if (o.nnn < 0) bad("--interference", "the interference indicator " + std::to_string(o.nnn) + " is neither 0 (none) nor positive");
   if (!(o.drumin >= 0) || !finite(o.drumin))
-    p.push_back("--drumin: " + shortest(o.drumin) + " is not an intensity threshold (at least 0 cps)");
+    bad("--drumin", "the intensity threshold drumin " + shortest(o.drumin) + " is not a number of at least 0 cps");
   if (!(o.zeimax >= 0) || !finite(o.zeimax))
-    p.push_back("--zeimax: " + shortest(o.zeimax) + " is not a plot maximum (0 automatic, or positive cps)");
+    bad("--zeimax", "the plot maximum zeimax " + shortest(o.zeimax) + " is neither 0 (automatic) nor a positive number of cps");
   const auto [psi1, psi2] = *o.primary_interval;
   if (psi_ok && !(psi1 <= psi2 && psi1 >= psia && psi2 <= psie))
-    p.push_back("--primary-interval: " + pair(*o.primary_interval) +
-                " is not an interval within the psi range " + pair(*o.psi_range));
+    bad("--primary-interval", "the primary interval " + pair(*o.primary_interval) +
+                                  " does not lie within the psi range " + pair(*o.psi_range));
   if (o.ub) {
     const auto& u = *o.ub;
     const double det = double(u[0]) * (double(u[4]) * u[8] - double(u[5]) * u[7]) -
                        double(u[1]) * (double(u[3]) * u[8] - double(u[5]) * u[6]) +
                        double(u[2]) * (double(u[3]) * u[7] - double(u[4]) * u[6]);
-    if (!std::all_of(u.begin(), u.end(), finite)) p.push_back("--ub: the orientation matrix holds a value that is not a number");
-    else if (det == 0) p.push_back("--ub: the orientation matrix is singular (its determinant is 0)");
+    if (!std::all_of(u.begin(), u.end(), finite)) bad("--ub", "the orientation matrix holds a value that is not a number");
+    else if (det == 0) bad("--ub", "the orientation matrix is singular (its determinant is 0)");
   }
   if (!o.scan_file.empty()) {
-    if (!o.ub) p.push_back("--scan: a measured-scan file needs the orientation matrix (--ub; the file name follows it)");
-    check_file_name("--scan", o.scan_file, p);
-    if (o.scan_file == o.plot_file) p.push_back("--scan: the measured-scan file is the plot file");
+    if (!o.ub) bad("--scan", "a measured-scan file needs the orientation matrix (the file name follows it)");
+    check_file_name("--scan", "the measured-scan file name", o.scan_file, p);
+    if (o.scan_file == o.plot_file) bad("--scan", "the measured-scan file is the plot file");
   }
-  if (o.plot_file.empty()) p.push_back("--plot: the plot file needs a name");
-  else check_file_name("--plot", o.plot_file, p);
+  if (o.plot_file.empty()) bad("--plot", "the plot file needs a name");
+  else check_file_name("--plot", "the plot-file name", o.plot_file, p);
   if (std::any_of(o.title.begin(), o.title.end(), [](char ch) {
         return static_cast<unsigned char>(ch) < 0x20 || ch == 0x7f;
       }))
-    p.push_back("--title: the title holds control characters (a line break would end the line)");
+    bad("--title", "the title holds control characters (a line break would end its line)");
   else if (o.title.size() > 80)
-    p.push_back("--title: the title is longer than the 80 characters of its line");
+    bad("--title", "the title is longer than the 80 characters of its line");
   return p;
 }
 

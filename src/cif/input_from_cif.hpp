@@ -66,10 +66,14 @@ std::filesystem::path default_input_file(const std::filesystem::path& cif_file);
 
 // Every option value the run would refuse or that means nothing (not finite, negative
 // radii, a psi range the radiation cannot have, a title or file name its line cannot
-// hold, ...), one message each naming the option as the command line writes it
-// ("--wavelength: nan is not a wavelength ..."); empty when the options can be
-// converted. Nothing here depends on the CIF.
-std::vector<std::string> cif_option_problems(const CifRunOptions& options);
+// hold, ...), one message each, with the option as the command line writes it
+// ("--wavelength": "the wavelength nan is not a positive number of Å"); empty when the
+// options can be converted. Nothing here depends on the CIF.
+struct CifOptionProblem {
+  std::string option;
+  std::string message;
+};
+std::vector<CifOptionProblem> cif_option_problems(const CifRunOptions& options);
 
 struct CifConversion {
   InputDeck deck;

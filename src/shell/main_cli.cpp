@@ -195,8 +195,8 @@ int from_cif(Arguments& args) {
 
   // Every option value before anything is read or written: a value that means nothing
   // is an error of the command line (status 2), as an unknown option is.
-  if (const std::vector<std::string> problems = kaven::cif_option_problems(o); !problems.empty()) {
-    for (const std::string& p : problems) std::cerr << "kaven: " << p << '\n';
+  if (const auto problems = kaven::cif_option_problems(o); !problems.empty()) {
+    for (const kaven::CifOptionProblem& p : problems) std::cerr << "kaven: " << p.option << ": " << p.message << '\n';
     std::cerr << "kaven: no input file written\n";
     return 2;
   }
