@@ -11,7 +11,7 @@
 #include <fstream>
 #include <initializer_list>
 #include <map>
-#include <sstream>
+#include <iterator>
 
 #include "cif/cif_text.hpp"
 
@@ -117,6 +117,14 @@ void drop_repeated_tags(cif::Block& block, std::vector<std::string>& warnings) {
 
 double number(const std::string& v) { return cif::as_number(v); }
 
+// A value in a message: at most 40 bytes, cut between UTF-8 characters.
+std::string shown(std::string v) {
+  if (v.size() <= 40) return v;
+  std::size_t n = 40;
+  while (n > 0 && (static_cast<unsigned char>(v[n]) & 0xC0) == 0x80) --n;
+  return v.substr(0, n) + "...";
+}
+
 void read_sites(cif::Block& block, CifBlockValues& out) {
   if (!has_fractional_sites(block))
     throw CifError("the CIF holds no atom sites with fractional coordinates (_atom_site_fract_x)");
@@ -181,12 +189,12 @@ void read_block(cif::Block& block, CifBlockValues& out) {
     if (cif::is_null(*v))
       throw CifError(std::string("the CIF gives no cell: ") + cell_tags[i] + " has no value (" + *v + ")");
     if (!std::isfinite(out.cell[i]) || out.cell[i] <= 0)
-      throw CifError(std::string("the CIF gives no cell: ") + cell_tags[i] + " '" + cif::as_string(*v) +
+      throw CifError(std::string("the CIF gives no cell: ") + cell_tags[i] + " '" + shown(cif::as_string(*v)) +
                      "' is not a positive number");
-    // (the run holds the cell in single precision)
     if (i >= 3 && out.cell[i] >= 180)
       throw CifError(std::string("the CIF gives no cell: ") + cell_tags[i] +
                      " is not an angle between 0 and 180 degrees");
+    // (the run holds the cell in single precision)
     if (out.cell[i] > FLT_MAX)
       throw CifError(std::string("the CIF gives no cell: ") + cell_tags[i] +
                      " is beyond single precision");
@@ -248,9 +256,10 @@ CifBlockValues read_text(std::string_view raw, const std::string& name) {
 
 CifBlockValues read_cif_block_file(const std::string& path, const std::string& block) {
   std::ifstream is(path, std::ios::binary);
-  std::ostringstream raw;
-  if (!is || !(raw << is.rdbuf()) || is.bad()) throw CifError("cannot read the CIF: the file cannot be read");
-  return read_text(raw.str(), block);
+  if (!is) throw CifError("cannot read the CIF: the file cannot be opened");
+  const std::string raw((std::istreambuf_iterator<char>(is)), std::istreambuf_iterator<char>());
+  if (is.bad()) throw CifError("cannot read the CIF: the file cannot be read");
+  return read_text(raw, block);
 }
 
 CifBlockValues read_cif_block_text(const std::string& text, const std::string& block) {
