@@ -128,6 +128,8 @@ std::string joined(const std::vector<std::string>& lines) {
 }
 
 Result run_request(RunRequest request, const py::object& progress_callback) {
+  if (!progress_callback.is_none() && !PyCallable_Check(progress_callback.ptr()))
+    throw py::type_error("progress must be callable as progress(stage, fraction)");
   PythonProgress progress(progress_callback);
   request.progress = [&progress](const RunProgress& p) { progress(p); };
   request.cancel = &progress.cancel;

@@ -54,3 +54,5 @@ def test_arguments_of_the_wrong_type_raise_type_error():
         kaven.run(42)
     with pytest.raises(TypeError):
         kaven.run_text(None, ".")
+    with pytest.raises(TypeError, match="callable"):
+        kaven.run_text("", ".", progress="50%")
