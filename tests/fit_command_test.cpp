@@ -12,6 +12,7 @@
 #include <sstream>
 
 #include "fit_fixture.hpp"
+#include "input/input_writer.hpp"
 #include "report/fit_report.hpp"
 #include "shell/fit_command.hpp"
 
@@ -67,7 +68,7 @@ TEST(FitCommand, FilesOfAFitAndTheRefinedInputGivesTheFittedCurve) {
   const Lines refined = read_lines(r.refined_input);
   {
     std::ifstream is(r.refined_input);
-    EXPECT_TRUE(kaven::starts_as_kaven_refined_input(is));
+    EXPECT_TRUE(kaven::starts_as_kaven_input(is));  // marked as kaven's, unchanged
   }
   EXPECT_EQ(refined[1], "syn-fit.ps");
   const kaven::ScanFitSolution& sol = kaven::written_solution(*r.fit);
@@ -113,12 +114,13 @@ TEST(FitCommand, StatusAndNoRefinedInputWhenTheFitCannotBeMade) {
   setenv("SOURCE_DATE_EPOCH", kEpoch, 1);
   write_lines(dir.path() / "plain.inp", si_cu_lines());  // no measured scan
   // A refined input an earlier fit left goes: none may be taken for this run's.
-  std::ofstream(dir.path() / "plain-fit.inp") << padded("an earlier title", 80) << "  [kaven --fit: refined from plain.inp]\n";
+  std::ofstream(dir.path() / "plain-fit.inp") << kaven::marked_as_written_by_kaven(join_lines(si_cu_lines()));
   EXPECT_EQ(kaven_in(dir.path(), "plain.inp --fit"), 3);
   EXPECT_FALSE(fs::exists(dir.path() / "plain-fit.inp"));
   EXPECT_TRUE(fs::exists(dir.path() / "plain-fit.json"));
   EXPECT_NE(text_of(dir.path() / "err.txt").find("the fit failed: the run has no measured scan"), std::string::npos);
-  // A file of that name kaven did not write stays, and the run writes nothing.
+  // A file of that name kaven did not write (or that was changed since) stays, and the
+  // run writes nothing.
   std::ofstream(dir.path() / "plain-fit.inp") << "someone's notes\n";
   fs::remove(dir.path() / "plain.out");
   EXPECT_EQ(kaven_in(dir.path(), "plain.inp --fit"), 1);

@@ -155,11 +155,6 @@ InputEditResult edit_input(std::string_view text, const InputEdits& e) {
     r.text.clear();
     return r;
   };
-  {
-    std::string l1 = in.lines[static_cast<std::size_t>(in.title.first)];
-    if (!e.title_tail.empty()) l1 = rec::pad(l1, 80) + e.title_tail;
-    repl.push_back({in.title, l1});
-  }
   if (e.plot_file) {
     if (e.plot_file->size() > 72) return fail("the plot-file name " + *e.plot_file + " is longer than 72 characters");
     repl.push_back({in.plot, *e.plot_file});

@@ -19,7 +19,6 @@
 namespace kaven {
 
 struct InputEdits {
-  std::string title_tail;                     // written after column 80 of line 1 (ignored by the reader)
   std::optional<std::string> plot_file;       // line 2 (at most 72 characters)
   std::optional<std::array<float, 3>> edges;  // line 3: a, b, c (Å)
   std::optional<float> wavelength;            // line 4, the synchrotron form: alam1 (Å)

@@ -5,6 +5,7 @@
 
 #include "core/constants.hpp"
 #include "core/number_text.hpp"
+#include "input/input_writer.hpp"
 #include "report/json_writer.hpp"
 #include "report/record_format.hpp"
 #include "scattering/anomalous_dispersion.hpp"
@@ -15,9 +16,6 @@ namespace kaven {
 using namespace rec;
 
 namespace {
-
-// The mark after column 80 of a refined input's title line (the reader takes 80).
-constexpr std::string_view kRefinedMark = "  [kaven --fit: refined from ";
 
 std::string trimmed(std::string_view s) {
   s = rtrim(s);
@@ -568,10 +566,9 @@ const ScanFitSolution& written_solution(const ScanFitResult& r) {
 
 InputEditResult refined_input_text(const std::string& input_text, const RunParameters& par,
                                    const ScanFitResult& result, const std::string& plot_file,
-                                   const std::string& scan_file, const std::string& source_name) {
+                                   const std::string& scan_file) {
   const ScanFitSolution& s = written_solution(result);
   InputEdits e;
-  e.title_tail = std::string(kRefinedMark) + source_name + "]";
   e.plot_file = plot_file;
   e.scan_file = scan_file;
   auto refined = [&](FitParameter p) { return s.parameters[static_cast<std::size_t>(p)].refined; };
@@ -595,13 +592,9 @@ InputEditResult refined_input_text(const std::string& input_text, const RunParam
     const bool changed = t >= result.input_dispersion.size() || s.dispersion[t] != result.input_dispersion[t];
     e.dispersion.push_back(changed ? std::optional(s.dispersion[t]) : std::nullopt);
   }
-  return edit_input(input_text, e);
-}
-
-bool starts_as_kaven_refined_input(std::istream& is) {
-  std::string line;
-  if (!std::getline(is, line)) return false;
-  return line.size() > 80 && line.compare(80, kRefinedMark.size(), kRefinedMark) == 0;
+  InputEditResult edited = edit_input(input_text, e);
+  if (edited.error.empty()) edited.text = marked_as_written_by_kaven(edited.text);
+  return edited;
 }
 
 }  // namespace kaven

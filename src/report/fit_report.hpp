@@ -51,12 +51,11 @@ const ScanFitSolution& written_solution(const ScanFitResult& fit);
 // The refined input: `input_text` with the values of written_solution(fit) written back
 // (the wavelength for a synchrotron input, the cell edges for a tube; the orientation
 // matrix turned by the psi offset; line 5 and nnn as refined; f' and f'' of a fit at the
-// fitted energy), the plot file and the measured scan named as given, and a mark after
-// column 80 of the title line that says where it comes from.
+// fitted energy), the plot file and the measured scan named as given, and its title line
+// marked as an input kaven wrote (input/input_writer.hpp), which it may replace as long
+// as nobody changed it.
 InputEditResult refined_input_text(const std::string& input_text, const RunParameters& par,
                                    const ScanFitResult& fit, const std::string& plot_file,
-                                   const std::string& scan_file, const std::string& source_name);
-// Whether a file starts as a refined input kaven wrote (its first line carries the mark).
-bool starts_as_kaven_refined_input(std::istream& is);
+                                   const std::string& scan_file);
 
 }  // namespace kaven

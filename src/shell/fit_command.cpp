@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "core/fixed_text.hpp"
+#include "input/input_writer.hpp"
 #include "report/fit_report.hpp"
 #include "scans/measured_scan.hpp"
 #include "shell/output_file.hpp"
@@ -54,12 +55,13 @@ std::string name_from(const fs::path& target, const fs::path& from) {
   return rel.empty() ? t.string() : rel.string();
 }
 
-// A refined input an earlier fit left, removed when this fit wrote none.
+// A refined input an earlier fit left, removed when this fit wrote none (unless someone
+// changed it since: then it is theirs).
 void remove_stale(const fs::path& path) {
   std::error_code ec;
   if (!fs::exists(path, ec)) return;
   std::ifstream is(path, std::ios::binary);
-  if (is && starts_as_kaven_refined_input(is)) {
+  if (is && starts_as_kaven_input(is)) {
     is.close();
     fs::remove(path, ec);
   }
@@ -93,8 +95,8 @@ std::vector<std::string> write_fit_files(const fs::path& listing, const fs::path
     } else if (why = refused(paths.refined_input, FileRole::refined_input); why.empty()) {
       const fs::path dir = paths.refined_input.parent_path().empty() ? fs::path(".") : paths.refined_input.parent_path();
       const fs::path scan = input.parent_path() / trimmed(par.dname2);
-      const InputEditResult edit = refined_input_text(text, par, fit, paths.refined_plot.filename().string(),
-                                                      name_from(scan, dir), input.filename().string());
+      const InputEditResult edit =
+          refined_input_text(text, par, fit, paths.refined_plot.filename().string(), name_from(scan, dir));
       if (!edit.error.empty()) why = "no refined input: " + edit.error;
       else if (std::string e = write_file_atomically(paths.refined_input, edit.text); !e.empty())
         why = "cannot write " + paths.refined_input.string() + ": " + e;

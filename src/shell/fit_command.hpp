@@ -9,8 +9,8 @@
 //                    measured scan the run's, named from its folder, so that it runs as
 //                    an ordinary input and simulates the fitted curve.
 // A fit that fails writes no refined input, and removes the one an earlier fit left
-// under that name, so that none is taken for this run's. The files go through
-// OutputFile: whole or not at all.
+// under that name (unchanged since), so that none is taken for this run's. The files
+// go through OutputFile: whole or not at all.
 //
 // Exit status as run_command's, and 3 (stopped short, with the message in the listing
 // and on standard error) for an analysis that could not be made: no measured scan, too

@@ -31,7 +31,7 @@ std::string_view kind_of_output(FileRole role) {
     case FileRole::scan_csv: return "a scan table";
     case FileRole::summary_json: return "a run summary";
     case FileRole::fit_json: return "a fit summary";
-    case FileRole::refined_input: return "a refined input";
+    case FileRole::refined_input: return "an input file";
     case FileRole::converted_input: return "an input file";
     default: return "an output";
   }
@@ -47,7 +47,7 @@ bool starts_as(std::istream& is, FileRole role) {
     case FileRole::scan_csv: return starts_as_kaven_export(is, ExportKind::scan_csv);
     case FileRole::summary_json: return starts_as_kaven_export(is, ExportKind::summary_json);
     case FileRole::fit_json: return starts_as_kaven_fit_json(is);
-    case FileRole::refined_input: return starts_as_kaven_refined_input(is);
+    case FileRole::refined_input: return starts_as_kaven_input(is);
     case FileRole::converted_input: return starts_as_kaven_input(is);
     default: return false;
   }
