@@ -3,8 +3,12 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <limits>
+#include <optional>
+#include <string>
 
+#include <Eigen/SVD>
 #include <ceres/ceres.h>
 
 #include "core/constants.hpp"
@@ -101,7 +105,8 @@ void solve_linear(const std::vector<MeasuredPoint>& pts, const std::vector<doubl
 
 struct Bounds {
   double lower = 0, upper = 0;
-  double step = 0;       // of the difference quotient; 0 for a linear parameter
+  double step = 0;       // of the difference quotient (at least); 0 for a linear parameter
+  double relative = 0;   // the step as a share of the value, where larger
   bool forward = false;  // a forward difference (else central)
 };
 
@@ -122,12 +127,12 @@ Bounds bounds_of(FitParameter p, const ParameterValues& input, const RunParamete
     case FitParameter::background: return {-10 * ymax, 10 * ymax, 0};
     case FitParameter::slope: return {-10 * ymax / range, 10 * ymax / range, 0};
     case FitParameter::primary:
-    case FitParameter::events: return {1e-4, 1e4, 1e-4};
+    case FitParameter::events: return {1e-4, 1e4, 1e-8, 1e-4, false};
     case FitParameter::diverp:
     case FitParameter::divers:
-    case FitParameter::eta: return {0, std::max(1.0, 20 * x), std::max(1e-3 * x, 1e-6), true};
+    case FitParameter::eta: return {0, std::max(1.0, 20 * x), 1e-6, 1e-3, true};
     case FitParameter::radius:
-      return {0.01, std::max(double(par.rkugel) * kMicronPerCm, 10 * x), std::max(1e-3 * x, 1e-5), true};
+      return {0.01, std::max(double(par.rkugel) * kMicronPerCm, 10 * x), 1e-5, 1e-3, true};
   }
   return {};
 }
@@ -204,9 +209,10 @@ class ScanResiduals final : public ceres::CostFunction {
         // peak width; the beam and crystal parameters change the profiles smoothly, and
         // a forward difference saves one search of the events. One-sided at a bound.
         const Bounds& b = bounds_[j];
+        const double h = std::max(b.step, b.relative * std::fabs(v[p]));
         ParameterValues hi = v, lo = v;
-        hi[p] = std::min(v[p] + b.step, b.upper);
-        lo[p] = b.forward && hi[p] > v[p] ? v[p] : std::max(v[p] - b.step, b.lower);
+        hi[p] = std::min(v[p] + h, b.upper);
+        lo[p] = b.forward && hi[p] > v[p] ? v[p] : std::max(v[p] - h, b.lower);
         const double span = hi[p] - lo[p];
         if (!(span > 0)) return false;
         const std::vector<double> up = model_->curve(hi);
@@ -442,6 +448,23 @@ std::vector<double> model_extremes(const ScanModel& model, const ScanFitSolution
   return out;
 }
 
+// Whether the refined parameters are independent at `x` (scaled): the smallest singular
+// value of the Jacobian is not negligible beside the largest. The covariance needs it,
+// and Ceres, asked for one it cannot form, says so on standard error.
+bool independent(const ScanResiduals& cost, const std::vector<double>& x) {
+  const std::size_t m = x.size();
+  const std::size_t n = static_cast<std::size_t>(cost.num_residuals());
+  std::vector<double> r(n), jac(n * m);
+  double* jp = jac.data();
+  const double* xp = x.data();
+  if (m == 0 || !cost.Evaluate(&xp, r.data(), &jp)) return false;
+  const Eigen::Map<const Eigen::Matrix<double, Eigen::Dynamic, Eigen::Dynamic, Eigen::RowMajor>> J(
+      jac.data(), static_cast<Eigen::Index>(n), static_cast<Eigen::Index>(m));
+  const Eigen::VectorXd sv = Eigen::JacobiSVD<Eigen::MatrixXd>(J).singularValues();
+  // Ceres's own criterion, on the eigenvalues of J^T J: 1e-14 of the largest.
+  return sv.size() > 0 && sv(sv.size() - 1) > 1e-7 * sv(0);
+}
+
 // One Levenberg-Marquardt minimisation of the refined parameters `refine` from `v`,
 // with the covariance at its end (in the parameters' own units, not yet scaled by
 // chi^2 per degree of freedom).
@@ -512,13 +535,15 @@ Minimisation minimise(ScanModel& model, const std::vector<FitParameter>& refine,
   out.values = cost.values(x.data());
   const std::size_t m = x.size();
   out.cov.assign(m * m, kNaN);
-  ceres::Covariance::Options copts;
-  copts.algorithm_type = ceres::DENSE_SVD;
-  copts.num_threads = 1;
-  ceres::Covariance covariance(copts);
-  const std::vector<std::pair<const double*, const double*>> blocks{{x.data(), x.data()}};
-  out.covariance = covariance.Compute(blocks, &problem) &&
-                   covariance.GetCovarianceBlock(x.data(), x.data(), out.cov.data());
+  if (independent(cost, x)) {
+    ceres::Covariance::Options copts;
+    copts.algorithm_type = ceres::DENSE_SVD;
+    copts.num_threads = 1;
+    ceres::Covariance covariance(copts);
+    const std::vector<std::pair<const double*, const double*>> blocks{{x.data(), x.data()}};
+    out.covariance = covariance.Compute(blocks, &problem) &&
+                     covariance.GetCovarianceBlock(x.data(), x.data(), out.cov.data());
+  }
   if (!out.covariance) std::fill(out.cov.begin(), out.cov.end(), kNaN);
   for (std::size_t j = 0; j < m; ++j)
     for (std::size_t k = 0; k < m; ++k) out.cov[j * m + k] *= cost.scale(j) * cost.scale(k);
@@ -557,12 +582,26 @@ ScanFitSolution solve(ScanModel& model, const FitOptions& o, const std::vector<S
     sol.positions = estimate_positions(model, v, sol.peaks_before, has(o.refine, FitParameter::psi_offset),
                                        has(o.refine, FitParameter::lambda_a),
                                        bound_of(FitParameter::psi_offset), bound_of(FitParameter::lambda_a));
-  solve_linear(pts, at_points(pts, model.simulate(v).profile), model.psi_centre(), o.refine, v);
+  // The linear parameters solved for; the factors of the primary and of the events,
+  // refined without a common scale, start from the common scale so found.
+  const bool factors = !has(o.refine, FitParameter::scale) &&
+                       (has(o.refine, FitParameter::primary) || has(o.refine, FitParameter::events));
+  std::vector<FitParameter> linear_start = o.refine;
+  if (factors) linear_start.push_back(FitParameter::scale);
+  solve_linear(pts, at_points(pts, model.simulate(v).profile), model.psi_centre(), linear_start, v);
   // A scale the data would rather have negative (peaks against dips) starts small.
-  if (has(o.refine, FitParameter::scale) && !(v[FitParameter::scale] > 0)) v[FitParameter::scale] = 1e-30;
+  if (has(linear_start, FitParameter::scale) && !(v[FitParameter::scale] > 0)) v[FitParameter::scale] = 1e-30;
+  if (factors) {
+    for (FitParameter p : {FitParameter::primary, FitParameter::events})
+      if (has(o.refine, p)) v[p] *= v[FitParameter::scale];
+    v[FitParameter::scale] = 1;
+  }
   for (std::size_t j = 0; j < o.refine.size(); ++j) {
     const FitParameter p = o.refine[j];
+    // Factors bounded around where they start (their units are the measured scan's).
     if (p == FitParameter::scale) bounds[j].upper = std::max(1e6 * v[p], 1e-30);
+    if (p == FitParameter::primary || p == FitParameter::events)
+      bounds[j].lower = 1e-6 * std::fabs(v[p]), bounds[j].upper = 1e6 * std::fabs(v[p]);
     v[p] = std::clamp(v[p], bounds[j].lower, bounds[j].upper);
   }
   sol.start_curve = model.curve(v);
@@ -624,8 +663,10 @@ ScanFitSolution solve(ScanModel& model, const FitOptions& o, const std::vector<S
     fp.upper = bounds[j].upper;
     if (!sol.converged) continue;
     fp.sigma = std::sqrt(m.cov[j * n + j] * gof);
-    const double tol = 1e-9 * (bounds[j].upper - bounds[j].lower);
-    fp.at_bound = v[fp.id] - bounds[j].lower <= tol || bounds[j].upper - v[fp.id] <= tol;
+    // The solver projects a step that leaves the bounds onto them: a value at a bound
+    // stands on it (to the rounding of the scaled parameter).
+    auto near = [](double a, double b) { return std::fabs(a - b) <= 1e-9 * std::max(1.0, std::fabs(b)); };
+    fp.at_bound = near(v[fp.id], bounds[j].lower) || near(v[fp.id], bounds[j].upper);
     for (std::size_t k = 0; k < n; ++k)
       sol.correlation[j][k] = m.cov[j * n + k] / std::sqrt(m.cov[j * n + j] * m.cov[k * n + k]);
   }
