@@ -6,6 +6,7 @@
 // is beside the repository.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
 
 #include "fit_fixture.hpp"
@@ -40,6 +41,18 @@ TEST(ScanFit, PlantedValuesOfATubeScanComeBack) {
   expect_recovered(f, FitParameter::scale, p.scale);
   expect_recovered(f, FitParameter::background, p.background);
   expect_recovered(f, FitParameter::eta, *p.eta);
+  // Every peak of the scan indexed, the refined events and the fitted curve's maxima on
+  // the measured ones within a fraction of their widths.
+  int peaks = 0;
+  for (std::size_t k = 0; k < f.peaks_after.size(); ++k) {
+    const kaven::IndexedFeature& x = f.peaks_after[k];
+    if (!x.feature.peak) continue;
+    ++peaks;
+    ASSERT_FALSE(x.events.empty()) << x.feature.psi;
+    EXPECT_LT(std::fabs(x.events.front().delta), 0.5 * x.feature.fwhm_deg) << x.feature.psi;
+    EXPECT_LT(std::fabs(f.model_psi[k] - x.feature.psi), 0.25 * x.feature.fwhm_deg) << x.feature.psi;
+  }
+  EXPECT_GE(peaks, 3);
 }
 
 TEST(ScanFit, PlantedValuesOfASynchrotronScanWithInterferenceComeBack) {
@@ -192,4 +205,49 @@ TEST(ScanFit, TheRealFragmentItsPeaksEnergyAndAsymmetries) {
   }
   EXPECT_LT(at_energy.quality.r, 0.06);
   EXPECT_LT(at_energy.quality.r, r.fit.fit.quality.r);
+}
+
+TEST(ScanFit, TheReadingOfThePsiAxisThatMadeTheScanIsPreferred) {
+  // A skutterudite in Im-3 (no fourfold axis along c): the psi axis read a quarter turn
+  // off moves no event but changes the secondaries. A scan made with the axis turned by
+  // 90 degrees is fitted in every reading; the fit prefers the one that made it.
+  const Lines skutterudite{"RFe4P12 002, synthetic",
+                           "rfp.ps",
+                           "7.7865  7.7865  7.7865  90. 90. 90.",
+                           "1 1.7436  5.4309 1 1 1 61.31",
+                           "0.002  0.005  50.  5.  0.001",
+                           "19.3  19.9  250.  1  0.01  0.",
+                           "204  3  3",
+                           "Ce3+   -4.3700   11.7370",
+                           "Fe2+   -8.4000    0.4680",
+                           "P       0.3316    0.5465",
+                           "   1  0.0416667  0.000000  0.000000  0.000000",
+                           "0.0032558  0.0032558  0.0032558  0.0  0.0  0.0",
+                           "   2  0.1666667  0.250000  0.250000  0.250000",
+                           "0.0032558  0.0032558  0.0032558  0.0  0.0  0.0",
+                           "   3  0.5000000  0.000000  0.351000  0.151500",
+                           "0.0032558  0.0032558  0.0032558  0.0  0.0  0.0",
+                           " 0  0  2  0.  0.  19.50  19.58",
+                           " 0.128427  0.000000  0.000000",
+                           "  0.000000  0.128427  0.000000",
+                           "  0.000000  0.000000  0.128427"};
+  Session s;
+  const Lines in = plant_scan(s.dir.path(), skutterudite, Planted{90.0, 1, 2e4, 7e4, std::nullopt}, "rfp.obs", 9);
+  kaven::FitOptions o;
+  o.readings = true;
+  const FitRun r = run_fit(s, in, o);
+  ASSERT_TRUE(r.fit.ok) << r.fit.message;
+  // The rotations 0 and 90 (180 and 270 are the crystal's own twofold axis away).
+  ASSERT_EQ(r.fit.readings.size(), 2u);
+  EXPECT_EQ(r.fit.readings[r.fit.preferred_reading].angle_deg, 90.0);
+  EXPECT_NEAR(r.fit.fit.values[FitParameter::psi_offset], 90.0, 0.005);
+  EXPECT_LT(r.fit.readings[1].quality.r_weighted, 0.5 * r.fit.readings[0].quality.r_weighted);
+
+  // A fit cancelled before its first iteration ends, unconverged, with that message.
+  std::atomic<bool> cancel{true};
+  o.readings = false;
+  o.cancel = &cancel;
+  const FitRun c = run_fit(s, in, o);
+  EXPECT_FALSE(c.fit.ok);
+  EXPECT_EQ(c.fit.message, "the fit was cancelled");
 }
