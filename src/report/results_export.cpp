@@ -1,7 +1,6 @@
 #include "report/results_export.hpp"
 
 #include <cmath>
-#include <fstream>
 #include <sstream>
 
 #include "core/constants.hpp"
@@ -305,35 +304,6 @@ void write_summary_json(std::ostream& os, const RunParameters& p, const RunResul
   }
   j.end_object();
   j.end_object();
-}
-
-std::vector<std::string> write_exports(const std::filesystem::path& listing, bool csv, bool json,
-                                       const RunParameters& par, RunResult& result,
-                                       const RunStatus& status) {
-  std::vector<std::string> failed;
-  const ExportPaths paths = export_paths(listing);
-  auto write = [&](const std::filesystem::path& path, auto&& body) {
-    std::ofstream os(path, std::ios::out | std::ios::trunc);
-    if (os) body(os);
-    os.flush();
-    if (!os) failed.push_back("cannot write " + path.string());
-    return static_cast<bool>(os);
-  };
-  if (csv) {
-    if (write(paths.events_csv, [&](std::ostream& os) { write_events_csv(os, par, result); }))
-      result.files.events_csv = paths.events_csv.string();
-    if (status.complete &&
-        write(paths.scan_csv, [&](std::ostream& os) { write_scan_csv(os, par, result); }))
-      result.files.scan_csv = paths.scan_csv.string();
-  }
-  if (json) {
-    // The summary names itself among the files written.
-    result.files.summary_json = paths.summary_json.string();
-    if (!write(paths.summary_json,
-               [&](std::ostream& os) { write_summary_json(os, par, result, status); }))
-      result.files.summary_json.clear();
-  }
-  return failed;
 }
 
 }  // namespace kaven

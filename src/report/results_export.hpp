@@ -51,12 +51,4 @@ void write_scan_csv(std::ostream& os, const RunParameters& par, const RunResult&
 void write_summary_json(std::ostream& os, const RunParameters& par, const RunResult& result,
                         const RunStatus& status);
 
-// Writes the files asked for beside the listing and names them in result.files: the
-// events CSV (the passes the run listed), the scan CSV (only when the run reached its
-// end, so that every step holds a simulated value) and, last, the summary that names
-// them all. Returns a message for each file that could not be written.
-std::vector<std::string> write_exports(const std::filesystem::path& listing, bool csv, bool json,
-                                       const RunParameters& par, RunResult& result,
-                                       const RunStatus& status);
-
 }  // namespace kaven

@@ -4,6 +4,7 @@
 #include <sstream>
 
 #include "report/results_export.hpp"
+#include "shell/output_file.hpp"
 #include "shell/run_files.hpp"
 
 namespace kaven {
@@ -22,7 +23,55 @@ void append_lines(std::vector<std::string>& out, const std::string& text) {
   }
 }
 
+// Removes an earlier run's file under a name this run could not write: the name was
+// checked to hold kaven's own output of its kind (or nothing) before the run.
+void remove_earlier(const fs::path& name) {
+  std::error_code ec;
+  if (fs::is_regular_file(name, ec)) fs::remove(name, ec);
+}
+
+// Writes one file whole through `body`, or leaves nothing under its name. Returns
+// an empty string, or why the file could not be written.
+template <class Body>
+std::string write_whole(const fs::path& name, Body&& body) {
+  OutputFile file;
+  if (file.open(name)) {
+    body(file.stream());
+    if (file.commit()) return {};
+  }
+  remove_earlier(name);
+  return "cannot write " + name.string() + ": " + file.error();
+}
+
 }  // namespace
+
+std::vector<std::string> write_exports(const fs::path& listing, bool csv, bool json,
+                                       const RunParameters& par, RunResult& result,
+                                       const RunStatus& status) {
+  std::vector<std::string> failed;
+  const ExportPaths paths = export_paths(listing);
+  auto write = [&](const fs::path& path, auto&& body) {
+    const std::string why = write_whole(path, body);
+    if (!why.empty()) failed.push_back(why);
+    return why.empty();
+  };
+  if (csv) {
+    if (write(paths.events_csv, [&](std::ostream& os) { write_events_csv(os, par, result); }))
+      result.files.events_csv = paths.events_csv.string();
+    if (!status.complete)
+      remove_earlier(paths.scan_csv);  // no step of this run to list
+    else if (write(paths.scan_csv, [&](std::ostream& os) { write_scan_csv(os, par, result); }))
+      result.files.scan_csv = paths.scan_csv.string();
+  }
+  if (json) {
+    // The summary names itself among the files written.
+    result.files.summary_json = paths.summary_json.string();
+    if (!write(paths.summary_json,
+               [&](std::ostream& os) { write_summary_json(os, par, result, status); }))
+      result.files.summary_json.clear();
+  }
+  return failed;
+}
 
 fs::path default_listing_name(const fs::path& input) {
   return fs::path(input).replace_extension(".out");
@@ -55,9 +104,11 @@ RunCommandResult run_command(const RunRequest& request) {
     r.status = 1;
     return r;
   }
-  std::ofstream listing(output_path, std::ios::out | std::ios::trunc);
-  if (!listing) {
-    r.messages.push_back("cannot write the print-output file " + output_path.string());
+  // The listing is renamed over its name when the run is over and it is whole.
+  OutputFile listing(output_path);
+  if (!listing.is_open()) {
+    r.messages.push_back("cannot write the print-output file " + output_path.string() + ": " +
+                         listing.error());
     r.status = 1;
     return r;
   }
@@ -74,12 +125,16 @@ RunCommandResult run_command(const RunRequest& request) {
     env.cancel = request.cancel;
     std::ostringstream errors;
     env.errors = &errors;
-    r.outcome = kaven(r.par, r.names, files, input, listing, env);
+    env.notice = request.notice;
+    if (!env.notice)
+      env.notice = [&errors](const std::string& text) { errors << "kaven: " << text << '\n'; };
+    r.outcome = kaven(r.par, r.names, files, input, listing.stream(), env);
     append_lines(r.messages, errors.str());
   }
-  listing.flush();
-  if (!listing) {
-    r.messages.push_back("writing " + output_path.string() + " failed");
+  if (!listing.commit()) {
+    // No listing of an earlier run may stand for this one.
+    remove_earlier(output_path);
+    r.messages.push_back("the listing could not be written: " + listing.error());
     r.status = 1;
     return r;
   }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "input/run_parameters.hpp"
+#include "report/results_export.hpp"
 #include "shell/run_driver.hpp"
 
 namespace kaven {
@@ -22,6 +23,9 @@ struct RunRequest {
   int threads = 0;               // 0: all cores
   std::function<void(const RunProgress&)> progress;  // optional
   const std::atomic<bool>* cancel = nullptr;          // optional
+  // Optional: what the user should hear before the work is done (that the run will be
+  // long), at once; without it such a text joins the messages.
+  std::function<void(const std::string&)> notice;
 };
 
 // Exit status of a run: 0 complete, 1 finished with an error (a malformed input value,
@@ -43,6 +47,19 @@ struct RunCommandResult {
 // The listing's name when none is given: the input with the extension .out.
 std::filesystem::path default_listing_name(const std::filesystem::path& input);
 
+// Every file a run writes is whole or absent (shell/output_file.hpp), and a run leaves
+// under its names only files of its own: an earlier run's file under a name this run
+// claimed but did not write is removed. Two runs writing the same names at once each
+// write whole files; the one that finishes a file last leaves it.
 RunCommandResult run_command(const RunRequest& request);
+
+// Writes the exports asked for beside the listing and names them in result.files: the
+// events CSV (the passes the run listed), the scan CSV (only when the run reached its
+// end, so that every step holds a simulated value; an earlier run's scan CSV is removed
+// otherwise) and, last, the summary that names them all. Returns a message for each file
+// that could not be written (the name then keeps no file of an earlier run either).
+std::vector<std::string> write_exports(const std::filesystem::path& listing, bool csv, bool json,
+                                       const RunParameters& par, RunResult& result,
+                                       const RunStatus& status);
 
 }  // namespace kaven

@@ -56,6 +56,12 @@ struct WorkArrays {
   }
 };
 
+// The output names the run has claimed (shell/run_files.hpp): each held nothing, an
+// empty file or kaven's own output of its kind when it was claimed.
+struct ClaimedOutputs {
+  std::filesystem::path plot, svg, cal;
+};
+
 // A file of the input that the run may not write (or read): it names the file and why.
 [[noreturn]] void refuse_output(const std::string& name, const std::string& why, FileRole role) {
   stop_run({"", "", "     " + name, " " + why + ":",
@@ -92,7 +98,7 @@ void write_banner(RunContext& run) {
 // 3. Lines 1 and 2; the plot file is opened at once.
 void read_title_and_plot_file(RunContext& run, LineSource& src, RunNames& names,
                               RunFiles& files, const RunEnvironment& env, RunFileGuard& guard,
-                              RunResult& result) {
+                              ClaimedOutputs& claims, RunResult& result) {
   // Every file the run writes is claimed before it is opened (shell/run_files.hpp).
   read_title(run.par, src);
   list_title(run.out, run.par.title);
@@ -102,8 +108,10 @@ void read_title_and_plot_file(RunContext& run, LineSource& src, RunNames& names,
   const std::filesystem::path plot = resolve(env, run.par.dname1);
   if (std::string why = guard.write(plot, FileRole::plot); !why.empty())
     refuse_output(run.par.dname1, why, FileRole::plot);
-  files.plot.open(plot, std::ios::out | std::ios::trunc);
-  if (!files.plot) cannot_open(run.par.dname1);
+  claims.plot = plot;
+  // The page goes to a file beside the name, renamed over it once it is whole; opening
+  // it here tells at once whether the folder can take the plot.
+  if (!files.plot.open(plot)) cannot_open(run.par.dname1);
   result.files.plot = plot.string();
 }
 
@@ -148,15 +156,17 @@ void read_primary_lines(RunContext& run, LineSource& src, RunNames& names, RunRe
 // With the scan-file name known: the measured-scan file is none of the run's outputs,
 // and the calculated-scan file named after it (or the plot file) may be written.
 void claim_scan_files(RunContext& run, const RunNames& names, const RunEnvironment& env,
-                      RunFileGuard& guard) {
+                      RunFileGuard& guard, ClaimedOutputs& claims) {
   if (run.par.scan_present) {
     const std::filesystem::path scan = resolve(env, run.par.dname2);
     if (std::string why = guard.read(scan, FileRole::measured_scan); !why.empty())
       refuse_input(run.par.dname2, why, FileRole::measured_scan);
   }
   const std::string calname = calculated_scan_name(names.dname2, names.dname1);
-  if (std::string why = guard.write(resolve(env, calname), FileRole::calculated_scan); !why.empty())
+  const std::filesystem::path cal = resolve(env, calname);
+  if (std::string why = guard.write(cal, FileRole::calculated_scan); !why.empty())
     refuse_output(calname, why, FileRole::calculated_scan);
+  claims.cal = cal;
 }
 
 // 10. and 11. Scan steps and arrays, wavelength band, cell, the primary reflection with
@@ -318,12 +328,12 @@ void simulation_and_summaries(RunContext& run, RunNames& names, RunFiles& files,
 
   names.calname = calculated_scan_name(names.dname2, names.dname1);
   const std::filesystem::path cal = resolve(env, names.calname);
-  files.cal.open(cal, std::ios::out | std::ios::trunc);
-  if (!files.cal) cannot_open(names.calname);
-  write_calculated_scan(files.cal, par, result.profile);
-  files.cal.flush();
-  if (!files.cal)
-    stop_run({"", "", "     " + names.calname, " the calculated-scan file could not be written completely"},
+  if (!files.cal.open(cal)) cannot_open(names.calname);
+  write_calculated_scan(files.cal.stream(), par, result.profile);
+  if (!files.cal.commit())
+    stop_run({"", "", "     " + names.calname,
+              " the calculated-scan file could not be written completely",
+              " ( " + files.cal.error() + " )"},
              1);
   result.files.cal = cal.string();
 
@@ -334,24 +344,68 @@ void simulation_and_summaries(RunContext& run, RunNames& names, RunFiles& files,
 // 19. The plot, when the scan is plottable: the PostScript page in the plot file and
 // the same page as SVG beside it. The SVG cannot replace the plot file itself: a plot
 // file already named .svg gets a second extension.
-void plot_phase(RunContext& run, RunFiles& files, RunFileGuard& guard, RunResult& result) {
+// Each page is renamed over its name only when it is whole: the PostScript page first,
+// whose failure ends the run (status 1), then the SVG copy, whose failure is said.
+void plot_phase(RunContext& run, RunFiles& files, RunFileGuard& guard, ClaimedOutputs& claims,
+                RunResult& result) {
   if (!result.plotted) return;
   // The SVG copy is a second view of the page: when its name is refused (a folder, a
   // file of the run, a file kaven did not write) the PostScript page is drawn alone.
   const std::filesystem::path svg_path = svg_plot_name(result.files.plot);
   const std::string refused = guard.write(svg_path, FileRole::plot_svg);
-  std::ofstream svg;
-  if (refused.empty()) svg.open(svg_path, std::ios::out | std::ios::trunc);
-  PostScriptPlotter postscript(files.plot, &run.out);
-  SvgPlotter svg_page(svg);
+  if (refused.empty()) {
+    claims.svg = svg_path;
+    files.svg.open(svg_path);  // when the folder refuses it, the stream takes nothing
+  }
+  PostScriptPlotter postscript(files.plot.stream(), &run.out);
+  SvgPlotter svg_page(files.svg.stream());
   PlotterPair both(postscript, svg_page);
   uplot(both, run.par, result, run.zeit.now());
-  svg.close();
-  if (refused.empty() && svg) {
+  if (!files.plot.commit()) {
+    result.plotted = false;
+    stop_run({"", "", "     " + trim(run.par.dname1), " the plot file could not be written completely",
+              " ( " + files.plot.error() + " )"},
+             1);
+  }
+  if (refused.empty() && files.svg.commit()) {
     result.files.plot_svg = svg_path.string();
   } else {
     run.message({" The SVG copy of the plot could not be written: " + svg_path.string()});
     if (!refused.empty()) run.message({" ( it " + refused + " )"});
+    else if (!files.svg.error().empty()) run.message({" ( " + files.svg.error() + " )"});
+  }
+}
+
+// A run leaves under each of its output names its own whole file or nothing. A name
+// claimed but not written by this run (the run stopped, drew no page, or could not
+// finish a file) holds an earlier run's result or an empty file, which the claim made
+// sure of: it is removed, so that no page or scan of another run stands beside this
+// run's listing as if it were this run's.
+void remove_stale_outputs(RunContext& run, RunFiles& files, RunFileGuard& guard,
+                          const ClaimedOutputs& claims) {
+  std::vector<std::filesystem::path> stale;
+  if (!claims.plot.empty() && !files.plot.committed()) {
+    files.plot.discard();
+    stale.push_back(claims.plot);
+  }
+  if (!claims.svg.empty() && !files.svg.committed()) {
+    files.svg.discard();
+    stale.push_back(claims.svg);
+  } else if (claims.svg.empty() && !claims.plot.empty()) {
+    // Not claimed by the plot phase: removed only where the run could have written it.
+    const std::filesystem::path svg = svg_plot_name(claims.plot);
+    if (guard.write(svg, FileRole::plot_svg).empty()) stale.push_back(svg);
+  }
+  if (!claims.cal.empty() && !files.cal.committed()) {
+    files.cal.discard();
+    stale.push_back(claims.cal);
+  }
+  for (const std::filesystem::path& p : stale) {
+    std::error_code ec;
+    if (std::filesystem::is_regular_file(p, ec)) std::filesystem::remove(p, ec);
+    if (ec)
+      run.message({" The file " + p.string() + " of an earlier run could not be removed:",
+                   " ( " + ec.message() + " )"});
   }
 }
 
@@ -404,29 +458,31 @@ RunOutcome kaven(RunParameters& par, RunNames& names, RunFiles& files, std::istr
   result.files.listing = env.listing.string();
   // The files the caller has opened or will write, checked by the caller.
   RunFileGuard guard;
+  ClaimedOutputs claims;
   guard.add(env.input, FileRole::input);
   guard.add(env.listing, FileRole::listing);
   for (const ExportFile& e : env.exports) guard.add(e.file, e.role);
   try {
     const ExtinctionTable extinction = xtab1();                            // 1
     write_banner(run);                                                     // 2
-    read_title_and_plot_file(run, src, names, files, env, guard, result);  // 3
+    read_title_and_plot_file(run, src, names, files, env, guard, claims, result);  // 3
     read_crystal(run, src);                                                // 4 to 8
     read_primary_lines(run, src, names, result);                           // 9
-    claim_scan_files(run, names, env, guard);                              // 9
+    claim_scan_files(run, names, env, guard, claims);                      // 9
     set_up_crystal(run, result);                                           // 10 to 13
     read_measured_scan(run, src, files, extinction, env, result);          // 14
     scale_factor_phase(run, result);                                       // 15
     reference_direction_phase(par, result);                                // 16
     wavelength_passes_phase(run, extinction, env, result);                 // 17
     simulation_and_summaries(run, names, files, env, result);              // 18
-    plot_phase(run, files, guard, result);                                 // 19
+    plot_phase(run, files, guard, claims, result);                         // 19
     finish_run(run);                                                       // 20
   } catch (const RunStopped& stop) {
     run.list_stop(stop);
     outcome.end = RunEnd::stopped;
     outcome.stop_message = stop.records;
   }
+  remove_stale_outputs(run, files, guard, claims);
   outcome.ierr = run.ierr;
   return outcome;
 }
