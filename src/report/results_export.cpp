@@ -268,7 +268,17 @@ void write_summary_json(std::ostream& os, const RunParameters& p, const RunResul
 
   j.key("scale").begin_object();
   j.key("source").value(scale_source(r.scale_source));
-  j.key("i0").value(p.i0);
+  // I0 as the listing gives it, per mm^2 (the run holds it per cm^2). The CAD4 estimates
+  // of the reference reflections are of K-alpha1 alone; the listing then gives both lines
+  // (K-alpha2 half as strong), and so does this, with the two shares.
+  const float i0_mm2 = static_cast<float>(0.01 * double(p.i0));
+  const bool both_lines = r.scale_source == ScaleSource::references && p.isyn == 0;
+  j.key("i0_counts_per_mm2_s").value(both_lines ? static_cast<float>(double(i0_mm2) * 1.5) : i0_mm2);
+  j.key("i0_kalpha_shares_counts_per_mm2_s");
+  if (both_lines)
+    j.begin_array(true).value(i0_mm2).value(static_cast<float>(double(i0_mm2) * 0.5)).end_array();
+  else
+    j.null();
   j.key("reference_reflections").value(r.measured.nref);
   j.end_object();
 

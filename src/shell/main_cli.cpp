@@ -7,7 +7,10 @@
 // (a malformed input value or a file that could not be opened), or the CIF could not be
 // turned into an input file; 2 usage error; 3 the run stopped early with a message in
 // the listing (the message also goes to standard error).
+#include <atomic>
 #include <charconv>
+#include <csignal>
+#include <thread>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -24,6 +27,8 @@
 #include "shell/run_files.hpp"
 #include "shell/terminal_progress.hpp"
 
+#include <pthread.h>
+#include <signal.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -224,8 +229,44 @@ int from_cif(Arguments& args) {
   return 0;
 }
 
+// Ctrl-C or a termination request ends the run as the desktop program's close does: the
+// run stops at its next check, its unfinished files are removed and the listing says
+// so. The two signals are blocked and taken by a thread of its own, which sets the
+// run's cancel flag; a second signal ends the program at once.
+class InterruptWatch {
+ public:
+  explicit InterruptWatch(std::atomic<bool>& cancel) {
+    sigemptyset(&signals_);
+    sigaddset(&signals_, SIGINT);
+    sigaddset(&signals_, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &signals_, &previous_);
+    thread_ = std::thread([this, &cancel] {
+      const timespec tick{0, 100'000'000};
+      while (!done_.load()) {
+        const int sig = sigtimedwait(&signals_, nullptr, &tick);
+        if (sig > 0 && cancel.exchange(true)) _exit(128 + sig);
+      }
+    });
+  }
+  ~InterruptWatch() {
+    done_.store(true);
+    thread_.join();
+    pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
+  }
+  InterruptWatch(const InterruptWatch&) = delete;
+  InterruptWatch& operator=(const InterruptWatch&) = delete;
+
+ private:
+  sigset_t signals_{}, previous_{};
+  std::atomic<bool> done_{false};
+  std::thread thread_;
+};
+
 int run(const fs::path& input_path, const fs::path& output_path, bool csv, bool json) {
   kaven::RunRequest request;
+  std::atomic<bool> interrupted{false};
+  InterruptWatch watch(interrupted);
+  request.cancel = &interrupted;
   request.input = input_path;
   request.output = output_path;
   request.csv = csv;
@@ -234,6 +275,11 @@ int run(const fs::path& input_path, const fs::path& output_path, bool csv, bool 
   // of the run follow once the bar is gone.
   kaven::TerminalProgress progress(std::cerr, isatty(STDERR_FILENO) == 1);
   request.progress = [&progress](const kaven::RunProgress& p) { progress.report(p); };
+  // Said at once, before the work it announces; the bar is drawn again after it.
+  request.notice = [&progress](const std::string& text) {
+    progress.finish();
+    std::cerr << "kaven: " << text << std::endl;
+  };
   const kaven::RunCommandResult r = kaven::run_command(request);
   progress.finish();
   for (const std::string& m : r.messages) std::cerr << "kaven: " << m << '\n';

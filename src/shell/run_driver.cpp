@@ -1,11 +1,13 @@
 #include "shell/run_driver.hpp"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 
 #include "core/constants.hpp"
 #include "crystal/centring.hpp"
 #include "crystal/geometry.hpp"
+#include "crystal/operator_group.hpp"
 #include "crystal/space_group.hpp"
 #include "input/free_format.hpp"
 #include "input/input_reader.hpp"
@@ -81,6 +83,27 @@ struct ClaimedOutputs {
            1);
 }
 
+// Work far beyond an ordinary run is said before it starts, in the listing and to the
+// user at once, so that a run of many minutes is not taken for a hung one. An ordinary
+// search visits up to some ten million index triples and an ordinary scan sums some
+// ten million profile values (steps times crossings); these bounds are some fifty
+// times that, a minute or more of work on a desktop machine.
+constexpr double kLongSearchTriples = 5.0e8;
+constexpr double kLongScanValues = 5.0e9;
+
+std::string sci(double v) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%.1E", v);
+  return buf;
+}
+
+void announce(RunContext& run, const RunEnvironment& env, const std::string& text) {
+  run.out.blank();
+  run.out.record(" " + text);
+  if (env.notice) env.notice(text);
+  else if (run.err) *run.err << "kaven: " << text << '\n';
+}
+
 void check_cancel(RunContext& run, const RunEnvironment& env) {
   if (env.cancel && env.cancel->load()) run.stop({"", "", " The run was cancelled."});
 }
@@ -115,6 +138,19 @@ void read_title_and_plot_file(RunContext& run, LineSource& src, RunNames& names,
   result.files.plot = plot.string();
 }
 
+// Operators given explicitly are checked as a space group's: what may be intended (a
+// subgroup, an operator given twice) is a warning and the run goes on; a rotation that
+// is all zero leaves no structure factor with a meaning and ends the run.
+void check_explicit_operators(RunContext& run) {
+  const OperatorSetCheck check = check_operator_set(run.par.ops, run.par.ic);
+  if (check.zero_rotation > 0)
+    stop_run({"", "", "read-error in the symmetry information lines of the input-file",
+              " ( the rotation of symmetry operator " + std::to_string(check.zero_rotation) +
+                  " is all zero: no symmetry operation )"},
+             kStatusMalformed);
+  for (const std::string& w : check.warnings) run.message({" Warning: " + w});
+}
+
 // 5. The operators: from the table (with the lattice points of its lattice letter) or
 // from explicit lines, listed either way.
 void symmetry_phase(RunContext& run, LineSource& src) {
@@ -126,6 +162,7 @@ void symmetry_phase(RunContext& run, LineSource& src) {
   } else {
     read_explicit_operators(par, src);
     list_explicit_operators(run.out, par);
+    check_explicit_operators(run);
   }
 }
 
@@ -193,6 +230,7 @@ void list_crystal_data(RunContext& run) {
   for (AtomType& t : par.types) tabulate_f0(t);
   list_scattering_factors(run.out, par.types);
   list_atoms(run.out, par);
+  for (const std::string& note : unphysical_atom_values(par)) run.message({" Note: " + note});
 }
 
 // 13. Density and linear absorption coefficient, then the one from the dispersion terms.
@@ -252,6 +290,23 @@ void scale_factor_phase(RunContext& run, RunResult& result) {
   run.zeit(run.out);
 }
 
+// More than 600 events of a pass above drumin. Usually drumin is too small for the
+// crystal; but every intensity grows with the crystal's cross section, so a crystal
+// radius beyond any real crystal (1 cm) is the value to correct, and the stop says so.
+[[noreturn]] void too_many_events(const RunParameters& par, std::size_t count) {
+  const double radius_um = double(par.rkugel) * kMicronPerCm;
+  std::vector<std::string> records{"the number of output lines is to large"};
+  records.push_back(" ( " + std::to_string(count) + " events of the pass above drumin =" +
+                    rec::E(11, 4, par.drumin) + " cps, at most 600 )");
+  if (!(radius_um <= 1.0e4))
+    records.push_back(" the crystal radius of " + sci(radius_um) +
+                      " muemeter on the fifth input line makes every intensity that large:"
+                      " check it!");
+  else
+    records.push_back("please increase drumin on the sixth input line");
+  stop_run(std::move(records));
+}
+
 // 16. Reference direction and, with an orientation matrix, the psi offset PsiD.
 void reference_direction_phase(RunParameters& par, RunResult& result) {
   result.reference = reference_direction(par);
@@ -267,6 +322,14 @@ void wavelength_passes_phase(RunContext& run, const ExtinctionTable& extinction,
   const double shortest = par.isyn == 0 ? std::min(par.alam1, par.alam2) : par.alam1;
   const std::array<int, 3> lim = index_limits(par, shortest);
   ReflectionCache cache(par, lim[0], lim[1], lim[2]);
+  // The index box of each pass, that of the shortest wavelength at most.
+  const double triples = double(passes.size()) * (2.0 * lim[0] + 1) * (2.0 * lim[1] + 1) *
+                         (2.0 * lim[2] + 1);
+  const bool long_search = triples > kLongSearchTriples;
+  if (long_search)
+    announce(run, env,
+             "This run is long: its event search visits " + sci(triples) +
+                 " index triples; it may take minutes.");
   for (std::size_t n = 0; n < passes.size(); ++n) {
     const WavelengthPass& pass = passes[n];
     par.alam = pass.lambda;
@@ -278,16 +341,14 @@ void wavelength_passes_phase(RunContext& run, const ExtinctionTable& extinction,
     opt.cancel = env.cancel;
     if (env.progress) {
       const double share = 1.0 / double(passes.size());
-      opt.progress = [&env, n, share](double f) {
-        env.progress({"event search", (double(n) + f) * share});
+      opt.progress = [&env, n, share, long_search](double f) {
+        env.progress({long_search ? "event search (long)" : "event search", (double(n) + f) * share});
       };
     }
     rec.events = env.plain ? search_events_plain(par, rec.primary, n == 0)
                            : search_events(par, rec.primary, cache, n == 0, opt);
     check_cancel(run, env);
-    if (rec.events.events.size() > 600)
-      run.stop({"the number of output lines is to large",
-                "please increase drumin on the sixth input line"});
+    if (rec.events.events.size() > 600) too_many_events(par, rec.events.events.size());
     MeasuredPrimary measured;
     if (result.measured.present) {
       const MeasuredShare share = measured_share(par, result.reduction, static_cast<int>(n));
@@ -312,7 +373,18 @@ void simulation_and_summaries(RunContext& run, RunNames& names, RunFiles& files,
   ScanOptions opt;
   opt.threads = env.threads;
   opt.cancel = env.cancel;
-  if (env.progress) opt.progress = [&env](double f) { env.progress({"scan simulation", f}); };
+  // Every crossing adds its profile at every step.
+  const double values = double(par.nstep + 1) * double(result.crossings.size());
+  const bool long_scan = par.zsw1 > 0 && values > kLongScanValues;
+  if (long_scan)
+    announce(run, env,
+             "This run is long: its scan sums " + std::to_string(par.nstep + 1) + " steps x " +
+                 std::to_string(result.crossings.size()) + " crossings = " + sci(values) +
+                 " profile values; it may take minutes.");
+  if (env.progress)
+    opt.progress = [&env, long_scan](double f) {
+      env.progress({long_scan ? "scan simulation (long)" : "scan simulation", f});
+    };
   result.profile = ScanProfile{};  // the storage of the setup goes before the scan takes its own
   result.profile = env.plain ? simulate_scan_plain(par, result.crossings, static_cast<float>(iprim))
                              : simulate_scan(par, result.crossings, static_cast<float>(iprim), opt);
@@ -402,7 +474,8 @@ void remove_stale_outputs(RunContext& run, RunFiles& files, RunFileGuard& guard,
   }
   for (const std::filesystem::path& p : stale) {
     std::error_code ec;
-    if (std::filesystem::is_regular_file(p, ec)) std::filesystem::remove(p, ec);
+    if (!std::filesystem::is_regular_file(p, ec)) continue;
+    std::filesystem::remove(p, ec);
     if (ec)
       run.message({" The file " + p.string() + " of an earlier run could not be removed:",
                    " ( " + ec.message() + " )"});
