@@ -296,14 +296,14 @@ void scale_factor_phase(RunContext& run, RunResult& result) {
 [[noreturn]] void too_many_events(const RunParameters& par, std::size_t count) {
   const double radius_um = double(par.rkugel) * kMicronPerCm;
   std::vector<std::string> records{"the number of output lines is to large"};
-  records.push_back(" ( " + std::to_string(count) + " events of the pass above drumin =" +
-                    rec::E(11, 4, par.drumin) + " cps, at most 600 )");
   if (!(radius_um <= 1.0e4))
     records.push_back(" the crystal radius of " + sci(radius_um) +
                       " muemeter on the fifth input line makes every intensity that large:"
                       " check it!");
   else
     records.push_back("please increase drumin on the sixth input line");
+  records.push_back(" ( " + std::to_string(count) + " events of the pass above drumin =" +
+                    rec::E(11, 4, par.drumin) + " cps, at most 600 )");
   stop_run(std::move(records));
 }
 
