@@ -229,16 +229,17 @@ int from_cif(Arguments& args) {
   return 0;
 }
 
-// Ctrl-C or a termination request ends the run as the desktop program's close does: the
-// run stops at its next check, its unfinished files are removed and the listing says
-// so. The two signals are blocked and taken by a thread of its own, which sets the
-// run's cancel flag; a second signal ends the program at once.
+// Ctrl-C, a termination request or a closed terminal ends the run as the desktop
+// program's close does: the run stops at its next check, its unfinished files are
+// removed and the listing says so. The signals are blocked and taken by a thread of its
+// own, which sets the run's cancel flag; a second signal ends the program at once.
 class InterruptWatch {
  public:
   explicit InterruptWatch(std::atomic<bool>& cancel) {
     sigemptyset(&signals_);
     sigaddset(&signals_, SIGINT);
     sigaddset(&signals_, SIGTERM);
+    sigaddset(&signals_, SIGHUP);  // the terminal closed
     pthread_sigmask(SIG_BLOCK, &signals_, &previous_);
     thread_ = std::thread([this, &cancel] {
       const timespec tick{0, 100'000'000};
