@@ -93,15 +93,20 @@ std::string from_cif(const fs::path& path, const std::array<int, 3>& hkl,
   if (fs::is_directory(st)) raise(os_error("", path.string(), EISDIR));
   if (!fs::is_regular_file(st)) raise(os_error(path.string() + " is not a regular file", path.string(), 0));
 
+  CifStructure structure;
   CifConversion conv;
   try {
     py::gil_scoped_release release;
-    conv = input_from_cif(read_cif_structure(path, block), o);
+    structure = read_cif_structure(path, block);
+    conv = input_from_cif(structure, o);
   } catch (const CifError& e) {
     raise(kaven_error("CifError", path.string() + ": " + e.what()));
   }
   const py::object warn = py::module_::import("warnings").attr("warn");
-  for (const std::string& note : conv.notes) warn(note);  // attributed to the caller's line
+  // What was mended in the file ("line 14: ..."), then what the conversion assumed; both
+  // attributed to the caller's line.
+  for (const std::string& w : structure.warnings) warn(path.string() + (w.starts_with("line ") ? " " : ": ") + w);
+  for (const std::string& note : conv.notes) warn(note);
   return input_file_text(conv.deck);
 }
 
@@ -122,8 +127,9 @@ options: the command line's options without dashes, '-' written '_':
   interference, drumin, zeimax, primary_interval=(p1, p2), ub (nine numbers or 3 x 3),
   scan, title, plot, block.
 
-What the conversion assumed (an ion replaced by the neutral atom, an origin moved) is
-issued as warnings (UserWarning). Raises CifError when the CIF cannot be converted or an
+What was mended in the file (a tag given twice, a value of several words without
+quotes, ...; with its line) and what the conversion assumed (an ion replaced by the
+neutral atom, an origin moved) are issued as warnings (UserWarning). Raises CifError when the CIF cannot be converted or an
 option value cannot be used, OSError when the file cannot be read, ValueError or
 TypeError for arguments the command line would refuse as usage errors.)";
 

@@ -2,7 +2,7 @@
 import pytest
 
 import kaven
-from conftest import EXAMPLES, command_line
+from conftest import EXAMPLES, SOURCE_DIR, command_line
 
 
 def converted(tmp_path, cif, *options):
@@ -47,7 +47,7 @@ def test_from_cif_errors(tmp_path):
     # would refuse
     with pytest.raises(kaven.CifError, match="cannot be reached"):
         kaven.from_cif(yig, (40, 40, 40), radiation="Cu")
-    with pytest.raises(kaven.CifError, match="radii"):
+    with pytest.raises(kaven.CifError, match="crystal radius -1 is not a positive number"):
         kaven.from_cif(yig, (8, 8, 2), radiation="Ag", crystal_radius=-1)
     (tmp_path / "empty.cif").write_text("data_x\n_cell_length_a 5\n")
     with pytest.raises(kaven.CifError):
@@ -61,3 +61,14 @@ def test_from_cif_errors(tmp_path):
         kaven.from_cif(yig, (8, 8, 2), radiation="Ag", psi=(0, 10, 20))
     with pytest.raises(TypeError, match="steps"):
         kaven.from_cif(yig, (8, 8, 2), radiation="Ag", steps=20)
+
+
+def test_from_cif_warns_of_what_it_mended():
+    # a database export with tags given twice and a symbol of several words unquoted
+    quirks = SOURCE_DIR / "tests" / "data" / "cif" / "nacl-quirks.cif"
+    with pytest.warns(UserWarning) as said:
+        kaven.from_cif(quirks, (2, 0, 0), radiation="Cu")
+    texts = [str(w.message) for w in said]
+    assert any(t.endswith("line 11: _chemical_formula_sum appears again (first on line 10); "
+                          "the first value is taken") for t in texts)
+    assert any("'F m -3 m'" in t for t in texts)
