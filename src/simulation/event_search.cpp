@@ -350,14 +350,18 @@ EventPassResult search_candidates(const RunParameters& p, const PrimaryPass& pp,
                                   CandidateStructureFactors& sf, bool first_pass,
                                   const EventSearchOptions& opt) {
   const PassSetup s = make_setup(p, pp, first_pass);
+  const std::array<int, 3> lim = index_limits(p, pp.lambda);
   ListFactors list{sf};
   SearchChunk all;
   for (std::size_t j = 0; j < candidates.size(); ++j) {
     if ((j & 4095) == 0 && opt.cancel && opt.cancel->load(std::memory_order_relaxed)) break;
+    const CandidateGeometry& c = candidates[j];
+    // Within the box of this wavelength, as the search of a pass takes it.
+    if (std::abs(c.h1) > lim[0] || std::abs(c.k1) > lim[1] || std::abs(c.l1) > lim[2]) continue;
     list.j = j;
-    candidate(s, candidates[j], list, all);
+    candidate(s, c, list, all);
   }
-  return finish(p, pp, index_limits(p, pp.lambda), std::move(all));
+  return finish(p, pp, lim, std::move(all));
 }
 
 EventPassResult search_events(const RunParameters& p, const PrimaryPass& pp,
