@@ -2,21 +2,22 @@
 
 #include <cstdio>
 
-#include <gemmi/fprime.hpp>
-
 #include "core/run_stop.hpp"
 #include "crystal/geometry.hpp"
 #include "input/free_format.hpp"
 #include "input/input_reader.hpp"
+#include "scattering/anomalous_dispersion.hpp"
 #include "scattering/linear_absorption.hpp"
 #include "scans/measured_scan.hpp"
 #include "simulation/scale_factor.hpp"
 
 namespace kaven {
 
-DispersionTerms dispersion_at_energy(int z, double energy_kev) {
-  double fpp = 0;
-  const double fp = gemmi::cromer_liberman(z, energy_kev * 1000.0, &fpp);
+double wavelength_of_energy(double energy_kev) { return wavelength_A_of(energy_kev * 1000.0); }
+double energy_of_wavelength(double lambda) { return energy_ev_of(lambda) / 1000.0; }
+
+DispersionTerms element_line_dispersion(int z, float lambda) {
+  const AnomalousDispersion d = cromer_liberman(z, double(lambda));
   // The F10.4 fields of an element line, read back as the input reader reads them.
   auto as_read = [](double v) {
     char field[64];
@@ -25,7 +26,8 @@ DispersionTerms dispersion_at_energy(int z, double energy_kev) {
     parse_fixed_real(field, 4, out);
     return out;
   };
-  return {as_read(fp), as_read(fpp)};
+  // (as the CIF path keeps them, in single precision, before it writes them)
+  return {as_read(static_cast<float>(d.fp)), as_read(static_cast<float>(d.fpp))};
 }
 
 const char* energy_status_text(EnergyStatus status) {
@@ -39,8 +41,10 @@ const char* energy_status_text(EnergyStatus status) {
 
 EnergyStatus set_energy(RunParameters& par, const EnergyCrystal& crystal, double energy_kev) {
   par.alam1 = static_cast<float>(wavelength_of_energy(energy_kev));
+  // The input written for this energy holds the wavelength in single precision, and its
+  // element lines the values at that wavelength.
   for (AtomType& t : par.types) {
-    const DispersionTerms d = dispersion_at_energy(t.z, energy_kev);
+    const DispersionTerms d = element_line_dispersion(t.z, par.alam1);
     t.fp = d.fp;
     t.fpp = d.fpp;
   }

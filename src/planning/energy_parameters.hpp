@@ -20,18 +20,17 @@
 
 namespace kaven {
 
-// hc in keV Å: lambda (Å) = kHcKevAngstrom / E (keV).
-inline constexpr double kHcKevAngstrom = 12.3984197386209;
-inline double wavelength_of_energy(double energy_kev) { return kHcKevAngstrom / energy_kev; }
-inline double energy_of_wavelength(double lambda) { return kHcKevAngstrom / lambda; }
+// The wavelength (Å) of a photon energy (keV) and back (scattering/anomalous_dispersion.hpp).
+double wavelength_of_energy(double energy_kev);
+double energy_of_wavelength(double lambda);
 
-// f' and f'' of atomic number z at E (Cromer-Liberman), as an element line holds them:
-// the four decimals of its fields, read back as a run reads them. 0 and 0 outside
-// Z = 3..92, which the calculation does not cover.
+// f' and f'' of atomic number z at the wavelength lambda (Å; Cromer-Liberman), as an
+// element line holds them: the four decimals of its fields, read back as a run reads
+// them. 0 and 0 outside Z = 3..92, which the calculation does not cover.
 struct DispersionTerms {
   float fp = 0, fpp = 0;
 };
-DispersionTerms dispersion_at_energy(int z, double energy_kev);
+DispersionTerms element_line_dispersion(int z, float lambda);
 
 // A synchrotron input read, with what line 10 gave for the primary structure factor
 // (the run replaces a 0 by the value it computes, which depends on the energy).

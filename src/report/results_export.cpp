@@ -73,6 +73,8 @@ ExportPaths export_paths(const std::filesystem::path& listing) {
 
 namespace {
 
+}  // namespace
+
 const std::vector<std::string>& events_header() {
   static const std::vector<std::string> h{
       "pass", "wavelength", "h1", "k1", "l1", "f1", "phase1", "theta1", "h2", "k2", "l2",
@@ -81,6 +83,8 @@ const std::vector<std::string>& events_header() {
       "psi"};
   return h;
 }
+
+namespace {
 
 const std::vector<std::string>& scan_header() {
   static const std::vector<std::string> h{"psi", "calculated", "measured"};
@@ -108,26 +112,33 @@ bool starts_as_kaven_export(std::istream& is, ExportKind kind) {
   return is.gcount() == static_cast<std::streamsize>(head.size()) && start == head;
 }
 
+std::vector<std::string> event_csv_fields(int pass, float wavelength, float primary_phase,
+                                          const MultipleDiffractionEvent& e) {
+  // Phi = phase1 + phase2 - phase of the primary, the phase the interference term
+  // turns with, in degrees within (-180, 180].
+  double triplet = std::remainder((double(e.phase1) + e.phase2 - primary_phase) * kDeg, 360.0);
+  if (triplet <= -180) triplet += 360;
+  return {field(pass), field(wavelength), field(index(e.h1)),
+          field(index(e.k1)), field(index(e.l1)), field(e.f1),
+          field(static_cast<float>(listed_phase_deg(e.phase1))),
+          field(static_cast<float>(e.theta1 * kDeg)), field(index(e.h2)), field(index(e.k2)),
+          field(index(e.l2)), field(e.f2), field(static_cast<float>(listed_phase_deg(e.phase2))),
+          field(static_cast<float>(e.theta2 * kDeg)), field(static_cast<float>(triplet)),
+          field(e.ikaven), field(e.iaufhe), field(e.ikaven / e.fwhm), field(e.iaufhe / e.fwhm),
+          field(e.p12), field(e.abs), field(static_cast<float>(1.0 / e.abs)),
+          e.crossing == static_cast<float>(Crossing::first) ? "in-out" : "out-in", field(e.fwhm), field(e.beta),
+          field(e.psi)};
+}
+
+void write_csv_row(std::ostream& os, const std::vector<std::string>& fields) { row(os, fields); }
+
 void write_events_csv(std::ostream& os, const RunParameters& par, const RunResult& r) {
   row(os, events_header());
   for (std::size_t n = 0; n < r.passes.size(); ++n) {
     const PassRecord& rec = r.passes[n];
     for (const MultipleDiffractionEvent& e : rec.events.events) {
       if (!listed_event(par, e)) continue;
-      // Phi = phase1 + phase2 - phase of the primary, the phase the interference term
-      // turns with, in degrees within (-180, 180].
-      double triplet = std::remainder((double(e.phase1) + e.phase2 - par.phi) * kDeg, 360.0);
-      if (triplet <= -180) triplet += 360;
-      row(os, {field(static_cast<int>(n + 1)), field(rec.pass.lambda), field(index(e.h1)),
-               field(index(e.k1)), field(index(e.l1)), field(e.f1),
-               field(static_cast<float>(listed_phase_deg(e.phase1))),
-               field(static_cast<float>(e.theta1 * kDeg)), field(index(e.h2)), field(index(e.k2)),
-               field(index(e.l2)), field(e.f2), field(static_cast<float>(listed_phase_deg(e.phase2))),
-               field(static_cast<float>(e.theta2 * kDeg)), field(static_cast<float>(triplet)),
-               field(e.ikaven), field(e.iaufhe), field(e.ikaven / e.fwhm), field(e.iaufhe / e.fwhm),
-               field(e.p12), field(e.abs), field(static_cast<float>(1.0 / e.abs)),
-               e.crossing == static_cast<float>(Crossing::first) ? "in-out" : "out-in", field(e.fwhm), field(e.beta),
-               field(e.psi)});
+      row(os, event_csv_fields(static_cast<int>(n + 1), rec.pass.lambda, par.phi, e));
     }
   }
 }
@@ -284,6 +295,9 @@ void write_summary_json(std::ostream& os, const RunParameters& p, const RunResul
   } else {
     j.null();
   }
+
+  if (status.energy_map) write_energy_map_summary(j, *status.energy_map);
+  if (status.energy_scan) write_energy_scan_summary(j, *status.energy_scan);
 
   j.key("files").begin_object();
   // The measured scan is read, not written; named here for completeness.

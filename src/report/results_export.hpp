@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "input/run_parameters.hpp"
+#include "report/energy_map_export.hpp"
 #include "simulation/run_result.hpp"
 
 namespace kaven {
@@ -44,9 +45,19 @@ struct RunStatus {
   bool complete = true;
   std::vector<std::string> stop_message;  // the records of the stop
   int ierr = 0;
+  // The plans computed beside the run (kaven --energy-map, --energy-scan), when asked.
+  const EnergyMapSummary* energy_map = nullptr;
+  const EnergyScanSummary* energy_scan = nullptr;
 };
 
 void write_events_csv(std::ostream& os, const RunParameters& par, const RunResult& result);
+// The header row of the events CSV, and the fields of one event (pass 1 or 2 at its
+// wavelength; the triplet phase with the primary's phase in radians).
+const std::vector<std::string>& events_header();
+std::vector<std::string> event_csv_fields(int pass, float wavelength, float primary_phase,
+                                          const MultipleDiffractionEvent& event);
+// One CSV row: the fields joined by commas, a line end.
+void write_csv_row(std::ostream& os, const std::vector<std::string>& fields);
 void write_scan_csv(std::ostream& os, const RunParameters& par, const RunResult& result);
 void write_summary_json(std::ostream& os, const RunParameters& par, const RunResult& result,
                         const RunStatus& status);

@@ -43,6 +43,7 @@ RunCommandResult run_command(const RunRequest& request) {
     exports.push_back({paths.scan_csv, FileRole::scan_csv});
   }
   if (request.json) exports.push_back({paths.summary_json, FileRole::summary_json});
+  exports.insert(exports.end(), request.more_files.begin(), request.more_files.end());
   if (std::string refused = caller_file_refusal(input_path, output_path, exports);
       !refused.empty()) {
     r.messages.push_back(refused + ": nothing written");
@@ -83,12 +84,13 @@ RunCommandResult run_command(const RunRequest& request) {
     r.status = 1;
     return r;
   }
+  RunStatus status;
+  status.input_file = input_path.string();
+  status.complete = r.outcome.end == RunEnd::complete;
+  status.stop_message = r.outcome.stop_message;
+  status.ierr = r.outcome.ierr;
+  const bool after_ok = !request.after_run || request.after_run(r, status);
   if (request.csv || request.json) {
-    RunStatus status;
-    status.input_file = input_path.string();
-    status.complete = r.outcome.end == RunEnd::complete;
-    status.stop_message = r.outcome.stop_message;
-    status.ierr = r.outcome.ierr;
     const std::vector<std::string> failures =
         write_exports(output_path, request.csv, request.json, r.par, r.outcome.result, status);
     if (!failures.empty()) {
@@ -99,6 +101,10 @@ RunCommandResult run_command(const RunRequest& request) {
   }
   if (r.outcome.ierr > 0) {
     r.messages.push_back("finished with an error, see " + output_path.string());
+    r.status = 1;
+    return r;
+  }
+  if (!after_ok) {
     r.status = 1;
     return r;
   }

@@ -10,9 +10,12 @@
 #include <vector>
 
 #include "input/run_parameters.hpp"
+#include "report/results_export.hpp"
 #include "shell/run_driver.hpp"
 
 namespace kaven {
+
+struct RunCommandResult;
 
 struct RunRequest {
   std::filesystem::path input;
@@ -22,6 +25,13 @@ struct RunRequest {
   int threads = 0;               // 0: all cores
   std::function<void(const RunProgress&)> progress;  // optional
   const std::atomic<bool>* cancel = nullptr;          // optional
+  // Files the caller writes beside the run's (an energy map): checked with the exports
+  // before the listing is opened, and kept apart from the files the input names.
+  std::vector<ExportFile> more_files;
+  // Work after the run and before the exports (the energy plans), with the run's result
+  // and the status the summary takes: it adds its messages and summary parts; false when
+  // it failed (the status is then 1).
+  std::function<bool(RunCommandResult&, RunStatus&)> after_run;
 };
 
 // Exit status of a run: 0 complete, 1 finished with an error (a malformed input value,

@@ -4,6 +4,7 @@
 
 #include "plot/postscript_plotter.hpp"
 #include "plot/svg_plotter.hpp"
+#include "report/energy_map_export.hpp"
 #include "report/listing.hpp"
 #include "report/results_export.hpp"
 #include "report/run_summary.hpp"
@@ -28,6 +29,11 @@ std::string_view kind_of_output(FileRole role) {
     case FileRole::events_csv: return "an events table";
     case FileRole::scan_csv: return "a scan table";
     case FileRole::summary_json: return "a run summary";
+    case FileRole::map_csv: return "an energy-map table";
+    case FileRole::map_plot: return "a PostScript energy map";
+    case FileRole::map_svg: return "an SVG energy map";
+    case FileRole::escan_csv: return "an energy-scan table";
+    case FileRole::escan_svg: return "an SVG energy scan";
     default: return "an output";
   }
 }
@@ -41,6 +47,11 @@ bool starts_as(std::istream& is, FileRole role) {
     case FileRole::events_csv: return starts_as_kaven_export(is, ExportKind::events_csv);
     case FileRole::scan_csv: return starts_as_kaven_export(is, ExportKind::scan_csv);
     case FileRole::summary_json: return starts_as_kaven_export(is, ExportKind::summary_json);
+    case FileRole::map_csv: return starts_as_kaven_map_csv(is);
+    case FileRole::map_plot: return starts_as_kaven_postscript(is);
+    case FileRole::map_svg: return starts_as_kaven_svg(is);
+    case FileRole::escan_csv: return starts_as_kaven_escan_csv(is);
+    case FileRole::escan_svg: return starts_as_kaven_svg(is);
     default: return false;
   }
 }
@@ -58,6 +69,11 @@ std::string_view role_name(FileRole role) {
     case FileRole::events_csv: return "the events table";
     case FileRole::scan_csv: return "the scan table";
     case FileRole::summary_json: return "the run summary";
+    case FileRole::map_csv: return "the energy-map table";
+    case FileRole::map_plot: return "the energy-map page";
+    case FileRole::map_svg: return "the SVG copy of the energy-map page";
+    case FileRole::escan_csv: return "the energy-scan table";
+    case FileRole::escan_svg: return "the energy-scan plot";
   }
   return "a file";
 }

@@ -31,6 +31,11 @@ enum class FileRole {
   events_csv,
   scan_csv,
   summary_json,
+  map_csv,    // the energy map's table
+  map_plot,   // its PostScript page
+  map_svg,    // its SVG copy
+  escan_csv,  // the energy scan's table
+  escan_svg,  // its plot
 };
 
 // "the input file", "the plot file", ...

@@ -1,0 +1,235 @@
+// The energy map and the energy scan against single-energy runs: an input written for an
+// energy (its wavelength, the f' and f'' of its elements at that wavelength) runs
+// through the run driver, and its listed events, I-prim and scan must be what the map
+// and the scan give there. The psi of the events is checked against the crossing
+// geometry formed independently with gemmi's cell.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <sstream>
+
+#include <gemmi/unitcell.hpp>
+
+#include "core/constants.hpp"
+#include "core/number_text.hpp"
+#include "planning/energy_map.hpp"
+#include "report/results_export.hpp"
+#include "scattering/anomalous_dispersion.hpp"
+#include "simulation/reference_direction.hpp"
+#include "shell/energy_plan_command.hpp"
+#include "run_fixture.hpp"
+
+namespace {
+
+using kaven_test::Lines;
+
+kaven::EnergyCrystal crystal_of(const Lines& lines) {
+  std::istringstream in(kaven_test::join_lines(lines));
+  return kaven::read_energy_crystal(in);
+}
+
+std::vector<std::string> tokens(const std::string& line) {
+  std::istringstream is(line);
+  std::vector<std::string> t;
+  for (std::string s; is >> s;) t.push_back(s);
+  return t;
+}
+
+// The input for one energy: the wavelength of the synchrotron line (line 4) and the f'
+// and f'' of the element lines at it, in their F10.4 fields.
+Lines input_at(const Lines& lines, const kaven::EnergyCrystal& c, double energy_kev) {
+  Lines out = lines;
+  const float lambda = static_cast<float>(kaven::wavelength_A_of(energy_kev * 1000));
+  std::vector<std::string> t = tokens(out[3]);
+  t[1] = kaven::shortest(lambda);
+  out[3].clear();
+  for (const std::string& s : t) out[3] += s + "  ";
+  const std::size_t first_element = 7;
+  for (std::size_t f = 0; f < c.par.types.size(); ++f) {
+    const kaven::AnomalousDispersion d = kaven::cromer_liberman(c.par.types[f].z, lambda);
+    char fields[64];
+    std::snprintf(fields, sizeof fields, "%10.4f%10.4f", double(static_cast<float>(d.fp)),
+                  double(static_cast<float>(d.fpp)));
+    out[first_element + f] = kaven_test::padded(c.par.types[f].atn, 4).substr(0, 4) + fields;
+  }
+  return out;
+}
+
+// The listed events of a run's pass as the events table writes them.
+std::vector<std::vector<std::string>> rows_of(const kaven::RunParameters& par, const kaven::PassRecord& rec) {
+  std::vector<std::vector<std::string>> rows;
+  for (const kaven::MultipleDiffractionEvent& e : rec.events.events)
+    if (kaven::listed_event(par, e)) rows.push_back(kaven::event_csv_fields(1, rec.pass.lambda, par.phi, e));
+  return rows;
+}
+
+std::vector<std::vector<std::string>> rows_of(const kaven::EnergyPoint& p) {
+  std::vector<std::vector<std::string>> rows;
+  for (const kaven::MultipleDiffractionEvent& e : p.pass.events)
+    rows.push_back(kaven::event_csv_fields(1, p.wavelength, p.primary_phase, e));
+  return rows;
+}
+
+// psi of the first crossing of h (degrees, synchrotron axis 0..360) from the geometry:
+// the Ewald-sphere centre circles the primary axis u at |h_p|/2 along it, at the radius
+// R = sqrt(1/lambda^2 - |h_p|^2/4); h lies on the sphere when the centre's azimuth is
+// phi +- Delta, cos Delta = (|h|^2 - p |h_p|) / (2 R rho). Azimuths from the reference
+// direction r towards r x h_p (cubic cells here: index and Cartesian products agree).
+double crossing_psi(const gemmi::UnitCell& cell, const std::array<int, 3>& hp,
+                    const std::array<float, 3>& r, const std::array<int, 3>& h, double lambda,
+                    double psid) {
+  auto cart = [&](double a, double b, double c) { return cell.frac.mat.left_multiply(gemmi::Vec3(a, b, c)); };
+  const gemmi::Vec3 vp = cart(hp[0], hp[1], hp[2]), vh = cart(h[0], h[1], h[2]);
+  const gemmi::Vec3 u = vp.normalized();
+  gemmi::Vec3 e1 = cart(r[0], r[1], r[2]);
+  e1 = (e1 - u * e1.dot(u)).normalized();
+  const gemmi::Vec3 e2 = e1.cross(u).normalized();
+  const double p = vh.dot(u);
+  const gemmi::Vec3 perp = vh - u * p;
+  const double rho = perp.length();
+  const double R = std::sqrt(1 / (lambda * lambda) - vp.length_sq() / 4);
+  const double delta = std::acos((vh.length_sq() - p * vp.length()) / (2 * R * rho));
+  double psi = (std::atan2(perp.dot(e2), perp.dot(e1)) + delta) * 180 / kaven::kPi + psid;
+  psi = std::fmod(psi + 720.0, 360.0);
+  return psi;
+}
+
+struct Case {
+  const char* name;
+  Lines lines;
+  kaven::EnergyGrid grid;
+  std::vector<int> compared;  // energies of the grid run as single-energy runs
+};
+
+TEST(EnergyMap, RowsAreThoseOfRunsAtTheirEnergies) {
+  Lines si = kaven_test::si_lines();
+  Lines yig = kaven_test::read_lines(kaven_test::source_path("examples/yig/yig-syn.inp"));
+  yig[5] = "0.  360. -50  0  1. 0.";  // the events only: no simulated scan in the runs
+  // Silicon around its input energy (22.09 keV); YIG across the yttrium K edge (17.04 keV).
+  const Case cases[] = {{"silicon 2 2 2", si, {21.5, 22.5, 5}, {0, 2, 4}},
+                        {"YIG 8 8 2", yig, {17.0, 17.5, 5}, {0, 1, 4}}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const kaven::EnergyCrystal crystal = crystal_of(c.lines);
+    const kaven::EnergyPlan plan(crystal, c.grid.e2_kev, 2);
+    kaven::EnergyMapOptions two;
+    two.threads = 2;
+    const std::vector<kaven::EnergyPoint> map = kaven::energy_map(plan, c.grid, two);
+    ASSERT_EQ(map.size(), std::size_t(c.grid.n));
+    for (int i : c.compared) {
+      const kaven::EnergyPoint& p = map[std::size_t(i)];
+      SCOPED_TRACE(p.energy_kev);
+      ASSERT_EQ(p.status, kaven::EnergyStatus::ok);
+      kaven_test::Session s;
+      const kaven_test::ListedRun run = s.run(input_at(c.lines, crystal, p.energy_kev));
+      ASSERT_FALSE(run.stopped()) << kaven_test::join_lines(kaven_test::tail(run.records, 5));
+      const kaven::PassRecord& rec = run.outcome.result.passes.at(0);
+      EXPECT_EQ(rec.pass.lambda, p.wavelength);
+      EXPECT_EQ(rec.primary.iprim, p.primary.iprim);
+      EXPECT_EQ(rec.events.full_turn, p.pass.full_turn);
+      EXPECT_EQ(rec.events.in_range, p.pass.in_range);
+      EXPECT_EQ(s.par.mue, p.mue);
+      // Every listed event, every field in its exact shortest form.
+      EXPECT_EQ(rows_of(s.par, rec), rows_of(p));
+      EXPECT_FALSE(p.pass.events.empty());
+    }
+    // The psi of every event of every energy from the crossing geometry.
+    const kaven::RunParameters& base = plan.base();
+    const gemmi::UnitCell cell(base.a, base.b, base.c, base.alpha, base.beta, base.gamma);
+    const std::array<float, 3> r = kaven::reference_direction(base);
+    long checked = 0;
+    for (const kaven::EnergyPoint& p : map)
+      for (const kaven::MultipleDiffractionEvent& e : p.pass.events) {
+        const std::array<int, 3> h{int(std::lround(e.h1)), int(std::lround(e.k1)), int(std::lround(e.l1))};
+        double psi = crossing_psi(cell, {base.h, base.k, base.l}, r, h, p.wavelength, base.psid);
+        if (e.crossing == 2.0f) psi = std::fmod(psi - 2 * e.beta + 720.0, 360.0);
+        EXPECT_NEAR(std::remainder(psi - e.psi, 360.0), 0.0, 2e-3) << h[0] << " " << h[1] << " " << h[2];
+        ++checked;
+      }
+    EXPECT_GE(checked, 10);
+  }
+}
+
+TEST(EnergyMap, DoesNotDependOnTheThreadsAndKeepsTheGridOrder) {
+  const kaven::EnergyCrystal crystal = crystal_of(kaven_test::si_lines());
+  const kaven::EnergyGrid grid{21.0, 23.0, 9};
+  const kaven::EnergyPlan plan(crystal, grid.e2_kev, 1);
+  kaven::EnergyMapOptions one, three;
+  one.threads = 1;
+  three.threads = 3;
+  std::vector<double> fractions;
+  three.progress = [&](double f) { fractions.push_back(f); };
+  const std::vector<kaven::EnergyPoint> a = kaven::energy_map(plan, grid, one);
+  const std::vector<kaven::EnergyPoint> b = kaven::energy_map(plan, grid, three);
+  ASSERT_EQ(a.size(), b.size());
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    EXPECT_EQ(b[i].index, int(i));
+    EXPECT_EQ(b[i].energy_kev, grid.energy(int(i)));
+    EXPECT_EQ(rows_of(a[i]), rows_of(b[i]));
+  }
+  ASSERT_EQ(fractions.size(), a.size());
+  EXPECT_DOUBLE_EQ(fractions.back(), 1.0);
+  EXPECT_TRUE(std::is_sorted(fractions.begin(), fractions.end()));
+}
+
+// Below 3.95 keV the silicon 2 2 2 reflection is beyond the Ewald sphere, below 1.98 keV
+// the Si 1 1 1 monochromator cannot reflect: such energies are kept as such, and a run at
+// them stops with its message.
+TEST(EnergyMap, EnergiesOutOfReachAreListedAsSuch) {
+  const Lines si = kaven_test::si_lines();
+  const kaven::EnergyCrystal crystal = crystal_of(si);
+  const kaven::EnergyGrid grid{1.5, 5.0, 8};  // 1.5, 2.0, 2.5, ... 5.0
+  const kaven::EnergyPlan plan(crystal, grid.e2_kev);
+  const std::vector<kaven::EnergyPoint> map = kaven::energy_map(plan, grid);
+  using S = kaven::EnergyStatus;
+  const S want[] = {S::monochromator_out_of_reach, S::primary_out_of_reach, S::primary_out_of_reach,
+                    S::primary_out_of_reach, S::primary_out_of_reach, S::ok, S::ok, S::ok};
+  for (std::size_t i = 0; i < map.size(); ++i) EXPECT_EQ(map[i].status, want[i]) << map[i].energy_kev;
+  struct Run {
+    int index;
+    std::string message;
+  };
+  for (const Run& r : {Run{0, " The monochromator reflection cannot be reached with this wavelength:"},
+                       Run{3, " The wavelength is to large"}}) {
+    kaven_test::Session s;
+    const kaven_test::ListedRun run = s.run(input_at(si, crystal, map[std::size_t(r.index)].energy_kev));
+    EXPECT_TRUE(run.stopped());
+    EXPECT_TRUE(kaven_test::contains(run.records, r.message));
+  }
+  std::ostringstream csv;
+  kaven::write_map_csv_header(csv);
+  for (const kaven::EnergyPoint& p : map) kaven::write_map_csv_rows(csv, p);
+  const Lines rows = kaven_test::split_records(csv.str());
+  EXPECT_EQ(rows[1], "1.5,,8.265614,,,,,,,,,,,,,,,,,,,,,,,,,monochromator reflection out of reach");
+  EXPECT_EQ(rows[2].substr(0, 4), "2,,6");
+  EXPECT_TRUE(rows[2].ends_with(",primary reflection out of reach"));
+}
+
+// The energy scan at psi is the run's scan at the step of that psi.
+TEST(EnergyScan, IsTheScanOfARunAtThatEnergy) {
+  const Lines si = kaven_test::si_lines();  // psi 176 to 179, 1000 steps per degree
+  const kaven::EnergyCrystal crystal = crystal_of(si);
+  const kaven::EnergyGrid grid{21.8, 22.4, 4};
+  const float psi = 177.5f;  // step 1500
+  const kaven::EnergyPlan plan(crystal, grid.e2_kev);
+  const std::vector<kaven::EnergyScanPoint> scan = kaven::energy_scan(plan, grid, psi);
+  for (int i : {0, 3}) {
+    const kaven::EnergyScanPoint& p = scan[std::size_t(i)];
+    SCOPED_TRACE(p.energy_kev);
+    kaven_test::Session s;
+    const kaven_test::ListedRun run = s.run(input_at(si, crystal, p.energy_kev));
+    ASSERT_FALSE(run.stopped());
+    const kaven::ScanProfile& profile = run.outcome.result.profile;
+    EXPECT_EQ(profile.intensity.at(1500), p.intensity);
+    EXPECT_EQ(profile.iprim_total, p.iprim);
+    EXPECT_EQ(profile.entered, p.crossings);
+    // The shares named are the largest, strongest first, and none is below the limit.
+    ASSERT_FALSE(p.shares.empty());
+    for (std::size_t k = 1; k < p.shares.size(); ++k)
+      EXPECT_GE(std::fabs(p.shares[k - 1].cps), std::fabs(p.shares[k].cps));
+    EXPECT_GE(std::fabs(p.shares.back().cps), kaven::kShareShown * p.iprim);
+  }
+}
+
+}  // namespace
