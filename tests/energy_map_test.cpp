@@ -5,9 +5,13 @@
 // geometry formed independently with gemmi's cell.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
 #include <cstdio>
+#include <set>
 #include <sstream>
+
+#include <sys/wait.h>
 
 #include <gemmi/unitcell.hpp>
 
@@ -23,6 +27,7 @@
 namespace {
 
 using kaven_test::Lines;
+namespace fs = std::filesystem;
 
 kaven::EnergyCrystal crystal_of(const Lines& lines) {
   std::istringstream in(kaven_test::join_lines(lines));
@@ -230,6 +235,114 @@ TEST(EnergyScan, IsTheScanOfARunAtThatEnergy) {
       EXPECT_GE(std::fabs(p.shares[k - 1].cps), std::fabs(p.shares[k].cps));
     EXPECT_GE(std::fabs(p.shares.back().cps), kaven::kShareShown * p.iprim);
   }
+}
+
+// ---- the command line ---------------------------------------------------------------
+
+struct Command {
+  int status;
+  std::string err;
+  std::set<std::string> files;  // what the folder holds afterwards
+};
+
+// kaven with `args` in a scratch folder holding the example input `example` (and the
+// files of `more`, name and text).
+Command kaven_in(const kaven_test::ScratchDir& dir, const std::string& args) {
+  const std::string cmd = "cd '" + dir.path().string() + "' && SOURCE_DATE_EPOCH=1000000000 '" KAVEN_BINARY
+                          "' " + args + " >out.txt 2>err.txt";
+  Command c;
+  const int raw = std::system(cmd.c_str());
+  c.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  std::ifstream err(dir.path() / "err.txt");
+  std::stringstream ss;
+  ss << err.rdbuf();
+  c.err = ss.str();
+  for (const auto& e : fs::directory_iterator(dir.path()))
+    if (e.path().filename() != "out.txt" && e.path().filename() != "err.txt")
+      c.files.insert(e.path().filename().string());
+  return c;
+}
+
+TEST(EnergyMapCommand, RefusesBadRequestsBeforeWritingAnything) {
+  struct Bad {
+    const char* input;  // example copied in
+    std::string args;
+    int status;
+    std::string message;
+    const char* existing = nullptr;  // a file there before, not written by kaven
+  };
+  const Bad cases[] = {
+      {"si/si222.inp", "si222.inp --energy-map 22 21 5", 2, "E1 < E2"},
+      {"si/si222.inp", "si222.inp --energy-map 22 22 5", 2, "E1 < E2"},
+      {"si/si222.inp", "si222.inp --energy-map 21 22 1", 2, "at least 2 energies"},
+      {"si/si222.inp", "si222.inp --energy-map 21 22 100001", 2, "at most 100000 energies"},
+      {"si/si222.inp", "si222.inp --energy-map 0 22 5", 2, "positive numbers of keV"},
+      {"si/si222.inp", "si222.inp --energy-map 21 x 5", 2, "'x' is not a number"},
+      {"si/si222.inp", "si222.inp --energy-scan 177 21 22", 2, "needs its values"},
+      {"yig/yig-sim.inp", "yig-sim.inp --energy-map 21 22 5", 1, "X-ray tube, whose energy is fixed"},
+      {"si/si222.inp", "si222.inp --energy-scan 400 21 22 5", 1, "0 .. 360 degrees"},
+      {"si/si222.inp", "si222.inp --energy-map 21 22 5", 1, "is not an energy-map table written by kaven",
+       "si222-map.csv"},
+  };
+  for (const Bad& b : cases) {
+    SCOPED_TRACE(b.args);
+    kaven_test::ScratchDir dir;
+    const fs::path input = kaven_test::source_path(std::string("examples/") + b.input);
+    fs::copy_file(input, dir.path() / input.filename());
+    std::set<std::string> before{input.filename().string()};
+    if (b.existing) {
+      std::ofstream(dir.path() / b.existing) << "energy,intensity\n";
+      before.insert(b.existing);
+    }
+    const Command c = kaven_in(dir, b.args);
+    EXPECT_EQ(c.status, b.status);
+    EXPECT_NE(c.err.find(b.message), std::string::npos) << c.err;
+    EXPECT_EQ(c.files, before);  // no listing, no plot, nothing else
+  }
+}
+
+TEST(EnergyMapCommand, WritesTheMapBesideTheRunWithItsSummary) {
+  kaven_test::ScratchDir dir;
+  fs::copy_file(kaven_test::source_path("examples/si/si222.inp"), dir.path() / "si222.inp");
+  // 1.5 keV: the monochromator cannot reflect; 2 to 3.5 keV: the primary is out of reach.
+  const Command c = kaven_in(dir, "si222.inp si.out --json --energy-map 1.5 5 8 --energy-scan 177.5 21.8 22.4 4");
+  EXPECT_EQ(c.status, 0) << c.err;
+  const std::set<std::string> want{"si222.inp", "si.out", "si.json", "si222.cal", "si222.ps", "si222.svg",
+                                   "si-map.csv", "si-map.ps", "si-map.svg", "si-escan.csv", "si-escan.svg"};
+  EXPECT_EQ(c.files, want);  // no temporary file left
+  const Lines map = kaven_test::read_lines(dir.path() / "si-map.csv");
+  EXPECT_TRUE(map.at(1).ends_with(",monochromator reflection out of reach"));
+  EXPECT_TRUE(map.at(5).ends_with(",primary reflection out of reach"));
+  EXPECT_EQ(map.at(6), "4,,3.0996048,,,,,,,,,,,,,,,,,,,,,,,,,no event listed");
+  const Lines escan = kaven_test::read_lines(dir.path() / "si-escan.csv");
+  ASSERT_EQ(escan.size(), 5u);
+  EXPECT_EQ(escan[0], "energy_kev,wavelength,intensity,iprim,relative,crossings,note,events");
+  const Lines json = kaven_test::read_lines(dir.path() / "si.json");
+  EXPECT_TRUE(kaven_test::contains(json, "    \"energies\": 8,"));
+  EXPECT_TRUE(kaven_test::contains(json, "    \"energies_out_of_reach\": 5,"));
+  EXPECT_TRUE(kaven_test::contains(json, "    \"psi_deg\": 177.5,"));
+  // The listing is that of the run alone.
+  kaven_test::Session s;
+  const Lines alone = s.run(kaven_test::si_lines()).records;
+  EXPECT_EQ(kaven_test::read_lines(dir.path() / "si.out").size(), alone.size());
+}
+
+// A map that does not come to its end leaves no file, and no temporary one.
+TEST(EnergyMapCommand, ACancelledMapLeavesNoFile) {
+  kaven_test::ScratchDir dir;
+  const kaven::EnergyCrystal crystal = crystal_of(kaven_test::si_lines());
+  std::atomic<bool> cancel{false};
+  kaven::EnergyPlanRequest req;
+  req.map = kaven::EnergyGrid{21, 23, 40};
+  req.threads = 1;
+  req.cancel = &cancel;
+  req.progress = [&](const kaven::RunProgress& p) {
+    if (p.fraction > 0.2) cancel = true;
+  };
+  const kaven::EnergyPlanOutcome out =
+      kaven::run_energy_plans(crystal, req, kaven::energy_plan_paths(dir.path() / "si.out"));
+  EXPECT_FALSE(out.ok);
+  EXPECT_TRUE(fs::is_empty(dir.path()));
 }
 
 }  // namespace

@@ -110,8 +110,9 @@ void vertical_scale(PenPlotter& p, double lo, double hi, const std::string& capt
       const float y = static_cast<float>(kBottom + (kTop - kBottom) * (v - lo) / (hi - lo));
       p.plot(kLeft - 0.3f, y, 3);
       p.plot(kLeft, y, 2);
-      const std::string label = t.decimals > 0 ? format(("%." + std::to_string(t.decimals) + "f").c_str(), v)
-                                               : scale_text(v);
+      const double tick = std::fabs(v) < 1e-9 * t.step ? 0.0 : v;  // no "-0.0"
+      const std::string label = t.decimals > 0 ? format(("%." + std::to_string(t.decimals) + "f").c_str(), tick)
+                                               : scale_text(tick);
       text(p, kLeft - 0.45f - 0.2f * static_cast<float>(label.size()), y - 0.12f, label);
     }
   p.fonts(0.5f, "Times-Roman");
@@ -245,7 +246,7 @@ void map_tracks(PenPlotter& p, const EnergyMapPicture& pic, const MapFrame& f) {
     const double t = (lv + 0.5) / kLevels;
     const std::array<float, 3> c = map_level_colour(t, dip);
     p.rgbpen(c[0], c[1], c[2]);
-    p.linewidth(static_cast<float>(0.6 + 1.8 * t));
+    p.linewidth(static_cast<float>(0.5 + 1.3 * t));
   };
   std::stable_sort(lone.begin(), lone.end(), [](const Lone& a, const Lone& b) { return a.level < b.level; });
   for (const Lone& o : lone) {
@@ -319,7 +320,7 @@ void draw_energy_map(PenPlotter& p, const EnergyMapPicture& pic, const Zeit::Now
     p.plot(kRight, y, 2);
     p.dash(0);
     p.fonts(0.3f, "Times-Roman");
-    text(p, kRight + 0.1f, y - 0.1f, "input");
+    text(p, kRight - 0.8f, y + 0.08f, "input");
   }
 
   // Frame, psi axis below, energy scale on the left.
@@ -336,16 +337,16 @@ void draw_energy_map(PenPlotter& p, const EnergyMapPicture& pic, const Zeit::Now
   primary_line(p, 17.8f, par);
   p.fonts(0.4f, "Times-Roman");
   text(p, kColumn, 17.1f, "E (keV):");
-  text(p, kColumn + 2.2f, 17.1f, format("%.6g", g.e1_kev) + " - " + format("%.6g", g.e2_kev));
+  text(p, kColumn + 2.7f, 17.1f, format("%.6g", g.e1_kev) + " - " + format("%.6g", g.e2_kev));
   text(p, kColumn, 16.6f, "energies:");
-  text(p, kColumn + 2.2f, 16.6f, std::to_string(g.n));
+  text(p, kColumn + 2.7f, 16.6f, std::to_string(g.n));
   symbol_label(p, kColumn, 16.1f, "l", "(A):");
-  text(p, kColumn + 2.2f, 16.1f,
+  text(p, kColumn + 2.7f, 16.1f,
        format("%.5f", 12.3984197386209 / g.e2_kev) + " - " + format("%.5f", 12.3984197386209 / g.e1_kev));
   symbol_label(p, kColumn, 15.6f, "y", "(deg):");
-  text(p, kColumn + 2.2f, 15.6f, format("%.3f", par.psia) + " - " + format("%.3f", par.psie));
+  text(p, kColumn + 2.7f, 15.6f, format("%.3f", par.psia) + " - " + format("%.3f", par.psie));
   text(p, kColumn, 15.1f, "input E (keV):");
-  text(p, kColumn + 2.2f, 15.1f, format("%.5f", pic.input_kev()));
+  text(p, kColumn + 2.7f, 15.1f, format("%.5f", pic.input_kev()));
 
   p.fonts(0.4f, "Times-Bold");
   text(p, kColumn, 14.2f, "Listed events, peak height");
@@ -463,8 +464,9 @@ void draw_energy_scan(PenPlotter& p, const EnergyScanPicture& pic, const Zeit::N
   p.linewidth(1.0f);
   curve(false);
 
-  // The strongest features: local extremes of I - I-prim of at least 1 % of I-prim,
-  // each labelled with the secondary reflection of its strongest crossing.
+  // The strongest features: local extremes of I - I-prim of at least 1 % of I-prim (2 %
+  // of the scale without I-prim), each labelled with the secondary reflection of its
+  // strongest crossing, beside the extreme (the curve falls away from it there).
   struct Feature {
     std::size_t i;
     double size;
@@ -474,7 +476,7 @@ void draw_energy_scan(PenPlotter& p, const EnergyScanPicture& pic, const Zeit::N
     const auto& q = pts[i];
     if (q.status != EnergyStatus::ok || !q.has_share) continue;
     const double d = double(q.intensity) - q.iprim;
-    const double shown = 0.01 * (q.iprim > 0 ? double(q.iprim) : std::fabs(hi - lo));
+    const double shown = q.iprim > 0 ? 0.01 * double(q.iprim) : 0.02 * std::fabs(hi - lo);
     if (!(std::fabs(d) >= shown)) continue;
     auto dev = [&](std::size_t j) { return double(pts[j].intensity) - pts[j].iprim; };
     const bool left_ok = i == 0 || pts[i - 1].status != EnergyStatus::ok ||
@@ -484,16 +486,28 @@ void draw_energy_scan(PenPlotter& p, const EnergyScanPicture& pic, const Zeit::N
     if (left_ok && right_ok) features.push_back({i, std::fabs(d)});
   }
   std::stable_sort(features.begin(), features.end(), [](const Feature& a, const Feature& b) { return a.size > b.size; });
-  if (features.size() > 12) features.resize(12);
+  {
+    // At most 12, the larger first, none within 1 cm of a larger one (labels would
+    // overlap).
+    std::vector<Feature> kept;
+    for (const Feature& ft : features) {
+      const float x = x_of(pts[ft.i].energy_kev);
+      if (kept.size() < 12 && std::none_of(kept.begin(), kept.end(), [&](const Feature& k) {
+            return std::fabs(x_of(pts[k.i].energy_kev) - x) < 1.0f;
+          }))
+        kept.push_back(ft);
+    }
+    features = std::move(kept);
+  }
   p.fonts(0.3f, "Times-Roman");
   for (const Feature& ft : features) {
     const auto& q = pts[ft.i];
     const bool up = q.intensity > q.iprim;
     const auto& h = q.strongest.secondary;
     const std::string t = std::to_string(h[0]) + " " + std::to_string(h[1]) + " " + std::to_string(h[2]);
-    const float x = x_of(q.energy_kev) + 0.1f;
-    const float y = y_of(q.intensity) + (up ? 0.15f : -0.15f - 0.18f * static_cast<float>(t.size()));
-    text(p, x, std::clamp(y, kBottom + 0.1f, kTop - 1.5f), t, 90);
+    const float x = x_of(q.energy_kev) + 0.12f;
+    const float y = y_of(q.intensity) + (up ? 0.05f : -0.3f);
+    text(p, std::min(x, kRight - 1.2f), std::clamp(y, kBottom + 0.1f, kTop - 0.35f), t);
   }
 
   if (pic.input_kev() >= g.e1_kev && pic.input_kev() <= g.e2_kev) {
@@ -530,13 +544,13 @@ void draw_energy_scan(PenPlotter& p, const EnergyScanPicture& pic, const Zeit::N
   date_lines(p, kColumn, 19.0f, when);
   primary_line(p, 17.8f, par);
   symbol_label(p, kColumn, 17.1f, "y", "(deg):");
-  text(p, kColumn + 2.2f, 17.1f, format("%.3f", pic.psi()));
+  text(p, kColumn + 2.7f, 17.1f, format("%.3f", pic.psi()));
   text(p, kColumn, 16.6f, "E (keV):");
-  text(p, kColumn + 2.2f, 16.6f, format("%.6g", g.e1_kev) + " - " + format("%.6g", g.e2_kev));
+  text(p, kColumn + 2.7f, 16.6f, format("%.6g", g.e1_kev) + " - " + format("%.6g", g.e2_kev));
   text(p, kColumn, 16.1f, "energies:");
-  text(p, kColumn + 2.2f, 16.1f, std::to_string(g.n));
+  text(p, kColumn + 2.7f, 16.1f, std::to_string(g.n));
   text(p, kColumn, 15.6f, "input E (keV):");
-  text(p, kColumn + 2.2f, 15.6f, format("%.5f", pic.input_kev()));
+  text(p, kColumn + 2.7f, 15.6f, format("%.5f", pic.input_kev()));
   // The extremes.
   const EnergyScanPicture::Point* mx = nullptr;
   const EnergyScanPicture::Point* mn = nullptr;
@@ -547,9 +561,9 @@ void draw_energy_scan(PenPlotter& p, const EnergyScanPicture& pic, const Zeit::N
     }
   if (mx && mn) {
     text(p, kColumn, 14.6f, "Imax (cps):");
-    text(p, kColumn + 2.2f, 14.6f, scale_text(mx->intensity) + " at " + format("%.4f", mx->energy_kev));
+    text(p, kColumn + 2.7f, 14.6f, scale_text(mx->intensity) + " at " + format("%.4f", mx->energy_kev));
     text(p, kColumn, 14.1f, "Imin (cps):");
-    text(p, kColumn + 2.2f, 14.1f, scale_text(mn->intensity) + " at " + format("%.4f", mn->energy_kev));
+    text(p, kColumn + 2.7f, 14.1f, scale_text(mn->intensity) + " at " + format("%.4f", mn->energy_kev));
   }
   // Legend.
   p.linewidth(1.0f);
