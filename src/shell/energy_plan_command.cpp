@@ -126,7 +126,7 @@ class ScanFiles {
   std::string finish() {
     SvgPlotter svg(svg_.stream());
     draw_energy_scan(svg, picture_, Zeit::from_environment().now());
-    for (auto [file, kind] : {std::pair{&csv_, "table"}, {&svg_, "plot_svg"}}) {
+    for (auto [file, kind] : {std::pair{&csv_, "table"}, {&svg_, "plot"}}) {
       if (!file->commit()) return "cannot write " + file->path().string() + ": " + file->error();
       summary_.files.emplace_back(kind, file->path().string());
     }
@@ -139,6 +139,13 @@ class ScanFiles {
   EnergyScanSummary& summary_;
   OutputFile csv_, svg_;
 };
+
+// How the command names a file it wrote.
+std::string written_label(const std::string& plan, const std::string& kind) {
+  if (kind == "table") return plan + " (CSV)";
+  if (kind == "page") return plan + " page";
+  return plan + " (SVG)";
+}
 
 std::string stop_text(const RunStopped& stop) {
   std::string s;
@@ -170,6 +177,9 @@ EnergyPlanOutcome run_energy_plans(const EnergyCrystal& crystal, const EnergyPla
     return out;
   };
   if (std::string why = energy_request_problem(req, crystal); !why.empty()) return fail("no energy plan: " + why);
+  if (req.map && !(crystal.par.drumin > 0))
+    out.messages.push_back("note: drumin on the sixth input line is 0: the listing lists no event, and the "
+                           "energy map shows none");
   double highest = 0;
   if (req.map) highest = std::max(highest, req.map->e2_kev);
   if (req.scan) highest = std::max(highest, req.scan->grid.e2_kev);
@@ -187,7 +197,7 @@ EnergyPlanOutcome run_energy_plans(const EnergyCrystal& crystal, const EnergyPla
       if (!energy_map(*plan, *req.map, options(req, "energy map"), [&](EnergyPoint&& p) { files.add(p); }))
         return fail("the energy map was cancelled: no map written");
       if (std::string why = files.finish(); !why.empty()) return fail(why);
-      for (const auto& f : out.map->files) out.written.emplace_back("energy map " + f.first, f.second);
+      for (const auto& f : out.map->files) out.written.emplace_back(written_label("energy map", f.first), f.second);
     }
     if (req.scan) {
       out.scan.emplace();
@@ -197,7 +207,7 @@ EnergyPlanOutcome run_energy_plans(const EnergyCrystal& crystal, const EnergyPla
                        [&](EnergyScanPoint&& p) { files.add(p); }))
         return fail("the energy scan was cancelled: no scan written");
       if (std::string why = files.finish(); !why.empty()) return fail(why);
-      for (const auto& f : out.scan->files) out.written.emplace_back("energy scan " + f.first, f.second);
+      for (const auto& f : out.scan->files) out.written.emplace_back(written_label("energy scan", f.first), f.second);
     }
   } catch (const RunStopped& stop) {
     return fail("no energy plan: " + stop_text(stop));
