@@ -169,11 +169,41 @@ struct MapFrame {
   float y(double e) const { return static_cast<float>(kBottom + (kTop - kBottom) * (e - e1) / (e2 - e1)); }
 };
 
-// One stroke of a track in one colour level.
+// One stroke of a track in one colour level. A point that the line from the stroke's
+// last kept vertex to the new point passes within kStraight of (with every point dropped
+// since that vertex) is dropped: a track of a thousand energies that runs straight is
+// drawn as a few segments, the same line on the page.
+constexpr double kStraight = 0.003;  // cm
+constexpr std::size_t kMostDropped = 64;  // a vertex kept at least every so many points
+
 struct Stroke {
   int level;
   bool dip;
   std::vector<float> x, y;
+  std::vector<std::pair<float, float>> dropped;  // points since the last kept vertex
+
+  void add(float px, float py) {
+    if (x.size() >= 2 && dropped.size() < kMostDropped) {
+      const std::size_t a = x.size() - 2;  // the last kept vertex; the last one is provisional
+      const double ax = x[a], ay = y[a], dx = double(px) - ax, dy = double(py) - ay;
+      const double len = std::hypot(dx, dy);
+      auto off = [&](float qx, float qy) {
+        if (len == 0) return std::hypot(double(qx) - ax, double(qy) - ay);
+        return std::fabs((double(qx) - ax) * dy - (double(qy) - ay) * dx) / len;
+      };
+      bool straight = off(x.back(), y.back()) <= kStraight;
+      for (const auto& q : dropped) straight = straight && off(q.first, q.second) <= kStraight;
+      if (straight) {
+        dropped.emplace_back(x.back(), y.back());
+        x.back() = px;
+        y.back() = py;
+        return;
+      }
+    }
+    dropped.clear();
+    x.push_back(px);
+    y.push_back(py);
+  }
 };
 
 void map_tracks(PenPlotter& p, const EnergyMapPicture& pic, const MapFrame& f) {
@@ -220,13 +250,11 @@ void map_tracks(PenPlotter& p, const EnergyMapPicture& pic, const MapFrame& f) {
         const int lv = level(std::sqrt(double(prev.peak) * m.peak));
         if (prev.stroke >= 0 && strokes[static_cast<std::size_t>(prev.stroke)].level == lv &&
             strokes[static_cast<std::size_t>(prev.stroke)].dip == m.dip) {
-          Stroke& s = strokes[static_cast<std::size_t>(prev.stroke)];
-          s.x.push_back(f.x(m.psi));
-          s.y.push_back(f.y(rows[r].energy_kev));
+          strokes[static_cast<std::size_t>(prev.stroke)].add(f.x(m.psi), f.y(rows[r].energy_kev));
           now.stroke = prev.stroke;
         } else {
           strokes.push_back({lv, m.dip, {f.x(prev.psi), f.x(m.psi)},
-                             {f.y(rows[prev.row].energy_kev), f.y(rows[r].energy_kev)}});
+                             {f.y(rows[prev.row].energy_kev), f.y(rows[r].energy_kev)}, {}});
           now.stroke = static_cast<int>(strokes.size() - 1);
         }
         prev.joined = now.joined = true;
