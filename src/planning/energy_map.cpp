@@ -6,6 +6,7 @@
 #include <exception>
 #include <map>
 #include <mutex>
+#include <stdexcept>
 
 #include "core/parallel.hpp"
 #include "core/run_stop.hpp"
@@ -214,8 +215,19 @@ EnergyScanPoint scan_energy(const EnergyPlan& plan, int index, double energy_kev
   return pt;
 }
 
+namespace {
+
+// A grid beyond the plan's highest energy would meet reflections its list does not hold.
+void check_within(const EnergyPlan& plan, const EnergyGrid& grid) {
+  if (grid.e2_kev > plan.highest_kev() || grid.e1_kev > plan.highest_kev())
+    throw std::invalid_argument("an energy of the grid lies above the plan's highest energy");
+}
+
+}  // namespace
+
 bool energy_map(const EnergyPlan& plan, const EnergyGrid& grid, const EnergyMapOptions& opt,
                 const std::function<void(EnergyPoint&&)>& sink) {
+  check_within(plan, grid);
   return ordered_energies<EnergyPoint>(
       grid, opt, [&](int i, double e) { return map_energy(plan, i, e); }, sink);
 }
@@ -229,6 +241,7 @@ std::vector<EnergyPoint> energy_map(const EnergyPlan& plan, const EnergyGrid& gr
 
 bool energy_scan(const EnergyPlan& plan, const EnergyGrid& grid, float psi, const EnergyMapOptions& opt,
                  const std::function<void(EnergyScanPoint&&)>& sink) {
+  check_within(plan, grid);
   return ordered_energies<EnergyScanPoint>(
       grid, opt, [&](int i, double e) { return scan_energy(plan, i, e, psi); }, sink);
 }

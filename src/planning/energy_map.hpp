@@ -126,9 +126,9 @@ struct EnergyMapOptions {
   const std::atomic<bool>* cancel = nullptr;
 };
 
-// The map over the grid (every energy at most plan.highest_kev()), each energy handed to
-// `sink` in the order of the grid, on one of the working threads, one call at a time.
-// Returns false when cancelled.
+// The map over the grid, each energy handed to `sink` in the order of the grid, on one of
+// the working threads, one call at a time. Returns false when cancelled. Every energy
+// of the grid must lie at or below plan.highest_kev() (std::invalid_argument otherwise).
 bool energy_map(const EnergyPlan& plan, const EnergyGrid& grid, const EnergyMapOptions& opt,
                 const std::function<void(EnergyPoint&&)>& sink);
 // The same, kept.
