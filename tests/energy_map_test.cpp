@@ -20,6 +20,7 @@
 #include "planning/energy_map.hpp"
 #include "report/results_export.hpp"
 #include "scattering/anomalous_dispersion.hpp"
+#include "simulation/listed_events.hpp"
 #include "simulation/reference_direction.hpp"
 #include "shell/energy_plan_command.hpp"
 #include "run_fixture.hpp"
@@ -65,14 +66,14 @@ Lines input_at(const Lines& lines, const kaven::EnergyCrystal& c, double energy_
 std::vector<std::vector<std::string>> rows_of(const kaven::RunParameters& par, const kaven::PassRecord& rec) {
   std::vector<std::vector<std::string>> rows;
   for (const kaven::MultipleDiffractionEvent& e : rec.events.events)
-    if (kaven::listed_event(par, e)) rows.push_back(kaven::event_csv_fields(1, rec.pass.lambda, par.phi, e));
+    if (kaven::listed_event(par, e)) rows.push_back(kaven::event_csv_fields(1, rec.pass.lambda, kaven::triplet_phase_deg(par, e), e));
   return rows;
 }
 
 std::vector<std::vector<std::string>> rows_of(const kaven::EnergyPoint& p) {
   std::vector<std::vector<std::string>> rows;
   for (const kaven::MultipleDiffractionEvent& e : p.pass.events)
-    rows.push_back(kaven::event_csv_fields(1, p.wavelength, p.primary_phase, e));
+    rows.push_back(kaven::event_csv_fields(1, p.wavelength, kaven::triplet_phase_deg(p.primary_phase, e), e));
   return rows;
 }
 

@@ -12,6 +12,7 @@
 #include "core/run_stop.hpp"
 #include "crystal/geometry.hpp"
 #include "scattering/element_table.hpp"
+#include "simulation/listed_events.hpp"
 #include "simulation/reference_direction.hpp"
 #include "simulation/reflection_cache.hpp"
 #include "simulation/scan_simulation.hpp"

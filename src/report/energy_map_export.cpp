@@ -6,6 +6,7 @@
 
 #include "core/number_text.hpp"
 #include "report/results_export.hpp"
+#include "simulation/listed_events.hpp"
 
 namespace kaven {
 namespace {
@@ -68,7 +69,7 @@ void write_map_csv_rows(std::ostream& os, const EnergyPoint& p) {
   }
   for (const MultipleDiffractionEvent& e : p.pass.events) {
     std::vector<std::string> r{energy};
-    const std::vector<std::string> f = event_csv_fields(1, p.wavelength, p.primary_phase, e);
+    const std::vector<std::string> f = event_csv_fields(1, p.wavelength, triplet_phase_deg(p.primary_phase, e), e);
     r.insert(r.end(), f.begin(), f.end());
     r.emplace_back();
     write_csv_row(os, r);

@@ -5,6 +5,7 @@
 
 #include "report/listing.hpp"
 #include "simulation/event_search.hpp"
+#include "simulation/listed_events.hpp"  // listed_event
 
 namespace kaven {
 

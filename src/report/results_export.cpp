@@ -64,6 +64,21 @@ void array(JsonWriter& j, const std::array<T, N>& a) {
   j.end_array();
 }
 
+// The reference direction as the run used it, each component rounded to 1e-5. One
+// component is exactly 1 and the others are ratios of components of G* h_p; a ratio
+// that is zero in the crystal's metric comes out of the single-precision metric as a
+// few 1e-7 (0 0 2 of a cubic cell gives 1 0 -6.58e-07). The rounding turns the
+// direction by at most 1e-5 rad (6e-4 degrees, below the psi the listing prints) and
+// writes the direction a reader expects.
+std::array<float, 3> reference_without_noise(const std::array<float, 3>& r) {
+  std::array<float, 3> out{};
+  for (std::size_t i = 0; i < 3; ++i) {
+    const double v = std::round(double(r[i]) * 1e5) / 1e5;
+    out[i] = static_cast<float>(v == 0 ? 0.0 : v);  // no -0
+  }
+  return out;
+}
+
 // The events that the listing lists, over all passes.
 std::size_t listed_count(const RunParameters& par, const RunResult& r) {
   std::size_t n = 0;
@@ -121,12 +136,8 @@ bool starts_as_kaven_export(std::istream& is, ExportKind kind) {
   return is.gcount() == static_cast<std::streamsize>(head.size()) && start == head;
 }
 
-std::vector<std::string> event_csv_fields(int pass, float wavelength, float primary_phase,
+std::vector<std::string> event_csv_fields(int pass, float wavelength, double triplet,
                                           const MultipleDiffractionEvent& e) {
-  // Phi = phase1 + phase2 - phase of the primary, the phase the interference term
-  // turns with, in degrees within (-180, 180].
-  double triplet = std::remainder((double(e.phase1) + e.phase2 - primary_phase) * kDeg, 360.0);
-  if (triplet <= -180) triplet += 360;
   return {field(pass), field(wavelength), field(index(e.h1)),
           field(index(e.k1)), field(index(e.l1)), field(e.f1),
           field(static_cast<float>(listed_phase_deg(e.phase1))),
@@ -147,7 +158,7 @@ void write_events_csv(std::ostream& os, const RunParameters& par, const RunResul
     const PassRecord& rec = r.passes[n];
     for (const MultipleDiffractionEvent& e : rec.events.events) {
       if (!listed_event(par, e)) continue;
-      row(os, event_csv_fields(static_cast<int>(n + 1), rec.pass.lambda, par.phi, e));
+      row(os, event_csv_fields(static_cast<int>(n + 1), rec.pass.lambda, triplet_phase_deg(par, e), e));
     }
   }
 }
@@ -231,7 +242,7 @@ void write_summary_json(std::ostream& os, const RunParameters& p, const RunResul
 
   j.key("psi").begin_object();
   j.key("reference_direction");
-  array(j, r.reference);
+  array(j, reference_without_noise(r.reference));
   j.key("psid_deg").value(p.psid);
   j.key("orientation_matrix");
   if (p.ub_read) array(j, p.ub);

@@ -52,9 +52,9 @@ struct RunStatus {
 
 void write_events_csv(std::ostream& os, const RunParameters& par, const RunResult& result);
 // The header row of the events CSV, and the fields of one event (pass 1 or 2 at its
-// wavelength; the triplet phase with the primary's phase in radians).
+// wavelength, its triplet phase in degrees).
 const std::vector<std::string>& events_header();
-std::vector<std::string> event_csv_fields(int pass, float wavelength, float primary_phase,
+std::vector<std::string> event_csv_fields(int pass, float wavelength, double triplet_deg,
                                           const MultipleDiffractionEvent& event);
 // One CSV row: the fields joined by commas, a line end.
 void write_csv_row(std::ostream& os, const std::vector<std::string>& fields);

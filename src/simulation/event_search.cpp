@@ -317,10 +317,6 @@ struct ListFactors {
 
 }  // namespace
 
-bool listed_event(const RunParameters& p, const MultipleDiffractionEvent& e) {
-  return p.drumin > 0 && e.psi >= p.psia && e.psi <= p.psie;
-}
-
 std::vector<CandidateGeometry> candidate_reflections(const RunParameters& p, double shortest_lambda) {
   // The set-up of a pass at the shortest wavelength: the frame (q, |h_p|, the reference
   // direction) is the same at every wavelength, and the band filters of the search are

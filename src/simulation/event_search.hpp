@@ -101,9 +101,6 @@ EventPassResult search_events(const RunParameters& par, const PrimaryPass& pp,
 EventPassResult search_events_plain(const RunParameters& par, const PrimaryPass& pp,
                                     bool first_pass);
 
-// An event the listing lists: with drumin > 0 and psia <= PSI <= psie.
-bool listed_event(const RunParameters& par, const MultipleDiffractionEvent& event);
-
 // Many searches over one list of reflections (one at each of many wavelengths): the
 // geometry of a candidate that does not depend on the wavelength, formed once.
 struct CandidateGeometry {
