@@ -18,6 +18,10 @@
 #include "core/constants.hpp"
 #include "core/number_text.hpp"
 #include "planning/energy_map.hpp"
+#include "plot/energy_pages.hpp"
+#include "plot/recording_plotter.hpp"
+#include "scattering/structure_factor.hpp"
+#include "simulation/reflection_cache.hpp"
 #include "report/results_export.hpp"
 #include "scattering/anomalous_dispersion.hpp"
 #include "simulation/listed_events.hpp"
@@ -157,6 +161,62 @@ TEST(EnergyMap, RowsAreThoseOfRunsAtTheirEnergies) {
   }
 }
 
+// An acentric crystal near an absorption edge, where F(-h) is not the conjugate of F(h)
+// and f'' is large: iron and oxygen in P 2(1)2(1)2(1), 7.0 to 7.3 keV across the iron K
+// edge (7.11 keV). Every exact value of the plan is the direct sum at that energy, bit for
+// bit; every screening value lies within the margin of it; and the map is the runs'.
+Lines acentric_lines() {
+  return {"FeO in P 21 21 21 - synchrotron", "feo.ps", "5.1  6.3  7.4  90. 90. 90.",
+          "1 1.7  5.4309 1 1 1 58.19", "0.005  0.01  250.  20.  0.001", "0. 60. -10. 0  5. 0.",
+          "19  3  2", "Fe", "O", "1  1.  0.1  0.2  0.3", "0.004  0.003  0.002  0.0005  0.  0.",
+          "2  1.  0.35  0.05  0.4", "0.006  0.005  0.004  0.  0.001  0.", "2  1.  0.62  0.31  0.13",
+          "0.005  0.005  0.005  0.  0.  0.0008", "1  1  1  0.  0.  0.  1."};
+}
+
+TEST(EnergyMap, AcentricStructureFactorsAcrossAnEdge) {
+  const Lines lines = acentric_lines();
+  const kaven::EnergyCrystal crystal = crystal_of(lines);
+  ASSERT_EQ(crystal.par.ic, 2);
+  const kaven::EnergyGrid grid{7.0, 7.3, 4};
+  const kaven::EnergyPlan plan(crystal, grid.e2_kev, 2);
+  const std::array<int, 3> box = plan.margin_box();
+  long compared = 0;
+  for (double e : {7.0, 7.2}) {
+    SCOPED_TRACE(e);
+    kaven::RunParameters par = plan.base();
+    ASSERT_EQ(kaven::set_energy(par, plan.crystal(), e), kaven::EnergyStatus::ok);
+    const double margin = kaven::screening_margin(par, box[0], box[1], box[2]);
+    kaven::CandidateSums::AtEnergy sf(plan.sums(), par, margin);
+    kaven::StructureFactorCalculator direct(par);
+    const auto& list = plan.sums().candidates();
+    for (std::size_t j = 0; j < list.size(); j += 3)
+      for (bool coupling : {false, true}) {
+        const int h = coupling ? par.h - list[j].h1 : list[j].h1;
+        const int k = coupling ? par.k - list[j].k1 : list[j].k1;
+        const int l = coupling ? par.l - list[j].l1 : list[j].l1;
+        const float s = kaven::reflection_s(par, h, k, l);
+        const kaven::StructureFactor want = direct(h, k, l, s);
+        const kaven::ReflectionCache::Entry exact = sf.exact(j, coupling, s);
+        ASSERT_EQ(exact.fmod, want.fmod) << h << " " << k << " " << l;
+        ASSERT_EQ(exact.phase, want.phase) << h << " " << k << " " << l;
+        ASSERT_LE(std::fabs(sf.screening(j, coupling).fmod - want.fmod), margin) << h << " " << k << " " << l;
+        ++compared;
+      }
+  }
+  EXPECT_GT(compared, 500);
+  // f'' of iron jumps at the edge, and the map follows the runs on both sides of it.
+  const std::vector<kaven::EnergyPoint> map = kaven::energy_map(plan, grid);
+  EXPECT_GT(map[3].fpp[0], 3 * map[0].fpp[0]);
+  for (int i : {0, 3}) {
+    const kaven::EnergyPoint& p = map[std::size_t(i)];
+    kaven_test::Session s;
+    const kaven_test::ListedRun run = s.run(input_at(lines, crystal, p.energy_kev));
+    ASSERT_FALSE(run.stopped()) << kaven_test::join_lines(kaven_test::tail(run.records, 5));
+    EXPECT_EQ(rows_of(s.par, run.outcome.result.passes.at(0)), rows_of(p));
+    EXPECT_FALSE(p.pass.events.empty());
+  }
+}
+
 TEST(EnergyMap, DoesNotDependOnTheThreadsAndKeepsTheGridOrder) {
   const kaven::EnergyCrystal crystal = crystal_of(kaven_test::si_lines());
   const kaven::EnergyGrid grid{21.0, 23.0, 9};
@@ -238,6 +298,130 @@ TEST(EnergyScan, IsTheScanOfARunAtThatEnergy) {
   }
 }
 
+// ---- the pages -----------------------------------------------------------------------
+
+kaven::MultipleDiffractionEvent listed(int h, kaven::Crossing c, float psi, float ikaven, float iaufhe) {
+  kaven::MultipleDiffractionEvent e{};
+  e.h1 = float(h);
+  e.crossing = float(static_cast<int>(c));
+  e.psi = psi;
+  e.ikaven = ikaven;
+  e.iaufhe = iaufhe;
+  e.fwhm = 1;
+  return e;
+}
+
+// A track is followed from energy to energy while it stays near its psi; it breaks where
+// it wraps round the psi axis or an energy is out of reach, and a point joined to no
+// neighbour is a short dash. Colours by peak height, red for a peak and blue for a dip.
+TEST(EnergyPages, MapTracksFollowTheirEventsAcrossTheEnergies) {
+  kaven::RunParameters par;
+  par.psia = 0;
+  par.psie = 360;
+  par.drumin = 1;
+  const kaven::EnergyGrid grid{10, 11, 5};
+  kaven::EnergyMapPicture pic(par, grid, 10.75);
+  using C = kaven::Crossing;
+  // A: a peak at psi 100 at every energy but the fourth (out of reach): a straight
+  // stroke over the first three, drawn with its two ends, and a dash at the fifth.
+  // B: a dip wrapping from 359.9 to 0.3 between the second and the third energy.
+  const float b_psi[] = {359.5f, 359.9f, 0.3f};
+  for (int i = 0; i < 5; ++i) {
+    kaven::EnergyPoint p;
+    p.index = i;
+    p.energy_kev = grid.energy(i);
+    p.status = i == 3 ? kaven::EnergyStatus::primary_out_of_reach : kaven::EnergyStatus::ok;
+    if (i != 3) p.pass.events.push_back(listed(1, C::first, 100, 10, 0));
+    if (i < 3) p.pass.events.push_back(listed(2, C::second, b_psi[i], 0.5f, 2));
+    pic.add(p);
+  }
+  kaven::RecordingPlotter rec;
+  kaven::draw_energy_map(rec, pic, kaven::Zeit::Now{9, 9, 2001, 1, 46, 40, 0});
+  const auto y_of = [&](double e) { return 2.5 + 16 * (e - 10); };
+  std::vector<const kaven::PlotCall*> strokes, dashes;
+  std::array<double, 3> colour{};
+  std::vector<std::array<double, 3>> stroke_colour, dash_colour;
+  bool input_line = false;
+  const auto& calls = rec.calls;
+  for (std::size_t i = 0; i < calls.size(); ++i) {
+    const kaven::PlotCall& c = calls[i];
+    if (c.op == "rgbpen") colour = {c.args[0], c.args[1], c.args[2]};
+    if (c.op == "line1") {
+      strokes.push_back(&c);
+      stroke_colour.push_back(colour);
+    }
+    if (c.op == "plot" && c.args[2] == 3 && i + 1 < calls.size() && calls[i + 1].op == "plot") {
+      const kaven::PlotCall& d = calls[i + 1];
+      if (std::fabs(d.args[0] - c.args[0] - 0.12) < 1e-4 && d.args[1] == c.args[1]) {
+        dashes.push_back(&c);
+        dash_colour.push_back(colour);
+      }
+      if (c.args[0] == 2 && d.args[0] == 22 && std::fabs(c.args[1] - y_of(10.75)) < 1e-4 && i > 0 &&
+          calls[i - 1].op == "dash" && calls[i - 1].args[0] == 1)
+        input_line = true;
+    }
+  }
+  ASSERT_EQ(strokes.size(), 2u);
+  // A: x of psi 100 at the first and the third energy, nothing between.
+  const kaven::PlotCall& a = strokes[0]->x[0] < 10 ? *strokes[0] : *strokes[1];
+  EXPECT_EQ(a.x, (std::vector<float>{2 + 20 * 100 / 360.f, 2 + 20 * 100 / 360.f}));
+  EXPECT_NEAR(a.y[0], y_of(10), 1e-5);
+  EXPECT_NEAR(a.y[1], y_of(10.5), 1e-5);
+  // B from the first to the second energy only; its third point and A's last are dashes.
+  const kaven::PlotCall& b = &a == strokes[0] ? *strokes[1] : *strokes[0];
+  EXPECT_EQ(b.x.size(), 2u);
+  EXPECT_NEAR(b.y[1], y_of(10.25), 1e-5);
+  EXPECT_EQ(dashes.size(), 2u);
+  // Red for A, the strongest (darkest); blue for B, the dip.
+  const std::array<double, 3> ca = &a == strokes[0] ? stroke_colour[0] : stroke_colour[1];
+  const std::array<double, 3> cb = &a == strokes[0] ? stroke_colour[1] : stroke_colour[0];
+  EXPECT_GT(ca[0], 0.3);
+  EXPECT_LT(ca[1] + ca[2], 0.1);
+  EXPECT_GT(cb[2], cb[0]);
+  EXPECT_TRUE(input_line);
+  // The band of the energy out of reach: a grey stroke across the frame at its height.
+  bool grey_band = false;
+  for (std::size_t i = 2; i < calls.size(); ++i)
+    if (calls[i].op == "plot" && calls[i].args[0] == 22 && std::fabs(calls[i].args[1] - y_of(10.75)) < 1e-4 &&
+        calls[i - 2].op == "linewidth" && calls[i - 3].op == "rgbpen" && calls[i - 3].args[0] == calls[i - 3].args[1])
+      grey_band = std::fabs(calls[i - 2].args[0] - 4 * 28.34645) < 0.01;  // 4 cm high
+  EXPECT_TRUE(grey_band);
+}
+
+// The energy scan breaks its curves where an energy is out of reach, and labels its
+// strongest feature with the crossing that makes it.
+TEST(EnergyPages, ScanCurvesBreakAndFeaturesAreNamed) {
+  kaven::RunParameters par;
+  const kaven::EnergyGrid grid{10, 11, 6};
+  kaven::EnergyScanPicture pic(par, grid, 90, 10.5);
+  const float intensity[] = {100, 101, 150, 100, 0, 99};
+  for (int i = 0; i < 6; ++i) {
+    kaven::EnergyScanPoint p;
+    p.index = i;
+    p.energy_kev = grid.energy(i);
+    p.status = i == 4 ? kaven::EnergyStatus::monochromator_out_of_reach : kaven::EnergyStatus::ok;
+    p.iprim = 100;
+    p.intensity = intensity[i];
+    kaven::ScanShare share;
+    share.secondary = {i, 2, -3};
+    share.cps = intensity[i] - 100;
+    if (i != 4) p.shares.push_back(share);
+    pic.add(p);
+  }
+  kaven::RecordingPlotter rec;
+  kaven::draw_energy_scan(rec, pic, kaven::Zeit::Now{9, 9, 2001, 1, 46, 40, 0});
+  int curves = 0;
+  std::vector<std::string> texts;
+  for (const kaven::PlotCall& c : rec.calls) {
+    if (c.op == "line1") ++curves;
+    if (c.op == "symbol") texts.push_back(c.text);
+  }
+  // I-prim and I over the first four energies; the one energy after the gap is no line.
+  EXPECT_EQ(curves, 2);
+  EXPECT_EQ(std::count(texts.begin(), texts.end(), "2 2 -3"), 1);
+  EXPECT_EQ(std::count(texts.begin(), texts.end(), "1 2 -3"), 0);  // 1 % of I-prim: no feature
+}
+
 // ---- the command line ---------------------------------------------------------------
 
 struct Command {
@@ -317,6 +501,11 @@ TEST(EnergyMapCommand, WritesTheMapBesideTheRunWithItsSummary) {
   EXPECT_EQ(map.at(6), "4,,3.0996048,,,,,,,,,,,,,,,,,,,,,,,,,no event listed");
   const Lines escan = kaven_test::read_lines(dir.path() / "si-escan.csv");
   ASSERT_EQ(escan.size(), 5u);
+  // Every row of both tables has the fields of its header.
+  for (const Lines* t : {&map, &escan}) {
+    const auto n = std::count(t->front().begin(), t->front().end(), ',');
+    for (const std::string& r : *t) EXPECT_EQ(std::count(r.begin(), r.end(), ','), n) << r;
+  }
   EXPECT_EQ(escan[0], "energy_kev,wavelength,intensity,iprim,relative,crossings,note,events");
   const Lines json = kaven_test::read_lines(dir.path() / "si.json");
   EXPECT_TRUE(kaven_test::contains(json, "    \"energies\": 8,"));
