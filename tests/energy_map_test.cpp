@@ -67,17 +67,23 @@ Lines input_at(const Lines& lines, const kaven::EnergyCrystal& c, double energy_
 }
 
 // The listed events of a run's pass as the events table writes them.
-std::vector<std::vector<std::string>> rows_of(const kaven::RunParameters& par, const kaven::PassRecord& rec) {
-  std::vector<std::vector<std::string>> rows;
+std::string csv_line(int pass, float wavelength, double triplet, const kaven::MultipleDiffractionEvent& e) {
+  std::ostringstream os;
+  kaven::write_csv_row(os, kaven::event_cells(pass, wavelength, triplet, e));
+  return os.str();
+}
+
+std::vector<std::string> rows_of(const kaven::RunParameters& par, const kaven::PassRecord& rec) {
+  std::vector<std::string> rows;
   for (const kaven::MultipleDiffractionEvent& e : rec.events.events)
-    if (kaven::listed_event(par, e)) rows.push_back(kaven::event_csv_fields(1, rec.pass.lambda, kaven::triplet_phase_deg(par, e), e));
+    if (kaven::listed_event(par, e)) rows.push_back(csv_line(1, rec.pass.lambda, kaven::triplet_phase_deg(par, e), e));
   return rows;
 }
 
-std::vector<std::vector<std::string>> rows_of(const kaven::EnergyPoint& p) {
-  std::vector<std::vector<std::string>> rows;
+std::vector<std::string> rows_of(const kaven::EnergyPoint& p) {
+  std::vector<std::string> rows;
   for (const kaven::MultipleDiffractionEvent& e : p.pass.events)
-    rows.push_back(kaven::event_csv_fields(1, p.wavelength, kaven::triplet_phase_deg(p.primary_phase, e), e));
+    rows.push_back(csv_line(1, p.wavelength, kaven::triplet_phase_deg(p.primary_phase, e), e));
   return rows;
 }
 

@@ -197,6 +197,10 @@ void check_options(const CifRunOptions& o) {
 
 }  // namespace
 
+std::string default_plot_file(const std::filesystem::path& input_file) {
+  return input_file.filename().replace_extension(".ps").string();
+}
+
 std::string element_key(const std::string& type_symbol) {
   std::string s = type_symbol;
   s.erase(0, s.find_first_not_of(' '));

@@ -9,6 +9,7 @@
 // beta_ij = 2 pi^2 a*_i a*_j U_ij (isotropic U: U G*_ij).
 #pragma once
 #include <array>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
@@ -56,6 +57,10 @@ struct CifRunOptions {
 // Defaults that depend on the radiation: divergences 0.14 0.14 degrees and psi -180 to
 // 180 for a tube; 0.005 0.01 degrees and psi 0 to 360 for the synchrotron line.
 CifRunOptions with_defaults(const CifRunOptions& options);
+
+// The default plot file of an input file: its name with the extension .ps (taken from
+// the input's folder, as the run takes it).
+std::string default_plot_file(const std::filesystem::path& input_file);
 
 struct CifConversion {
   InputDeck deck;

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <limits>
 #include <sstream>
 
 #include "core/number_text.hpp"
@@ -11,36 +12,14 @@
 namespace kaven {
 namespace {
 
-std::string field(double v) { return std::isfinite(v) ? shortest(v) : std::string(); }
-std::string field(float v) { return std::isfinite(v) ? shortest(v) : std::string(); }
-
-const std::vector<std::string>& map_header() {
-  static const std::vector<std::string> h = [] {
-    std::vector<std::string> v{"energy_kev"};
-    const std::vector<std::string>& e = events_header();
-    v.insert(v.end(), e.begin(), e.end());
-    v.push_back("note");
-    return v;
-  }();
-  return h;
-}
-
-const std::vector<std::string>& escan_header() {
-  static const std::vector<std::string> h{"energy_kev", "wavelength", "intensity", "iprim", "relative",
-                                          "crossings", "note", "events"};
-  return h;
-}
-
-bool starts_with_row(std::istream& is, const std::vector<std::string>& header) {
+bool starts_with_header(std::istream& is, const std::vector<ResultColumn>& columns) {
   std::ostringstream expected;
-  write_csv_row(expected, header);
+  write_csv_header(expected, columns);
   const std::string head = expected.str();
   std::string start(head.size(), '\0');
   is.read(start.data(), static_cast<std::streamsize>(start.size()));
   return is.gcount() == static_cast<std::streamsize>(head.size()) && start == head;
 }
-
-std::string note_of(EnergyStatus status) { return energy_status_text(status); }
 
 std::string triple(const std::array<int, 3>& h) {
   return std::to_string(h[0]) + " " + std::to_string(h[1]) + " " + std::to_string(h[2]);
@@ -55,41 +34,71 @@ std::string share_text(const ScanShare& s) {
 
 }  // namespace
 
-void write_map_csv_header(std::ostream& os) { write_csv_row(os, map_header()); }
+const std::vector<ResultColumn>& map_columns() {
+  static const std::vector<ResultColumn> c = [] {
+    std::vector<ResultColumn> v{{"energy_kev", ColumnKind::real64}};
+    const std::vector<ResultColumn>& e = events_columns();
+    v.insert(v.end(), e.begin(), e.end());
+    v.push_back({"note", ColumnKind::text});
+    return v;
+  }();
+  return c;
+}
 
-void write_map_csv_rows(std::ostream& os, const EnergyPoint& p) {
-  const std::string energy = field(p.energy_kev);
-  if (p.status != EnergyStatus::ok || p.pass.events.empty()) {
-    std::vector<std::string> r(map_header().size());
-    r.front() = energy;
-    r[2] = field(p.wavelength);
-    r.back() = p.status == EnergyStatus::ok ? "no event listed" : note_of(p.status);
-    write_csv_row(os, r);
-    return;
-  }
+void map_rows(const EnergyPoint& p, const RowSink& sink) {
+  std::vector<ResultCell> cells;
   for (const MultipleDiffractionEvent& e : p.pass.events) {
-    std::vector<std::string> r{energy};
-    const std::vector<std::string> f = event_csv_fields(1, p.wavelength, triplet_phase_deg(p.primary_phase, e), e);
-    r.insert(r.end(), f.begin(), f.end());
-    r.emplace_back();
-    write_csv_row(os, r);
+    cells = {p.energy_kev};
+    const std::vector<ResultCell> f = event_cells(1, p.wavelength, triplet_phase_deg(p.primary_phase, e), e);
+    cells.insert(cells.end(), f.begin(), f.end());
+    cells.emplace_back(std::string());
+    sink(cells);
   }
 }
 
-void write_escan_csv_header(std::ostream& os) { write_csv_row(os, escan_header()); }
+const std::vector<ResultColumn>& escan_columns() {
+  using enum ColumnKind;
+  static const std::vector<ResultColumn> c{{"energy_kev", real64}, {"wavelength", real32}, {"intensity", real32},
+                                           {"iprim", real32},      {"relative", real64},   {"crossings", integer},
+                                           {"note", text},         {"events", text}};
+  return c;
+}
 
-void write_escan_csv_row(std::ostream& os, const EnergyScanPoint& p) {
+void write_map_csv_header(std::ostream& os) { write_csv_header(os, map_columns()); }
+
+void write_map_csv_rows(std::ostream& os, const EnergyPoint& p) {
+  if (p.status == EnergyStatus::ok && !p.pass.events.empty()) {
+    map_rows(p, [&os](const std::vector<ResultCell>& cells) { write_csv_row(os, cells); });
+    return;
+  }
+  // The energy, its wavelength and why it has no event; the other fields empty.
+  const std::vector<ResultColumn>& cols = map_columns();
+  std::vector<ResultCell> cells(cols.size(), std::string());
+  cells.front() = p.energy_kev;
+  for (std::size_t i = 0; i < cols.size(); ++i)
+    if (cols[i].name == "wavelength") cells[i] = p.wavelength;
+  cells.back() = std::string(p.status == EnergyStatus::ok ? "no event listed" : energy_status_text(p.status));
+  write_csv_row(os, cells);
+}
+
+void write_escan_csv_header(std::ostream& os) { write_csv_header(os, escan_columns()); }
+
+std::vector<ResultCell> escan_cells(const EnergyScanPoint& p) {
   const bool ok = p.status == EnergyStatus::ok;
+  const float none = std::numeric_limits<float>::quiet_NaN();
   std::string shares;
   for (const ScanShare& s : p.shares) shares += (shares.empty() ? "" : "; ") + share_text(s);
   const double relative = ok && p.iprim > 0 ? double(p.intensity) / p.iprim - 1 : std::nan("");
-  write_csv_row(os, {field(p.energy_kev), field(p.wavelength), ok ? field(p.intensity) : "",
-                     ok ? field(p.iprim) : "", field(relative), ok ? std::to_string(p.crossings) : "",
-                     note_of(p.status), shares});
+  ResultCell crossings = std::string();
+  if (ok) crossings = static_cast<int>(std::min<long>(p.crossings, std::numeric_limits<int>::max()));
+  return {p.energy_kev, p.wavelength, ok ? p.intensity : none, ok ? p.iprim : none, relative, crossings,
+          std::string(energy_status_text(p.status)), shares};
 }
 
-bool starts_as_kaven_map_csv(std::istream& is) { return starts_with_row(is, map_header()); }
-bool starts_as_kaven_escan_csv(std::istream& is) { return starts_with_row(is, escan_header()); }
+void write_escan_csv_row(std::ostream& os, const EnergyScanPoint& p) { write_csv_row(os, escan_cells(p)); }
+
+bool starts_as_kaven_map_csv(std::istream& is) { return starts_with_header(is, map_columns()); }
+bool starts_as_kaven_escan_csv(std::istream& is) { return starts_with_header(is, escan_columns()); }
 
 void EnergyMapSummary::add(const EnergyPoint& p) {
   ++energies_done;

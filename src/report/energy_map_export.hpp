@@ -20,8 +20,18 @@
 
 #include "planning/energy_map.hpp"
 #include "report/json_writer.hpp"
+#include "report/results_export.hpp"
 
 namespace kaven {
+
+// The tables' columns and cells, for every reader of them (the CSV writer here, bindings
+// for scripts): the map's event rows of one energy (its energies without events have
+// none), the energy scan's row of one energy (an energy out of reach has NaN
+// intensities and an empty text for its crossings).
+const std::vector<ResultColumn>& map_columns();
+void map_rows(const EnergyPoint& point, const RowSink& sink);
+const std::vector<ResultColumn>& escan_columns();
+std::vector<ResultCell> escan_cells(const EnergyScanPoint& point);
 
 void write_map_csv_header(std::ostream& os);
 void write_map_csv_rows(std::ostream& os, const EnergyPoint& point);

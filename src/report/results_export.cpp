@@ -2,11 +2,13 @@
 
 #include <cmath>
 #include <fstream>
+#include <limits>
 #include <sstream>
 
 #include "core/constants.hpp"
 #include "core/fixed_text.hpp"
 #include "core/number_text.hpp"
+#include "report/energy_map_export.hpp"
 #include "report/event_listing.hpp"
 #include "report/json_writer.hpp"
 
@@ -16,23 +18,28 @@ namespace {
 
 constexpr double kDeg = double(kRadToDeg);
 
-// A CSV field of a number; empty when it is not finite.
-std::string field(float v) { return std::isfinite(v) ? shortest(v) : std::string(); }
-std::string field(double v) { return std::isfinite(v) ? shortest(v) : std::string(); }
-std::string field(int v) { return std::to_string(v); }
+// A CSV field of a cell; a number that is not finite is an empty field.
+struct CsvField {
+  std::string operator()(int v) const { return std::to_string(v); }
+  std::string operator()(float v) const { return std::isfinite(v) ? shortest(v) : std::string(); }
+  std::string operator()(double v) const { return std::isfinite(v) ? shortest(v) : std::string(); }
+  std::string operator()(const std::string& v) const { return v; }
+};
 
-void row(std::ostream& os, const std::vector<std::string>& fields) {
-  // One write of the whole line (tables of a map have hundreds of thousands).
+void csv_row(std::ostream& os, const std::vector<ResultCell>& cells) {
+  // One write of the whole line (the table of an energy map has hundreds of thousands).
   std::string line;
-  std::size_t size = fields.size();
-  for (const std::string& f : fields) size += f.size();
-  line.reserve(size);
-  for (std::size_t i = 0; i < fields.size(); ++i) {
+  for (std::size_t i = 0; i < cells.size(); ++i) {
     if (i) line += ',';
-    line += fields[i];
+    line += std::visit(CsvField{}, cells[i]);
   }
   line += '\n';
   os.write(line.data(), static_cast<std::streamsize>(line.size()));
+}
+
+void csv_header(std::ostream& os, const std::vector<ResultColumn>& columns) {
+  for (std::size_t i = 0; i < columns.size(); ++i) os << (i ? "," : "") << columns[i].name;
+  os << '\n';
 }
 
 int index(float v) { return static_cast<int>(std::lround(v)); }
@@ -95,25 +102,66 @@ ExportPaths export_paths(const std::filesystem::path& listing) {
   return {dir / (stem + "-events.csv"), dir / (stem + "-scan.csv"), dir / (stem + ".json")};
 }
 
-namespace {
+const std::vector<ResultColumn>& events_columns() {
+  using enum ColumnKind;
+  static const std::vector<ResultColumn> c{
+      {"pass", integer}, {"wavelength", real32}, {"h1", integer}, {"k1", integer},
+      {"l1", integer}, {"f1", real32}, {"phase1", real32}, {"theta1", real32},
+      {"h2", integer}, {"k2", integer}, {"l2", integer}, {"f2", real32}, {"phase2", real32},
+      {"theta2", real32}, {"triplet_phase", real32}, {"ikaven", real32}, {"iaufhe", real32},
+      {"ikaven_peak", real32}, {"iaufhe_peak", real32}, {"p12", real32},
+      {"absorption", real32}, {"inverse_absorption", real32}, {"crossing", text},
+      {"fwhm", real32}, {"beta", real32}, {"psi", real32}};
+  return c;
+}
 
-}  // namespace
+const std::vector<ResultColumn>& scan_columns() {
+  using enum ColumnKind;
+  static const std::vector<ResultColumn> c{{"psi", real64}, {"calculated", real32}, {"measured", real32}};
+  return c;
+}
 
-const std::vector<std::string>& events_header() {
-  static const std::vector<std::string> h{
-      "pass", "wavelength", "h1", "k1", "l1", "f1", "phase1", "theta1", "h2", "k2", "l2",
-      "f2", "phase2", "theta2", "triplet_phase", "ikaven", "iaufhe", "ikaven_peak",
-      "iaufhe_peak", "p12", "absorption", "inverse_absorption", "crossing", "fwhm", "beta",
-      "psi"};
-  return h;
+void event_rows(const RunParameters& par, const RunResult& r, const RowSink& sink) {
+  std::vector<ResultCell> cells;
+  for (std::size_t n = 0; n < r.passes.size(); ++n) {
+    const PassRecord& rec = r.passes[n];
+    for (const MultipleDiffractionEvent& e : rec.events.events) {
+      if (!listed_event(par, e)) continue;
+      cells = event_cells(static_cast<int>(n + 1), rec.pass.lambda, triplet_phase_deg(par, e), e);
+      sink(cells);
+    }
+  }
+}
+
+std::vector<ResultCell> event_cells(int pass, float wavelength, double triplet,
+                                    const MultipleDiffractionEvent& e) {
+  return {pass, wavelength, index(e.h1), index(e.k1), index(e.l1), e.f1,
+          static_cast<float>(listed_phase_deg(e.phase1)), static_cast<float>(e.theta1 * kDeg),
+          index(e.h2), index(e.k2), index(e.l2), e.f2,
+          static_cast<float>(listed_phase_deg(e.phase2)), static_cast<float>(e.theta2 * kDeg),
+          static_cast<float>(triplet), e.ikaven, e.iaufhe, e.ikaven / e.fwhm, e.iaufhe / e.fwhm,
+          e.p12, e.abs, static_cast<float>(1.0 / e.abs),
+          std::string(e.crossing == static_cast<float>(Crossing::first) ? "in-out" : "out-in"),
+          e.fwhm, e.beta, e.psi};
+}
+
+void write_csv_header(std::ostream& os, const std::vector<ResultColumn>& columns) { csv_header(os, columns); }
+void write_csv_row(std::ostream& os, const std::vector<ResultCell>& cells) { csv_row(os, cells); }
+
+void scan_rows(const RunParameters& par, const RunResult& r, const RowSink& sink) {
+  const std::vector<float>& calc = r.profile.intensity;
+  const std::vector<float>& meas = r.measured.intensity;
+  std::vector<ResultCell> cells(3);
+  for (std::size_t i = 0; i < calc.size(); ++i) {
+    const bool measured = i < meas.size() && meas[i] != kNoMeasurement;
+    cells[0] = step_psi(par, static_cast<long>(i));
+    cells[1] = calc[i];
+    cells[2] = measured ? meas[i] : std::numeric_limits<float>::quiet_NaN();
+    sink(cells);
+  }
 }
 
 namespace {
-
-const std::vector<std::string>& scan_header() {
-  static const std::vector<std::string> h{"psi", "calculated", "measured"};
-  return h;
-}
 
 // The first characters of the summary: its opening and the program's name.
 std::string summary_head() {
@@ -128,50 +176,29 @@ std::string summary_head() {
 
 bool starts_as_kaven_export(std::istream& is, ExportKind kind) {
   std::ostringstream expected;
-  if (kind == ExportKind::events_csv) row(expected, events_header());
-  if (kind == ExportKind::scan_csv) row(expected, scan_header());
+  if (kind == ExportKind::events_csv) csv_header(expected, events_columns());
+  if (kind == ExportKind::scan_csv) csv_header(expected, scan_columns());
   const std::string head = kind == ExportKind::summary_json ? summary_head() : expected.str();
   std::string start(head.size(), '\0');
   is.read(start.data(), static_cast<std::streamsize>(start.size()));
   return is.gcount() == static_cast<std::streamsize>(head.size()) && start == head;
 }
 
-std::vector<std::string> event_csv_fields(int pass, float wavelength, double triplet,
-                                          const MultipleDiffractionEvent& e) {
-  return {field(pass), field(wavelength), field(index(e.h1)),
-          field(index(e.k1)), field(index(e.l1)), field(e.f1),
-          field(static_cast<float>(listed_phase_deg(e.phase1))),
-          field(static_cast<float>(e.theta1 * kDeg)), field(index(e.h2)), field(index(e.k2)),
-          field(index(e.l2)), field(e.f2), field(static_cast<float>(listed_phase_deg(e.phase2))),
-          field(static_cast<float>(e.theta2 * kDeg)), field(static_cast<float>(triplet)),
-          field(e.ikaven), field(e.iaufhe), field(e.ikaven / e.fwhm), field(e.iaufhe / e.fwhm),
-          field(e.p12), field(e.abs), field(static_cast<float>(1.0 / e.abs)),
-          e.crossing == static_cast<float>(Crossing::first) ? "in-out" : "out-in", field(e.fwhm), field(e.beta),
-          field(e.psi)};
+std::vector<std::string> message_lines(const std::vector<std::string>& records) {
+  std::vector<std::string> lines;
+  for (const std::string& rec : records)
+    if (std::string line = trimmed(rec); !line.empty()) lines.push_back(std::move(line));
+  return lines;
 }
 
-void write_csv_row(std::ostream& os, const std::vector<std::string>& fields) { row(os, fields); }
-
 void write_events_csv(std::ostream& os, const RunParameters& par, const RunResult& r) {
-  row(os, events_header());
-  for (std::size_t n = 0; n < r.passes.size(); ++n) {
-    const PassRecord& rec = r.passes[n];
-    for (const MultipleDiffractionEvent& e : rec.events.events) {
-      if (!listed_event(par, e)) continue;
-      row(os, event_csv_fields(static_cast<int>(n + 1), rec.pass.lambda, triplet_phase_deg(par, e), e));
-    }
-  }
+  csv_header(os, events_columns());
+  event_rows(par, r, [&os](const std::vector<ResultCell>& cells) { csv_row(os, cells); });
 }
 
 void write_scan_csv(std::ostream& os, const RunParameters& par, const RunResult& r) {
-  row(os, scan_header());
-  const std::vector<float>& calc = r.profile.intensity;
-  const std::vector<float>& meas = r.measured.intensity;
-  for (std::size_t i = 0; i < calc.size(); ++i) {
-    const bool measured = i < meas.size() && meas[i] != kNoMeasurement;
-    row(os, {field(step_psi(par, static_cast<long>(i))), field(calc[i]),
-             measured ? field(meas[i]) : std::string()});
-  }
+  csv_header(os, scan_columns());
+  scan_rows(par, r, [&os](const std::vector<ResultCell>& cells) { csv_row(os, cells); });
 }
 
 void write_summary_json(std::ostream& os, const RunParameters& p, const RunResult& r,
@@ -180,12 +207,13 @@ void write_summary_json(std::ostream& os, const RunParameters& p, const RunResul
   j.begin_object();
   j.key("program").value("kaven");
   j.key("version").value(KAVEN_VERSION);
-  j.key("input_file").value(status.input_file);
+  j.key("input_file");  // none for a run of an input text
+  if (status.input_file.empty()) j.null();
+  else j.value(status.input_file);
   j.key("title").value(trimmed(p.title));
   j.key("status").value(status.complete ? "complete" : "stopped");
   j.key("stop_message").begin_array();
-  for (const std::string& rec : status.stop_message)
-    if (!trimmed(rec).empty()) j.value(trimmed(rec));
+  for (const std::string& line : message_lines(status.stop_message)) j.value(line);
   j.end_array();
   j.key("ierr").value(status.ierr);
 

@@ -16,13 +16,15 @@
 // empty CSV field and null in JSON.
 #pragma once
 #include <filesystem>
+#include <functional>
 #include <istream>
 #include <ostream>
 #include <string>
+#include <string_view>
+#include <variant>
 #include <vector>
 
 #include "input/run_parameters.hpp"
-#include "report/energy_map_export.hpp"
 #include "simulation/run_result.hpp"
 
 namespace kaven {
@@ -39,9 +41,12 @@ ExportPaths export_paths(const std::filesystem::path& listing);
 enum class ExportKind { events_csv, scan_csv, summary_json };
 bool starts_as_kaven_export(std::istream& is, ExportKind kind);
 
+struct EnergyMapSummary;   // report/energy_map_export.hpp
+struct EnergyScanSummary;
+
 // What the summary says of the run besides its result.
 struct RunStatus {
-  std::string input_file;
+  std::string input_file;  // empty for a run of an input text (null in the summary)
   bool complete = true;
   std::vector<std::string> stop_message;  // the records of the stop
   int ierr = 0;
@@ -49,6 +54,37 @@ struct RunStatus {
   const EnergyMapSummary* energy_map = nullptr;
   const EnergyScanSummary* energy_scan = nullptr;
 };
+
+// The tables of the CSV files, for every reader of them: the CSV writer here and the
+// Python module (a dict of arrays keyed by the column names). A cell holds the value as
+// the run stored it (a float stays a float, psi of a step is a double); the CSV writes
+// it in its shortest exact form, empty when it is not finite.
+enum class ColumnKind { integer, real32, real64, text };
+struct ResultColumn {
+  std::string_view name;
+  ColumnKind kind;
+};
+using ResultCell = std::variant<int, float, double, std::string>;  // in the order of ColumnKind
+// Called once per row with its cells in the order of the columns (the vector is reused).
+using RowSink = std::function<void(const std::vector<ResultCell>&)>;
+
+const std::vector<ResultColumn>& events_columns();
+const std::vector<ResultColumn>& scan_columns();
+// The events the listing lists, pass after pass, in the listing's order.
+void event_rows(const RunParameters& par, const RunResult& result, const RowSink& sink);
+// The cells of one event: of pass 1 or 2 at its wavelength, with its triplet phase (deg).
+std::vector<ResultCell> event_cells(int pass, float wavelength, double triplet_deg,
+                                    const MultipleDiffractionEvent& event);
+// A CSV header of the columns, and a row of cells (numbers in their shortest exact form,
+// empty when not finite).
+void write_csv_header(std::ostream& os, const std::vector<ResultColumn>& columns);
+void write_csv_row(std::ostream& os, const std::vector<ResultCell>& cells);
+// Every step of the scan; the measured value is NaN where the step holds no measurement.
+void scan_rows(const RunParameters& par, const RunResult& result, const RowSink& sink);
+
+// The lines of a stop message as the summary lists them: each record without its
+// leading and trailing blanks, blank records left out.
+std::vector<std::string> message_lines(const std::vector<std::string>& records);
 
 void write_events_csv(std::ostream& os, const RunParameters& par, const RunResult& result);
 // The header row of the events CSV, and the fields of one event (pass 1 or 2 at its

@@ -195,7 +195,7 @@ int from_cif(Arguments& args) {
     throw UsageError{"--wavelength is the synchrotron line: add --synchrotron"};
   if (synchrotron && !o.tube.empty())
     throw UsageError{"--synchrotron goes with --wavelength, not with --radiation"};
-  if (o.plot_file.empty()) o.plot_file = fs::path(output).filename().replace_extension(".ps").string();
+  if (o.plot_file.empty()) o.plot_file = kaven::default_plot_file(output);
   o.cif_name = fs::path(cif_path).filename().string();
 
   // The new input file never replaces the CIF it is made from.

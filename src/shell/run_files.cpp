@@ -133,8 +133,9 @@ std::string RunFileGuard::write(const fs::path& file, FileRole role) {
 std::string caller_file_refusal(const fs::path& input, const fs::path& listing,
                                 const std::vector<ExportFile>& exports) {
   RunFileGuard guard;
-  if (std::string why = guard.read(input, FileRole::input); !why.empty())
-    return input.string() + " " + why;
+  if (!input.empty())
+    if (std::string why = guard.read(input, FileRole::input); !why.empty())
+      return input.string() + " " + why;
   if (std::string why = guard.write(listing, FileRole::listing); !why.empty())
     return listing.string() + " " + why;
   for (const ExportFile& e : exports)

@@ -70,8 +70,9 @@ class RunFileGuard {
   std::vector<Entry> files_;
 };
 
-// The caller's check before it opens the listing: the input file, the listing and the
-// exports asked for. Returns "NAME REASON" for the first file refused, or empty.
+// The caller's check before it opens the listing: the input file (none for a run of an
+// input text: an empty name), the listing and the exports asked for. Returns "NAME
+// REASON" for the first file refused, or empty.
 struct ExportFile {
   std::filesystem::path file;
   FileRole role;
