@@ -7,6 +7,7 @@
 #include "core/constants.hpp"
 #include "core/fixed_text.hpp"
 #include "core/number_text.hpp"
+#include "report/energy_map_export.hpp"
 #include "report/event_listing.hpp"
 #include "report/json_writer.hpp"
 
@@ -25,8 +26,14 @@ struct CsvField {
 };
 
 void csv_row(std::ostream& os, const std::vector<ResultCell>& cells) {
-  for (std::size_t i = 0; i < cells.size(); ++i) os << (i ? "," : "") << std::visit(CsvField{}, cells[i]);
-  os << '\n';
+  // One write of the whole line (the table of an energy map has hundreds of thousands).
+  std::string line;
+  for (std::size_t i = 0; i < cells.size(); ++i) {
+    if (i) line += ',';
+    line += std::visit(CsvField{}, cells[i]);
+  }
+  line += '\n';
+  os.write(line.data(), static_cast<std::streamsize>(line.size()));
 }
 
 void csv_header(std::ostream& os, const std::vector<ResultColumn>& columns) {
@@ -119,19 +126,26 @@ void event_rows(const RunParameters& par, const RunResult& r, const RowSink& sin
     const PassRecord& rec = r.passes[n];
     for (const MultipleDiffractionEvent& e : rec.events.events) {
       if (!listed_event(par, e)) continue;
-      const double triplet = triplet_phase_deg(par, e);
-      cells = {static_cast<int>(n + 1), rec.pass.lambda, index(e.h1), index(e.k1), index(e.l1), e.f1,
-               static_cast<float>(listed_phase_deg(e.phase1)), static_cast<float>(e.theta1 * kDeg),
-               index(e.h2), index(e.k2), index(e.l2), e.f2,
-               static_cast<float>(listed_phase_deg(e.phase2)), static_cast<float>(e.theta2 * kDeg),
-               static_cast<float>(triplet), e.ikaven, e.iaufhe, e.ikaven / e.fwhm, e.iaufhe / e.fwhm,
-               e.p12, e.abs, static_cast<float>(1.0 / e.abs),
-               std::string(e.crossing == static_cast<float>(Crossing::first) ? "in-out" : "out-in"),
-               e.fwhm, e.beta, e.psi};
+      cells = event_cells(static_cast<int>(n + 1), rec.pass.lambda, triplet_phase_deg(par, e), e);
       sink(cells);
     }
   }
 }
+
+std::vector<ResultCell> event_cells(int pass, float wavelength, double triplet,
+                                    const MultipleDiffractionEvent& e) {
+  return {pass, wavelength, index(e.h1), index(e.k1), index(e.l1), e.f1,
+          static_cast<float>(listed_phase_deg(e.phase1)), static_cast<float>(e.theta1 * kDeg),
+          index(e.h2), index(e.k2), index(e.l2), e.f2,
+          static_cast<float>(listed_phase_deg(e.phase2)), static_cast<float>(e.theta2 * kDeg),
+          static_cast<float>(triplet), e.ikaven, e.iaufhe, e.ikaven / e.fwhm, e.iaufhe / e.fwhm,
+          e.p12, e.abs, static_cast<float>(1.0 / e.abs),
+          std::string(e.crossing == static_cast<float>(Crossing::first) ? "in-out" : "out-in"),
+          e.fwhm, e.beta, e.psi};
+}
+
+void write_csv_header(std::ostream& os, const std::vector<ResultColumn>& columns) { csv_header(os, columns); }
+void write_csv_row(std::ostream& os, const std::vector<ResultCell>& cells) { csv_row(os, cells); }
 
 void scan_rows(const RunParameters& par, const RunResult& r, const RowSink& sink) {
   const std::vector<float>& calc = r.profile.intensity;
@@ -338,6 +352,9 @@ void write_summary_json(std::ostream& os, const RunParameters& p, const RunResul
   } else {
     j.null();
   }
+
+  if (status.energy_map) write_energy_map_summary(j, *status.energy_map);
+  if (status.energy_scan) write_energy_scan_summary(j, *status.energy_scan);
 
   j.key("files").begin_object();
   // The measured scan is read, not written; named here for completeness.

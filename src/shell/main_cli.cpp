@@ -1,5 +1,6 @@
 // kaven INPUT [OUTPUT] [--csv] [--json]: one simulation run from the command line, with
-// results for scripts beside the listing when asked.
+// results for scripts beside the listing when asked; with --energy-map or --energy-scan
+// also a plan of the measurement over energy (a synchrotron input).
 // kaven --from-cif STRUCTURE.cif --hkl H K L [options] -o NEW.inp: an input file from a
 // CIF.
 //
@@ -16,6 +17,7 @@
 #include <fstream>
 #include <iostream>
 #include <map>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -24,6 +26,7 @@
 #include "report/record_format.hpp"
 #include "report/results_export.hpp"
 #include "shell/output_file.hpp"
+#include "shell/energy_plan_command.hpp"
 #include "shell/run_command.hpp"
 #include "shell/run_driver.hpp"
 #include "shell/run_files.hpp"
@@ -38,7 +41,7 @@ namespace fs = std::filesystem;
 namespace {
 
 void usage(std::ostream& os) {
-  os << "usage: kaven INPUT [OUTPUT] [--csv] [--json]\n"
+  os << "usage: kaven INPUT [OUTPUT] [--csv] [--json] [--energy-map E1 E2 N] [--energy-scan PSI E1 E2 N]\n"
         "       kaven --from-cif STRUCTURE.cif --hkl H K L [options] -o NEW.inp\n"
         "\n"
         "  Simulates the Renninger (psi) scan described by the input file INPUT and writes\n"
@@ -50,6 +53,16 @@ void usage(std::ostream& os) {
         "             the scan, calculated and measured, step by step (OUTPUT-scan.csv)\n"
         "    --json   also write a summary of the run for scripts (OUTPUT.json)\n"
         "  (OUTPUT here without its extension; the listing does not change.)\n"
+        "    --energy-map E1 E2 N\n"
+        "             for a synchrotron input, the events of its psi range at N energies\n"
+        "             from E1 to E2 keV (2 <= N <= 100000), each computed as a run at that\n"
+        "             energy lists them (f', f'' from Cromer-Liberman): OUTPUT-map.csv, one\n"
+        "             row per event per energy, and the map page OUTPUT-map.ps with its\n"
+        "             SVG copy OUTPUT-map.svg (psi across, energy up)\n"
+        "    --energy-scan PSI E1 E2 N\n"
+        "             the intensity of the primary reflection at PSI degrees against the\n"
+        "             energy (I-prim and every crossing of the turn), with the crossings\n"
+        "             that make it: OUTPUT-escan.csv and the plot OUTPUT-escan.svg\n"
         "\n"
         "  --from-cif writes an input file for the structure of a CIF (cell, space group,\n"
         "  atoms, displacement parameters) and the experiment given by the options:\n"
@@ -271,7 +284,72 @@ class InterruptWatch {
   std::thread thread_;
 };
 
-int run(const fs::path& input_path, const fs::path& output_path, bool csv, bool json) {
+// --energy-map E1 E2 N and --energy-scan PSI E1 E2 N.
+struct EnergyOptions {
+  std::optional<kaven::EnergyGrid> map;
+  std::optional<kaven::EnergyScanRequest> scan;
+  bool any() const { return map || scan; }
+};
+
+// Takes the option at argv[i] with its values when it is one of them (i then stands on
+// its last value).
+bool take_energy_option(int argc, char** argv, int& i, EnergyOptions& o) {
+  const std::string a = argv[i];
+  if (a != "--energy-map" && a != "--energy-scan") return false;
+  auto number = [&](auto& v) {
+    if (++i >= argc) throw UsageError{a + " needs its values"};
+    const std::string s = argv[i];
+    auto [p, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
+    if (ec != std::errc() || p != s.data() + s.size())
+      throw UsageError{a + ": '" + s + "' is not a number"};
+  };
+  kaven::EnergyGrid g;
+  float psi = 0;
+  if (a == "--energy-scan") number(psi);
+  number(g.e1_kev);
+  number(g.e2_kev);
+  number(g.n);
+  if (std::string why = kaven::energy_grid_problem(g); !why.empty()) throw UsageError{a + ": " + why};
+  if (a == "--energy-map") o.map = g;
+  else o.scan = kaven::EnergyScanRequest{psi, g};
+  return true;
+}
+
+// The request's plans after the run, from the input read beforehand (nothing is
+// written for an input that cannot be mapped over energy).
+void add_energy_plans(kaven::RunRequest& request, const EnergyOptions& o,
+                      const std::optional<kaven::EnergyCrystal>& crystal,
+                      std::vector<std::pair<std::string, std::string>>& written,
+                      kaven::EnergyMapSummary& map_summary, kaven::EnergyScanSummary& scan_summary) {
+  kaven::EnergyPlanRequest plan;
+  plan.map = o.map;
+  plan.scan = o.scan;
+  const kaven::EnergyPlanPaths paths = kaven::energy_plan_paths(request.output);
+  request.more_files = kaven::energy_plan_files(plan, paths);
+  request.after_run = [plan, paths, &crystal, &written, &map_summary, &scan_summary, &request](
+                          kaven::RunCommandResult& r, kaven::RunStatus& status) mutable {
+    if (!crystal) {
+      r.messages.push_back("no energy plan: the input could not be read (see the listing)");
+      return false;
+    }
+    plan.progress = request.progress;
+    const kaven::EnergyPlanOutcome out = kaven::run_energy_plans(*crystal, plan, paths);
+    r.messages.insert(r.messages.end(), out.messages.begin(), out.messages.end());
+    if (out.map) {
+      map_summary = *out.map;
+      status.energy_map = &map_summary;
+    }
+    if (out.scan) {
+      scan_summary = *out.scan;
+      status.energy_scan = &scan_summary;
+    }
+    written = out.written;
+    return out.ok;
+  };
+}
+
+int run(const fs::path& input_path, const fs::path& output_path, bool csv, bool json,
+        const EnergyOptions& energy) {
   kaven::RunRequest request;
   std::atomic<bool> interrupted{false};
   InterruptWatch watch(interrupted);
@@ -289,12 +367,40 @@ int run(const fs::path& input_path, const fs::path& output_path, bool csv, bool 
     progress.finish();
     std::cerr << "kaven: " << text << std::endl;
   };
+  // The plans over energy read the input first: a tube input is refused before any
+  // file is written.
+  std::optional<kaven::EnergyCrystal> crystal;
+  std::vector<std::pair<std::string, std::string>> planned;
+  kaven::EnergyMapSummary map_summary;
+  kaven::EnergyScanSummary scan_summary;
+  if (energy.any()) {
+    std::ifstream in(input_path);
+    try {
+      if (in) crystal = kaven::read_energy_crystal(in);
+    } catch (const kaven::RunStopped&) {
+      crystal.reset();  // the run lists the read error
+    }
+    if (crystal) {
+      kaven::EnergyPlanRequest check;
+      check.map = energy.map;
+      check.scan = energy.scan;
+      if (std::string why = kaven::energy_request_problem(check, *crystal); !why.empty()) {
+        std::cerr << "kaven: " << input_path.string() << ": " << why << "; nothing written\n";
+        return 1;
+      }
+    }
+    add_energy_plans(request, energy, crystal, planned, map_summary, scan_summary);
+  }
   const kaven::RunCommandResult r = kaven::run_command(request);
   progress.finish();
   for (const std::string& m : r.messages) std::cerr << "kaven: " << m << '\n';
   std::cerr << std::flush;
   if (r.status == 1) return 1;
   report_files(std::cout, r.outcome);
+  for (const auto& [what, file] : planned) {
+    const std::string label = what + ":";
+    std::cout << "  " << label << std::string(label.size() < 22 ? 22 - label.size() : 1, ' ') << file << '\n';
+  }
   return r.status;
 }
 
@@ -320,10 +426,12 @@ int main(int argc, char** argv) {
       }
     std::vector<std::string> files;
     bool csv = false, json = false;
+    EnergyOptions energy;
     for (int i = 1; i < argc; ++i) {
       const std::string a = argv[i];
       if (a == "--csv") csv = true;
       else if (a == "--json") json = true;
+      else if (take_energy_option(argc, argv, i, energy)) continue;
       else if (a.starts_with("-")) throw UsageError{"unknown option " + a};
       else files.push_back(a);
     }
@@ -331,7 +439,7 @@ int main(int argc, char** argv) {
     const fs::path input_path = files[0];
     const fs::path output_path =
         files.size() == 2 ? fs::path(files[1]) : kaven::default_listing_name(input_path);
-    return run(input_path, output_path, csv, json);
+    return run(input_path, output_path, csv, json, energy);
   } catch (const UsageError& e) {
     if (!e.what.empty()) std::cerr << "kaven: " << e.what << '\n';
     usage(std::cerr);

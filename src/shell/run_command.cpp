@@ -106,6 +106,7 @@ RunCommandResult run_command(const RunRequest& request) {
     exports.push_back({paths.scan_csv, FileRole::scan_csv});
   }
   if (request.json) exports.push_back({paths.summary_json, FileRole::summary_json});
+  exports.insert(exports.end(), request.more_files.begin(), request.more_files.end());
   if (std::string refused = caller_file_refusal(input_path, output_path, exports); !refused.empty())
     return fail(RunCommandResult::Failure::file, refused + ": nothing written", fs::path());
   std::ifstream input_file;
@@ -155,6 +156,7 @@ RunCommandResult run_command(const RunRequest& request) {
     return fail(RunCommandResult::Failure::file, "the listing could not be written: " + listing.error(),
                 output_path, listing.error_number());
   }
+  const bool after_ok = !request.after_run || request.after_run(r, r.summary);
   if (request.csv || request.json) {
     const std::vector<std::string> failures =
         write_exports(output_path, request.csv, request.json, r.par, r.outcome.result, r.summary);
@@ -169,6 +171,11 @@ RunCommandResult run_command(const RunRequest& request) {
                                                   : RunCommandResult::Failure::input_value;
     return fail(failure, "finished with an error, see " + output_path.string(),
                 r.outcome.failed_file.value_or(std::string()), r.outcome.failed_errno);
+  }
+  if (!after_ok) {  // its messages are given
+    r.status = 1;
+    r.failure = RunCommandResult::Failure::file;
+    return r;
   }
   r.status = r.outcome.end == RunEnd::stopped ? 3 : 0;
   return r;

@@ -16,6 +16,8 @@
 
 namespace kaven {
 
+struct RunCommandResult;
+
 struct RunRequest {
   std::filesystem::path input;
   // The input as text instead of a file (a script builds it): `input` is then not read,
@@ -32,6 +34,13 @@ struct RunRequest {
   // Optional: what the user should hear before the work is done (that the run will be
   // long), at once; without it such a text joins the messages.
   std::function<void(const std::string&)> notice;
+  // Files the caller writes beside the run's (an energy map): checked with the exports
+  // before the listing is opened, and kept apart from the files the input names.
+  std::vector<ExportFile> more_files;
+  // Work after the run and before the exports (the energy plans), with the run's result
+  // and the status the summary takes: it adds its messages and summary parts; false when
+  // it failed (the status is then 1).
+  std::function<bool(RunCommandResult&, RunStatus&)> after_run;
 };
 
 // Exit status of a run: 0 complete, 1 finished with an error (a malformed input value,

@@ -32,6 +32,11 @@ enum class FileRole {
   scan_csv,
   summary_json,
   converted_input,  // an input file written from a CIF
+  map_csv,    // the energy map's table
+  map_plot,   // its PostScript page
+  map_svg,    // its SVG copy
+  escan_csv,  // the energy scan's table
+  escan_svg,  // its plot
 };
 
 // "the input file", "the plot file", ...
