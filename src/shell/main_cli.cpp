@@ -333,6 +333,7 @@ void add_energy_plans(kaven::RunRequest& request, const EnergyOptions& o,
       return false;
     }
     plan.progress = request.progress;
+    plan.cancel = request.cancel;  // Ctrl-C ends the plans as it ends the run
     const kaven::EnergyPlanOutcome out = kaven::run_energy_plans(*crystal, plan, paths);
     r.messages.insert(r.messages.end(), out.messages.begin(), out.messages.end());
     if (out.map) {
