@@ -17,7 +17,9 @@ inline std::string shortest(float v) {
   std::string s(buf, res.ptr);
   // A reader that converts through double would round a form right at a float rounding
   // boundary the other way; such a value is written with nine digits instead.
-  if (static_cast<float>(std::strtod(s.c_str(), nullptr)) != v) {
+  double back = 0;
+  std::from_chars(buf, res.ptr, back);
+  if (static_cast<float>(back) != v) {
     std::snprintf(buf, sizeof buf, "%.9g", double(v));
     s = buf;
   }

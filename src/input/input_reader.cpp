@@ -63,10 +63,12 @@ void monochromator(RunParameters& p) {
                                  kAngstromPerCm * p.alam1));
 }
 
+float synchrotron_i0(float alam1) { return alam1 == 1.275f ? 1.1e10f : 1e10f; }
+
 void synchrotron_band(RunParameters& p) {
-  // The Darwin width of the monochromator and the divergence diverp seen at its Bragg
-  // angle (d lambda / lambda = d theta / tan theta) add in quadrature.
-  double div = p.diverp * double(kDegToRad) / std::tan(static_cast<double>(p.thmono));
+  // The relative band width behind the monochromator: its Darwin width and the parallel
+  // divergence over tan theta_m.
+  const double div = p.diverp * double(kDegToRad) / std::tan(static_cast<double>(p.thmono));
   p.dlam1 = static_cast<float>(std::sqrt(double(p.dwmono) * p.dwmono + div * div));
 }
 
@@ -117,7 +119,7 @@ void read_cell_to_counts(RunParameters& p, LineSource& src) {
       p.flam1 = 1.0f;
       p.cos2tm = 1.0f;
       p.tubefac = 1.0f;
-      p.i0 = p.alam1 == 1.275f ? 1.1e10f : 1e10f;
+      p.i0 = synchrotron_i0(p.alam1);
       monochromator(p);
       p.polsgn = p.isyn == 1 ? 1.0f : -1.0f;
       p.clam = "dl";

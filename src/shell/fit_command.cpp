@@ -126,8 +126,8 @@ AnalysisResult analysis_command(const AnalysisRequest& request) {
   const fs::path listing = run.output.empty() ? default_listing_name(run.input) : run.output;
   const FitPaths paths = fit_paths(listing);
   if (request.fit) {
-    run.more_outputs.push_back({paths.json, FileRole::fit_json});
-    run.more_outputs.push_back({paths.refined_input, FileRole::refined_input});
+    run.more_files.push_back({paths.json, FileRole::fit_json});
+    run.more_files.push_back({paths.refined_input, FileRole::refined_input});
   }
   std::string not_made;  // why the analysis asked for could not be made
   run.analysis = [&](const RunParameters& par, RunResult& result, Listing& lst) {

@@ -6,6 +6,7 @@
 #include "plot/postscript_plotter.hpp"
 #include "plot/svg_plotter.hpp"
 #include "report/fit_report.hpp"
+#include "report/energy_map_export.hpp"
 #include "report/listing.hpp"
 #include "report/results_export.hpp"
 #include "report/run_summary.hpp"
@@ -33,6 +34,11 @@ std::string_view kind_of_output(FileRole role) {
     case FileRole::fit_json: return "a fit summary";
     case FileRole::refined_input: return "an input file";
     case FileRole::converted_input: return "an input file";
+    case FileRole::map_csv: return "an energy-map table";
+    case FileRole::map_plot: return "a PostScript energy map";
+    case FileRole::map_svg: return "an SVG energy map";
+    case FileRole::escan_csv: return "an energy-scan table";
+    case FileRole::escan_svg: return "an SVG energy scan";
     default: return "an output";
   }
 }
@@ -49,6 +55,11 @@ bool starts_as(std::istream& is, FileRole role) {
     case FileRole::fit_json: return starts_as_kaven_fit_json(is);
     case FileRole::refined_input: return starts_as_kaven_input(is);
     case FileRole::converted_input: return starts_as_kaven_input(is);
+    case FileRole::map_csv: return starts_as_kaven_map_csv(is);
+    case FileRole::map_plot: return starts_as_kaven_postscript(is);
+    case FileRole::map_svg: return starts_as_kaven_svg(is);
+    case FileRole::escan_csv: return starts_as_kaven_escan_csv(is);
+    case FileRole::escan_svg: return starts_as_kaven_svg(is);
     default: return false;
   }
 }
@@ -69,6 +80,11 @@ std::string_view role_name(FileRole role) {
     case FileRole::fit_json: return "the fit summary";
     case FileRole::refined_input: return "the refined input";
     case FileRole::converted_input: return "the new input file";
+    case FileRole::map_csv: return "the energy-map table";
+    case FileRole::map_plot: return "the energy-map page";
+    case FileRole::map_svg: return "the SVG copy of the energy-map page";
+    case FileRole::escan_csv: return "the energy-scan table";
+    case FileRole::escan_svg: return "the energy-scan plot";
   }
   return "a file";
 }

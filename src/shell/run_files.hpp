@@ -35,6 +35,11 @@ enum class FileRole {
   fit_json,       // the fit's results (OUTPUT-fit.json)
   refined_input,  // the input with the fitted values (OUTPUT-fit.inp)
   converted_input,  // an input file written from a CIF
+  map_csv,    // the energy map's table
+  map_plot,   // its PostScript page
+  map_svg,    // its SVG copy
+  escan_csv,  // the energy scan's table
+  escan_svg,  // its plot
 };
 
 // "the input file", "the plot file", ...

@@ -260,6 +260,16 @@ ScanProfile simulate_scan(const RunParameters& par, const std::vector<ScanCrossi
   return profile;
 }
 
+std::vector<double> step_contributions(const RunParameters& par,
+                                       const std::vector<ScanCrossing>& crossings, long step) {
+  std::vector<double> out(crossings.size(), 0.0);
+  if (!(par.zsw > 0) || step < 0 || step > par.nstep) return out;
+  const double psi = step_psi(par, step);
+  for (std::size_t i = 0; i < crossings.size(); ++i)
+    add_crossing(&out[i], &psi, step, step, par, prepare(par, crossings[i]));
+  return out;
+}
+
 ScanProfile simulate_scan_plain(const RunParameters& par,
                                 const std::vector<ScanCrossing>& crossings, float iprim_total) {
   const long n = par.nstep;

@@ -58,6 +58,12 @@ inline double step_psi(const RunParameters& par, long i) {
 ScanProfile simulate_scan(const RunParameters& par, const std::vector<ScanCrossing>& crossings,
                           float iprim_total, const ScanOptions& opt = {});
 
+// What each crossing adds at step `step` of the scan (cps, I-prim not included), in the
+// order given: the terms simulate_scan sums at that step, so that I-prim total plus
+// their sum in this order, stored in single precision, is its value there.
+std::vector<double> step_contributions(const RunParameters& par,
+                                       const std::vector<ScanCrossing>& crossings, long step);
+
 // The deliberately plain variant: one thread, every step of every crossing evaluated
 // with the formula as written (atan and cos for the interference term, the Gaussian
 // at every distance). Kept to check the fast one and to measure it against.
