@@ -1,6 +1,6 @@
 // The Python module kaven: the run of the command line, the conversion of a CIF, and the
 // results as NumPy arrays and dicts. Each area of the library has a file of its own here
-// (run.cpp, cif.cpp); every one only converts types and calls the library.
+// (run.cpp, cif.cpp, fit.cpp, energy.cpp); every one only converts types and calls the library.
 #include "python/module.hpp"
 
 namespace py = pybind11;
@@ -15,6 +15,10 @@ PYBIND11_MODULE(kaven, m) {
       "                          and returns a Result (events, scan, summary)\n"
       "  run_text(text, folder)  the same run of an input given as text\n"
       "  from_cif(path, hkl, ...) the text of an input file for the structure of a CIF\n"
+      "  fit(input, ...)         the run with the fit of its measured scan (FitResult)\n"
+      "  index_peaks(input, ...) the run with the peak table of its measured scan\n"
+      "  energy_map(input, e1, e2, n, ...)      the run and its energy map (EnergyMap)\n"
+      "  energy_scan(input, psi, e1, e2, n, ...) the run and its energy scan (EnergyScan)\n"
       "\n"
       "Errors are exceptions: InputError for a malformed input (its message is the\n"
       "listing's), OSError for a file that may not or cannot be read or written, CifError\n"
@@ -25,4 +29,6 @@ PYBIND11_MODULE(kaven, m) {
   kaven::python::add_errors(m);
   kaven::python::add_run(m);
   kaven::python::add_cif(m);
+  kaven::python::add_fit(m);
+  kaven::python::add_energy(m);
 }

@@ -22,14 +22,6 @@ namespace kaven::python {
 
 namespace {
 
-struct Result {
-  std::string status;        // "complete" or "stopped"
-  std::string stop_message;  // the stop's lines; empty for a complete run
-  py::dict events, scan, summary;
-  std::string listing;
-  std::vector<std::string> messages;
-};
-
 // The progress path of a run as Python sees it. The run calls it without the GIL, from
 // any of its threads, one call at a time; the GIL is taken for the caller's callback and
 // for the signal check. Ctrl-C is noticed there (on the main thread, where Python's
@@ -69,8 +61,30 @@ struct Overloaded : F... {
   using F::operator()...;
 };
 
-// The columns of a results table as NumPy arrays (int32, float32, float64, str), keyed
-// by their names.
+std::string joined(const std::vector<std::string>& lines) {
+  std::string s;
+  for (const std::string& line : lines) s += (s.empty() ? "" : "\n") + line;
+  return s;
+}
+
+// The exception of a run that finished with an error: OSError for a file, InputError
+// with the listing's message for a value of the input.
+[[noreturn]] void raise_failure(const RunCommandResult& r) {
+  // The stop's message as the listing has it when the run itself ended on the error;
+  // otherwise (a file refused or not opened before the run, an export not written) the
+  // command line's message.
+  const bool in_run = r.failure == RunCommandResult::Failure::input_value || r.outcome.failed_file;
+  std::string message = in_run ? joined(message_lines(r.outcome.stop_message)) : std::string();
+  if (message.empty() && !r.messages.empty()) message = r.messages.back();
+  py::object e = r.failure == RunCommandResult::Failure::input_value
+                     ? kaven_error("InputError", message)
+                     : os_error(message, r.failed_file, r.failed_errno);
+  if (r.ran) e.attr("listing") = r.listing.string();
+  raise(e);
+}
+
+}  // namespace
+
 py::dict table(const std::vector<ResultColumn>& columns,
                const std::function<void(const RowSink&)>& rows) {
   struct Values {
@@ -105,42 +119,24 @@ py::dict table(const std::vector<ResultColumn>& columns,
   return d;
 }
 
-std::string joined(const std::vector<std::string>& lines) {
-  std::string s;
-  for (const std::string& line : lines) s += (s.empty() ? "" : "\n") + line;
-  return s;
-}
-
-// The exception of a run that finished with an error: OSError for a file, InputError
-// with the listing's message for a value of the input.
-[[noreturn]] void raise_failure(const RunCommandResult& r) {
-  // The stop's message as the listing has it when the run itself ended on the error;
-  // otherwise (a file refused or not opened before the run, an export not written) the
-  // command line's message.
-  const bool in_run = r.failure == RunCommandResult::Failure::input_value || r.outcome.failed_file;
-  std::string message = in_run ? joined(message_lines(r.outcome.stop_message)) : std::string();
-  if (message.empty() && !r.messages.empty()) message = r.messages.back();
-  py::object e = r.failure == RunCommandResult::Failure::input_value
-                     ? kaven_error("InputError", message)
-                     : os_error(message, r.failed_file, r.failed_errno);
-  if (r.ran) e.attr("listing") = r.listing.string();
-  raise(e);
-}
-
-Result run_request(RunRequest request, const py::object& progress_callback) {
+void run_without_gil(RunRequest& request, const py::object& progress_callback,
+                     const std::function<void(const RunRequest&)>& work) {
   if (!progress_callback.is_none() && !PyCallable_Check(progress_callback.ptr()))
     throw py::type_error("progress must be callable as progress(stage, fraction)");
   PythonProgress progress(progress_callback);
   request.progress = [&progress](const RunProgress& p) { progress(p); };
   request.cancel = &progress.cancel;
-  RunCommandResult r;
   {
     py::gil_scoped_release release;
-    r = run_command(request);
+    work(request);
   }
   progress.raise_if_interrupted();
-  if (r.status == 1) raise_failure(r);
+}
 
+std::string stop_text(const RunCommandResult& r) { return joined(message_lines(r.outcome.stop_message)); }
+
+Result run_result(const RunCommandResult& r) {
+  if (r.status == 1) raise_failure(r);
   Result out;
   const bool complete = r.outcome.end == RunEnd::complete;
   out.status = complete ? "complete" : "stopped";
@@ -155,8 +151,16 @@ Result run_request(RunRequest request, const py::object& progress_callback) {
   std::ostringstream json;
   write_summary_json(json, r.par, result, r.summary);
   out.summary = py::module_::import("json").attr("loads")(json.str());
-  out.stop_message = joined(message_lines(r.outcome.stop_message));
+  out.stop_message = stop_text(r);
   return out;
+}
+
+namespace {
+
+Result run_request(RunRequest request, const py::object& progress) {
+  RunCommandResult r;
+  run_without_gil(request, progress, [&r](const RunRequest& req) { r = run_command(req); });
+  return run_result(r);
 }
 
 std::string result_repr(const Result& r) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <fstream>
 
 #include "core/run_stop.hpp"
 #include "input/free_format.hpp"
@@ -194,7 +195,11 @@ EnergyPlanOutcome run_energy_plans(const EnergyCrystal& crystal, const EnergyPla
       out.map.emplace();
       MapFiles files(paths, *plan, *req.map, *out.map);
       if (std::string why = files.open(); !why.empty()) return fail(why);
-      if (!energy_map(*plan, *req.map, options(req, "energy map"), [&](EnergyPoint&& p) { files.add(p); }))
+      auto add = [&](EnergyPoint&& p) {
+        files.add(p);
+        if (req.map_point) req.map_point(p);
+      };
+      if (!energy_map(*plan, *req.map, options(req, "energy map"), add))
         return fail("the energy map was cancelled: no map written");
       if (std::string why = files.finish(); !why.empty()) return fail(why);
       for (const auto& f : out.map->files) out.written.emplace_back(written_label("energy map", f.first), f.second);
@@ -203,8 +208,11 @@ EnergyPlanOutcome run_energy_plans(const EnergyCrystal& crystal, const EnergyPla
       out.scan.emplace();
       ScanFiles files(paths, *plan, *req.scan, *out.scan);
       if (std::string why = files.open(); !why.empty()) return fail(why);
-      if (!energy_scan(*plan, req.scan->grid, req.scan->psi, options(req, "energy scan"),
-                       [&](EnergyScanPoint&& p) { files.add(p); }))
+      auto add = [&](EnergyScanPoint&& p) {
+        files.add(p);
+        if (req.scan_point) req.scan_point(p);
+      };
+      if (!energy_scan(*plan, req.scan->grid, req.scan->psi, options(req, "energy scan"), add))
         return fail("the energy scan was cancelled: no scan written");
       if (std::string why = files.finish(); !why.empty()) return fail(why);
       for (const auto& f : out.scan->files) out.written.emplace_back(written_label("energy scan", f.first), f.second);
@@ -232,6 +240,52 @@ std::string write_energy_scan_files(const EnergyPlanPaths& paths, const EnergyPl
   if (std::string why = files.open(); !why.empty()) return why;
   for (const EnergyScanPoint& p : points) files.add(p);
   return files.finish();
+}
+
+void energy_run_command(const EnergyRunRequest& request, EnergyRunResult& out) {
+  RunRequest run = request.run;
+  EnergyPlanRequest plan;
+  plan.map = request.map;
+  plan.scan = request.scan;
+  plan.map_point = request.map_point;
+  plan.scan_point = request.scan_point;
+  std::optional<EnergyCrystal> crystal;
+  const fs::path listing = run.output.empty() ? default_listing_name(run.input) : run.output;
+  const EnergyPlanPaths paths = energy_plan_paths(listing);
+  if (plan.map || plan.scan) {
+    std::ifstream in(run.input);
+    try {
+      if (in) crystal = read_energy_crystal(in);
+    } catch (const RunStopped&) {
+      crystal.reset();  // the run lists the read error
+    }
+    if (crystal) {
+      if (std::string why = energy_request_problem(plan, *crystal); !why.empty()) {
+        out.refused = run.input.string() + ": " + why;
+        return;
+      }
+    }
+    const std::vector<ExportFile> files = energy_plan_files(plan, paths);
+    run.more_files.insert(run.more_files.end(), files.begin(), files.end());
+    run.after_run = [&](RunCommandResult& r, RunStatus& status) {
+      if (!crystal) {
+        r.messages.push_back("no energy plan: the input could not be read (see the listing)");
+        return false;
+      }
+      plan.threads = run.threads;
+      plan.progress = run.progress;
+      plan.cancel = run.cancel;  // Ctrl-C ends the plans as it ends the run
+      EnergyPlanOutcome o = run_energy_plans(*crystal, plan, paths);
+      r.messages.insert(r.messages.end(), o.messages.begin(), o.messages.end());
+      out.map = std::move(o.map);
+      out.scan = std::move(o.scan);
+      if (out.map) status.energy_map = &*out.map;
+      if (out.scan) status.energy_scan = &*out.scan;
+      out.written = std::move(o.written);
+      return o.ok;
+    };
+  }
+  out.run = run_command(run);
 }
 
 }  // namespace kaven

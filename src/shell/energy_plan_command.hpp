@@ -19,6 +19,7 @@
 #include "planning/energy_map.hpp"
 #include "report/energy_map_export.hpp"
 #include "report/listing.hpp"
+#include "shell/run_command.hpp"
 #include "shell/run_driver.hpp"
 #include "shell/run_files.hpp"
 
@@ -46,6 +47,10 @@ struct EnergyPlanRequest {
   int threads = 0;                                    // 0: all cores
   std::function<void(const RunProgress&)> progress;  // optional: "energy map", "energy scan"
   const std::atomic<bool>* cancel = nullptr;          // optional
+  // Optional: each energy as its row is written, in the order of the grid, on one of
+  // the working threads, one call at a time (a script keeps the rows).
+  std::function<void(const EnergyPoint&)> map_point;
+  std::function<void(const EnergyScanPoint&)> scan_point;
 };
 
 // Why a request cannot be computed for the crystal (tube radiation; a psi off the psi
@@ -75,5 +80,33 @@ std::string write_energy_map_files(const EnergyPlanPaths& paths, const EnergyPla
 std::string write_energy_scan_files(const EnergyPlanPaths& paths, const EnergyPlan& plan,
                                     const EnergyScanRequest& scan, const std::vector<EnergyScanPoint>& points,
                                     EnergyScanSummary* summary = nullptr);
+
+// A run with its plans over energy after it, as `kaven INPUT [OUTPUT] --energy-map E1 E2 N
+// --energy-scan PSI E1 E2 N` makes it. The input's first twelve lines are read before
+// the run: an input the plans cannot take (tube radiation, a psi off the axis) is
+// refused with nothing written. An input that cannot be read is left to the run, whose
+// listing says why (and no plan is made). The plans take the run's threads, progress
+// and cancel.
+struct EnergyRunRequest {
+  RunRequest run;  // run.input is read (not an input text)
+  std::optional<EnergyGrid> map;
+  std::optional<EnergyScanRequest> scan;
+  std::function<void(const EnergyPoint&)> map_point;       // as in EnergyPlanRequest
+  std::function<void(const EnergyScanPoint&)> scan_point;  // as in EnergyPlanRequest
+};
+
+// run.summary points at `map` and `scan` here: the result stays where it was filled.
+struct EnergyRunResult {
+  std::string refused;  // why the plans cannot be made for the input; nothing was run
+  RunCommandResult run;
+  std::optional<EnergyMapSummary> map;
+  std::optional<EnergyScanSummary> scan;
+  std::vector<std::pair<std::string, std::string>> written;  // the plans' files: what, file
+
+  EnergyRunResult() = default;
+  EnergyRunResult(const EnergyRunResult&) = delete;
+  EnergyRunResult& operator=(const EnergyRunResult&) = delete;
+};
+void energy_run_command(const EnergyRunRequest& request, EnergyRunResult& out);
 
 }  // namespace kaven
