@@ -77,11 +77,19 @@ std::string from_cif(const fs::path& path, const std::array<int, 3>& hkl,
   o.hkl = hkl;
   if (radiation) o.tube = *radiation;
   if (wavelength) o.wavelength = *wavelength;
+  bool synchrotron_options = false;  // polarisation, monochromator
+  for (const auto& [key, value] : options) {
+    const auto name = key.cast<std::string>();
+    set_option(o, block, name, value);
+    synchrotron_options |= name == "polarisation" || name == "monochromator";
+  }
   // The radiation as the command line asks for it: a tube, or a wavelength that is the
   // synchrotron line.
-  if (wavelength && !synchrotron) throw py::value_error("wavelength is the synchrotron line: add synchrotron=True");
-  if (synchrotron && radiation) throw py::value_error("synchrotron goes with wavelength, not with radiation");
-  for (const auto& [key, value] : options) set_option(o, block, key.cast<std::string>(), value);
+  if (std::string why = cif_radiation_problem(o, synchrotron, synchrotron_options, [](std::string_view option) {
+        return option == "synchrotron" ? std::string("synchrotron=True") : std::string(option);
+      });
+      !why.empty())
+    throw py::value_error(why);
   if (o.plot_file.empty()) o.plot_file = default_plot_file(output);
   o.cif_name = path.filename().string();
 

@@ -394,6 +394,20 @@ std::string element_key(const std::string& type_symbol) {
   return {};
 }
 
+std::string cif_radiation_problem(const CifRunOptions& o, bool synchrotron, bool synchrotron_options,
+                                  const std::function<std::string(std::string_view)>& name) {
+  if (o.tube.empty() == (o.wavelength == 0))
+    return "give a tube (" + name("radiation") + ") or a synchrotron line (" + name("wavelength") + " with " +
+           name("synchrotron") + ")";
+  if (o.wavelength != 0 && !synchrotron)
+    return name("wavelength") + " is the synchrotron line: add " + name("synchrotron");
+  if (synchrotron && !o.tube.empty())
+    return name("synchrotron") + " goes with " + name("wavelength") + ", not with " + name("radiation");
+  if (synchrotron_options && !synchrotron)
+    return name("polarisation") + " and " + name("monochromator") + " go with " + name("synchrotron");
+  return {};
+}
+
 CifRunOptions with_defaults(const CifRunOptions& options) {
   CifRunOptions o = options;
   const bool synchrotron = o.tube.empty();

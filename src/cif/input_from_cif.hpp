@@ -10,8 +10,10 @@
 #pragma once
 #include <array>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "cif/cif_structure.hpp"
@@ -74,6 +76,15 @@ struct CifOptionProblem {
   std::string message;
 };
 std::vector<CifOptionProblem> cif_option_problems(const CifRunOptions& options);
+
+// How the radiation was asked for, before its values are looked at: a tube
+// (--radiation), or a wavelength that is the synchrotron line (--wavelength with
+// --synchrotron, which the polarisation and the monochromator need). Why the options
+// do not make one radiation, or empty. The options are named as the front end writes
+// them: `name` turns "radiation", "wavelength", "synchrotron", "polarisation" and
+// "monochromator" into its own spelling ("--wavelength" on the command line).
+std::string cif_radiation_problem(const CifRunOptions& options, bool synchrotron, bool synchrotron_options,
+                                  const std::function<std::string(std::string_view)>& name);
 
 struct CifConversion {
   InputDeck deck;

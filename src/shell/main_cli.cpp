@@ -225,14 +225,10 @@ int from_cif(Arguments& args) {
   }
   if (cif_path.empty() || output.empty() || !hkl)
     throw UsageError{"--from-cif needs the CIF, --hkl H K L and -o NEW.inp"};
-  if (o.tube.empty() == (o.wavelength == 0))
-    throw UsageError{"give --radiation Cu|Mo|Ag or --wavelength L --synchrotron"};
-  if (o.wavelength != 0 && !synchrotron)
-    throw UsageError{"--wavelength is the synchrotron line: add --synchrotron"};
-  if (synchrotron && !o.tube.empty())
-    throw UsageError{"--synchrotron goes with --wavelength, not with --radiation"};
-  if (synchrotron_only && !synchrotron)
-    throw UsageError{"--polarisation and --monochromator go with --synchrotron"};
+  if (std::string why = kaven::cif_radiation_problem(
+          o, synchrotron, synchrotron_only, [](std::string_view option) { return "--" + std::string(option); });
+      !why.empty())
+    throw UsageError{why};
   if (o.plot_file.empty()) o.plot_file = kaven::default_plot_file(output);
   o.cif_name = fs::path(cif_path).filename().string();
 
