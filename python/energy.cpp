@@ -77,8 +77,8 @@ energies, one element per energy of the grid.
 
 Raises ValueError for a grid the command line refuses (e1 >= e2, n < 2, ...) and
 InputError, with nothing written, for an input whose energy cannot change (an X-ray
-tube). progress ('energy map' after the run's stages), threads, Ctrl-C and the other
-exceptions as in run().)";
+tube). progress ('energy map' after the run's stages), threads, csv, json (the run summary then
+has the map's part), Ctrl-C and the other exceptions as in run().)";
 
 constexpr const char* kScanDoc = R"(Runs the input file `input` and then the energy scan at `psi` (degrees) from e1 to e2
 keV at n energies, as the command line `kaven INPUT [OUTPUT] --energy-scan PSI E1 E2 N`
@@ -91,8 +91,8 @@ columns; shares, the crossings that make each feature.
 
 Raises ValueError for a grid the command line refuses, InputError, with nothing written,
 for an input whose energy cannot change (an X-ray tube) or a psi outside 0 .. 360.
-progress ('energy scan' after the run's stages), threads, Ctrl-C and the other exceptions
-as in run().)";
+progress ('energy scan' after the run's stages), threads, csv, json, Ctrl-C and the other
+exceptions as in run().)";
 
 }  // namespace
 
@@ -138,10 +138,12 @@ void add_energy(py::module_& m) {
 
   m.def(
       "energy_map",
-      [](const fs::path& input, double e1, double e2, int n, const std::optional<fs::path>& output,
-         const py::object& progress, int threads) {
+      [](const fs::path& input, double e1, double e2, int n, const std::optional<fs::path>& output, bool csv,
+         bool json, const py::object& progress, int threads) {
         EnergyRunRequest request;
         request.map = grid(e1, e2, n);
+        request.run.csv = csv;
+        request.run.json = json;
         request.run.input = input;
         request.run.output = output.value_or(fs::path());
         request.run.threads = threads;
@@ -176,14 +178,17 @@ void add_energy(py::module_& m) {
         return r;
       },
       kMapDoc, py::arg("input"), py::arg("e1"), py::arg("e2"), py::arg("n"),
-      py::arg("output") = py::none(), py::arg("progress") = py::none(), py::arg("threads") = 0);
+      py::arg("output") = py::none(), py::arg("csv") = false, py::arg("json") = false,
+      py::arg("progress") = py::none(), py::arg("threads") = 0);
 
   m.def(
       "energy_scan",
       [](const fs::path& input, float psi, double e1, double e2, int n, const std::optional<fs::path>& output,
-         const py::object& progress, int threads) {
+         bool csv, bool json, const py::object& progress, int threads) {
         EnergyRunRequest request;
         request.scan = EnergyScanRequest{psi, grid(e1, e2, n)};
+        request.run.csv = csv;
+        request.run.json = json;
         request.run.input = input;
         request.run.output = output.value_or(fs::path());
         request.run.threads = threads;
@@ -229,7 +234,8 @@ void add_energy(py::module_& m) {
         return r;
       },
       kScanDoc, py::arg("input"), py::arg("psi"), py::arg("e1"), py::arg("e2"), py::arg("n"),
-      py::arg("output") = py::none(), py::arg("progress") = py::none(), py::arg("threads") = 0);
+      py::arg("output") = py::none(), py::arg("csv") = false, py::arg("json") = false,
+      py::arg("progress") = py::none(), py::arg("threads") = 0);
 }
 
 }  // namespace kaven::python

@@ -221,8 +221,15 @@ void fill_fit(FitResult& out, const AnalysisResult& a, const fs::path& input) {
 std::vector<FitParameter> fit_parameters(const py::object& names) {
   std::string list;
   if (py::isinstance<py::str>(names)) list = names.cast<std::string>();
-  else if (!names.is_none())
-    for (const std::string& name : names.cast<std::vector<std::string>>()) list += (list.empty() ? "" : ",") + name;
+  else if (!names.is_none()) {
+    std::vector<std::string> v;
+    try {
+      v = names.cast<std::vector<std::string>>();
+    } catch (const py::cast_error&) {
+      throw py::type_error("parameters is a list of names or a string 'psi,scale,...'");
+    }
+    for (const std::string& name : v) list += (list.empty() ? "" : ",") + name;
+  }
   const FitListResult r = parse_fit_parameters(list);
   if (!r.error.empty()) throw py::value_error(r.error);
   return r.parameters;
@@ -327,7 +334,10 @@ void add_fit(py::module_& m) {
                               "result: the run's Result")
       .def_readonly("noise", &PeakTableResult::noise)
       .def_readonly("peaks", &PeakTableResult::peaks)
-      .def_readonly("result", &PeakTableResult::result);
+      .def_readonly("result", &PeakTableResult::result)
+      .def("__repr__", [](const PeakTableResult& t) {
+        return "<kaven.PeakTable: " + std::to_string(py::len(t.peaks["psi"])) + " peaks and dips>";
+      });
 
   m.def(
       "fit",

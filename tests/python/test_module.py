@@ -9,8 +9,9 @@ import kaven
 
 def test_help_and_stub_describe_the_module():
     text = pydoc.render_doc(kaven, renderer=pydoc.plaintext)
-    for name in ("run(", "run_text(", "from_cif(", "class Result", "class InputError",
-                 "class CifError", "KeyboardInterrupt", "'stopped'"):
+    for name in ("run(", "run_text(", "from_cif(", "fit(", "index_peaks(", "energy_map(",
+                 "energy_scan(", "class Result", "class FitResult", "class EnergyMap",
+                 "class InputError", "class CifError", "KeyboardInterrupt", "'stopped'"):
         assert name in text, name
 
     stub = Path(kaven.__file__).with_name("kaven.pyi")
@@ -19,6 +20,7 @@ def test_help_and_stub_describe_the_module():
     stubbed |= {n.target.id for n in tree.body if isinstance(n, ast.AnnAssign)}
     public = {n for n in dir(kaven) if not n.startswith("_")} | {"__version__"}
     assert stubbed == public
-    result = next(n for n in tree.body if isinstance(n, ast.ClassDef) and n.name == "Result")
-    assert {n.name for n in result.body if isinstance(n, ast.FunctionDef)} == \
-        {n for n in dir(kaven.Result) if not n.startswith("_")}
+    for cls in (n for n in tree.body if isinstance(n, ast.ClassDef)):
+        members = {n for n in dir(getattr(kaven, cls.name)) if not n.startswith("_")}
+        in_stub = {n.name for n in cls.body if isinstance(n, ast.FunctionDef)}
+        assert in_stub == members - set(dir(ValueError)), cls.name

@@ -1,39 +1,14 @@
 # kaven.run is the command line's run: the same files byte for byte, and arrays and a
 # summary that hold what the CSV files, the .cal file and the JSON summary hold.
-import csv
 import json
-import math
 
 import numpy as np
 import pytest
 
 import kaven
-from conftest import command_line
+from conftest import assert_table_equals_csv, command_line
 
 OUTPUTS = ["run.out", "run-events.csv", "run-scan.csv", "run.json"]
-
-
-def read_csv(path):
-    with open(path, newline="") as f:
-        rows = list(csv.reader(f))
-    return rows[0], rows[1:]
-
-
-def column_values(values, array):
-    """A CSV column read as the array's type: the float32 a shortest decimal stands for."""
-    if array.dtype.kind == "U":
-        return np.array(values, dtype=str)
-    if array.dtype.kind == "i":
-        return np.array([int(v) for v in values], dtype=array.dtype)
-    return np.array([float(v) if v else math.nan for v in values]).astype(array.dtype)
-
-
-def assert_table_equals_csv(table, path):
-    header, rows = read_csv(path)
-    assert list(table) == header
-    for i, name in enumerate(header):
-        expected = column_values([row[i] for row in rows], table[name])
-        np.testing.assert_array_equal(table[name], expected, err_msg=name)
 
 
 @pytest.mark.parametrize("name, input", [("yig", "yig.inp"), ("si", "si222-scan.inp")])
