@@ -145,3 +145,17 @@ def test_fit_arguments_are_checked_before_anything_is_written(planted):
         kaven.fit(planted, parameters=3)
     with pytest.raises(FileNotFoundError):
         kaven.fit(folder / "missing.inp")
+
+
+def test_the_callback_sees_the_fit_and_can_cancel_it(planted):
+    folder = planted.parent
+
+    def stop(stage, fraction):
+        if stage == "fit":
+            raise RuntimeError("enough")
+
+    with pytest.raises(RuntimeError, match="enough"):
+        kaven.fit(planted, folder / "c.out", progress=stop)
+    listing = (folder / "c.out").read_text()
+    assert "the fit was cancelled" in listing and listing.rstrip().endswith("The run was cancelled.")
+    assert not (folder / "c-fit.inp").exists()
