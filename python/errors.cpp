@@ -23,7 +23,8 @@ void add_errors(py::module_& m) {
   add_error(m, "InputError",
             "A value of the input could not be read (a malformed number, a line missing\n"
             "its values). The message is the listing's; the attribute `listing` names the\n"
-            "listing, which holds the input read up to the error.");
+            "listing, which holds the input read up to the error. Also an input that a plan\n"
+            "over energy cannot take (an X-ray tube), with nothing written and no listing.");
   add_error(m, "CifError",
             "The CIF cannot be turned into an input file: no cell, no atom sites, an element\n"
             "the element table lacks, a primary reflection the wavelength cannot reach, an\n"

@@ -10,7 +10,10 @@ __version__: str
 _Path = Union[str, os.PathLike[str]]
 
 class InputError(ValueError):
-    """A value of the input could not be read; the message is the listing's."""
+    """A value of the input could not be read; the message is the listing's.
+
+    Also an input that a plan over energy cannot take (an X-ray tube).
+    """
 
     listing: str
 
