@@ -2,13 +2,75 @@
 // reads back as the same value ("0.25", "1e-05", "-65.98"). A float is written as the
 // float it is, not as the double it widens to (0.1f gives "0.1", not
 // "0.10000000149011612"). Zero is written "0", also when it is -0.
+//
+// And the digits of fixed-point fields with few decimals in integer arithmetic, the
+// common case of the listing, the calculated scan and the plot files.
 #pragma once
 #include <charconv>
+#include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <string>
+#include <string_view>
 
 namespace kaven {
+
+// How an exact tie between two decimals is rounded: away from zero (the listing's
+// fields) or to the even one (printf, to_chars).
+enum class Ties { away_from_zero, to_even };
+
+// a >= 0 rounded to `decimals` places, as a count of units of 10^-decimals: the exact
+// binary value rounded correctly. The product a 10^decimals is rounded once, and its
+// nearest integer k is then corrected from the exact sign of a 10^decimals - (k +- 1/2),
+// which fma forms without rounding (the product is within 1/4 of a 10^decimals below
+// 2^52, so k is off by one at most). nullopt when the count would reach 2^52 or
+// decimals lies outside 0..22 (10^decimals is then no longer exact).
+inline std::optional<std::uint64_t> decimal_count(double a, int decimals, Ties ties) {
+  static constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                      1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                      1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+  if (decimals < 0 || decimals > 22 || !(a >= 0)) return std::nullopt;
+  const double m = kPow10[decimals];
+  const double p = a * m;
+  if (!(p < 0x1p52)) return std::nullopt;
+  double k = std::floor(p + 0.5);
+  const double below = std::fma(a, m, -(k - 0.5)), above = std::fma(a, m, -(k + 0.5));
+  const bool k_even = (static_cast<std::uint64_t>(k) & 1) == 0;
+  if (below < 0) {
+    k -= 1;
+  } else if (above > 0) {
+    k += 1;
+  } else if (above == 0) {  // halfway between k and k + 1
+    if (ties == Ties::away_from_zero || !k_even) k += 1;
+  } else if (below == 0) {  // halfway between k - 1 and k
+    if (ties == Ties::to_even && !k_even) k -= 1;
+  }
+  return static_cast<std::uint64_t>(k);
+}
+
+// A count of units of 10^-decimals as integer digits (none for an integer part of 0)
+// and fraction digits.
+struct DecimalDigits {
+  char buf[48];
+  std::string_view int_part, frac_part;
+};
+inline void decimal_digits(std::uint64_t count, int decimals, DecimalDigits& out) {
+  // digits from the last one backwards, at least decimals + 1 of them
+  const std::size_t d = static_cast<std::size_t>(decimals);
+  char* const end = out.buf + sizeof out.buf;
+  char* p = end;
+  do {
+    *--p = static_cast<char>('0' + count % 10);
+    count /= 10;
+  } while (count > 0);
+  while (static_cast<std::size_t>(end - p) < d + 1) *--p = '0';
+  char* const point = end - d;
+  while (p < point && *p == '0') ++p;
+  out.int_part = std::string_view(p, static_cast<std::size_t>(point - p));
+  out.frac_part = std::string_view(point, d);
+}
 
 inline std::string shortest(float v) {
   if (v == 0) return "0";

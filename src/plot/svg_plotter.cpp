@@ -2,10 +2,11 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
+#include <charconv>
 #include <cstdlib>
 #include <sstream>
 
+#include "core/number_text.hpp"
 #include "report/record_format.hpp"
 
 namespace kaven {
@@ -26,12 +27,36 @@ constexpr const char* kFontStyle =
     ".monospace{font-family:Courier,'Courier New',monospace}"
     ".sans-serif{font-family:Helvetica,Arial,sans-serif}</style>\n";
 
+// A coordinate, size or angle with two decimals (correctly rounded; a negative value
+// that rounds to zero is written 0.00).
+void append_num(std::string& out, double v) {
+  if (const std::optional<std::uint64_t> count = decimal_count(std::fabs(v), 2, Ties::to_even)) {
+    DecimalDigits d;
+    decimal_digits(*count, 2, d);
+    if (v < 0 && *count > 0) out += '-';
+    out += d.int_part.empty() ? std::string_view("0") : d.int_part;
+    out += '.';
+    out += d.frac_part;
+    return;
+  }
+  char b[400];  // a double has at most 309 integer digits
+  const auto r = std::to_chars(b, b + sizeof b, v, std::chars_format::fixed, 2);
+  const std::string_view s(b, static_cast<std::size_t>(r.ptr - b));
+  out += s == "-0.00" ? std::string_view("0.00") : s;
+}
+
 std::string num(double v) {
-  char b[32];
-  std::snprintf(b, sizeof b, "%.2f", v);
-  std::string s(b);
-  if (s == "-0.00") s = "0.00";
+  std::string s;
+  append_num(s, v);
   return s;
+}
+
+// "L" or "M" and the point, on a path.
+void append_point(std::string& path, char op, double u, double v) {
+  path += op;
+  append_num(path, u);
+  path += ' ';
+  append_num(path, v);
 }
 
 std::string xml_escape(std::string_view text) {
@@ -115,7 +140,7 @@ void SvgPlotter::moveto(double x_cm, double y_cm) {
   end_text();
   const ViewPoint p = view(x_cm, y_cm);
   if (!path_has_segment_) path_.clear();  // a move after a move replaces it
-  path_ += "M" + num(p.u) + " " + num(p.v);
+  append_point(path_, 'M', p.u, p.v);
   current_ = p;
   subpath_start_ = p;
 }
@@ -127,7 +152,7 @@ void SvgPlotter::lineto(double x_cm, double y_cm) {
     return;
   }
   const ViewPoint p = view(x_cm, y_cm);
-  path_ += "L" + num(p.u) + " " + num(p.v);
+  append_point(path_, 'L', p.u, p.v);
   path_has_segment_ = true;
   current_ = p;
 }
@@ -135,7 +160,7 @@ void SvgPlotter::lineto(double x_cm, double y_cm) {
 void SvgPlotter::rlineto(double dx_pt, double dy_pt) {
   if (!current_) return;
   const ViewPoint p{current_->u + dx_pt, current_->v - dy_pt};
-  path_ += "L" + num(p.u) + " " + num(p.v);
+  append_point(path_, 'L', p.u, p.v);
   path_has_segment_ = true;
   current_ = p;
 }
@@ -143,8 +168,13 @@ void SvgPlotter::rlineto(double dx_pt, double dy_pt) {
 void SvgPlotter::stroke() {
   end_text();
   if (path_has_segment_) {
-    body_ += "<path d=\"" + path_ + "\" stroke=\"" + colour_ + "\" stroke-width=\"" +
-             num(line_width_) + "\"";
+    body_ += "<path d=\"";
+    body_ += path_;
+    body_ += "\" stroke=\"";
+    body_ += colour_;
+    body_ += "\" stroke-width=\"";
+    append_num(body_, line_width_);
+    body_ += '"';
     if (!dasharray_.empty()) body_ += " stroke-dasharray=\"" + dasharray_ + "\"";
     body_ += "/>\n";
   }
