@@ -7,11 +7,10 @@
 #include <sstream>
 
 #include <gemmi/elem.hpp>
-#include <gemmi/fprime.hpp>
-#include <gemmi/math.hpp>
 
 #include "core/constants.hpp"
 #include "input/input_reader.hpp"
+#include "scattering/anomalous_dispersion.hpp"
 #include "scattering/element_table.hpp"
 
 namespace kaven {
@@ -320,11 +319,9 @@ CifConversion input_from_cif(const CifStructure& cif, const CifRunOptions& given
       if (synchrotron) {
         // f' and f'' at the synchrotron energy (Cromer-Liberman); the table holds them
         // for the three tubes only.
-        double fpp = 0;
-        const double fp =
-            gemmi::cromer_liberman(find_element(key)->z, gemmi::hc() / o.wavelength, &fpp);
-        e.fp = static_cast<float>(fp);
-        e.fpp = static_cast<float>(fpp);
+        const AnomalousDispersion fd = cromer_liberman(find_element(key)->z, o.wavelength);
+        e.fp = static_cast<float>(fd.fp);
+        e.fpp = static_cast<float>(fd.fpp);
         e.dispersion = true;
       }
       d.elements.push_back(e);

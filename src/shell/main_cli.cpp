@@ -19,6 +19,7 @@
 #include "cif/input_from_cif.hpp"
 #include "report/record_format.hpp"
 #include "report/results_export.hpp"
+#include "shell/run_command.hpp"
 #include "shell/run_driver.hpp"
 #include "shell/run_files.hpp"
 #include "shell/terminal_progress.hpp"
@@ -224,76 +225,22 @@ int from_cif(Arguments& args) {
 }
 
 int run(const fs::path& input_path, const fs::path& output_path, bool csv, bool json) {
-  // The files this command writes besides those the input names; none may replace the
-  // input file, another of them or a file kaven did not write (shell/run_files.hpp).
-  std::vector<kaven::ExportFile> exports;
-  const kaven::ExportPaths paths = kaven::export_paths(output_path);
-  if (csv) {
-    exports.push_back({paths.events_csv, kaven::FileRole::events_csv});
-    exports.push_back({paths.scan_csv, kaven::FileRole::scan_csv});
-  }
-  if (json) exports.push_back({paths.summary_json, kaven::FileRole::summary_json});
-  if (std::string refused = kaven::caller_file_refusal(input_path, output_path, exports);
-      !refused.empty()) {
-    std::cerr << "kaven: " << refused << ": nothing written\n";
-    return 1;
-  }
-  std::ifstream input(input_path);
-  if (!input) {
-    std::cerr << "kaven: cannot open the input file " << input_path.string() << '\n';
-    return 1;
-  }
-  std::ofstream listing(output_path, std::ios::out | std::ios::trunc);
-  if (!listing) {
-    std::cerr << "kaven: cannot write the print-output file " << output_path.string() << '\n';
-    return 1;
-  }
-  kaven::RunParameters par;
-  kaven::RunNames names;
-  kaven::RunOutcome outcome;
-  {
-    kaven::RunFiles files;
-    kaven::RunEnvironment env;
-    env.base_dir = input_path.parent_path();
-    env.input = input_path;
-    env.listing = output_path;
-    env.exports = exports;
-    // A bar on standard error for a run that lasts, when that is a terminal; the stop
-    // messages of the run follow once the bar is gone.
-    std::ostringstream errors;
-    env.errors = &errors;
-    kaven::TerminalProgress progress(std::cerr, isatty(STDERR_FILENO) == 1);
-    env.progress = [&progress](const kaven::RunProgress& p) { progress.report(p); };
-    outcome = kaven::kaven(par, names, files, input, listing, env);
-    progress.finish();
-    std::cerr << errors.str() << std::flush;
-  }
-  listing.flush();
-  if (!listing) {
-    std::cerr << "kaven: writing " << output_path.string() << " failed\n";
-    return 1;
-  }
-  if (csv || json) {
-    kaven::RunStatus status;
-    status.input_file = input_path.string();
-    status.complete = outcome.end == kaven::RunEnd::complete;
-    status.stop_message = outcome.stop_message;
-    status.ierr = outcome.ierr;
-    bool exported = true;
-    for (const std::string& failure :
-         kaven::write_exports(output_path, csv, json, par, outcome.result, status)) {
-      std::cerr << "kaven: " << failure << '\n';
-      exported = false;
-    }
-    if (!exported) return 1;
-  }
-  if (outcome.ierr > 0) {
-    std::cerr << "kaven: finished with an error, see " << output_path.string() << '\n';
-    return 1;
-  }
-  report_files(std::cout, outcome);
-  if (outcome.end == kaven::RunEnd::stopped) return 3;
-  return 0;
+  kaven::RunRequest request;
+  request.input = input_path;
+  request.output = output_path;
+  request.csv = csv;
+  request.json = json;
+  // A bar on standard error for a run that lasts, when that is a terminal; the messages
+  // of the run follow once the bar is gone.
+  kaven::TerminalProgress progress(std::cerr, isatty(STDERR_FILENO) == 1);
+  request.progress = [&progress](const kaven::RunProgress& p) { progress.report(p); };
+  const kaven::RunCommandResult r = kaven::run_command(request);
+  progress.finish();
+  for (const std::string& m : r.messages) std::cerr << "kaven: " << m << '\n';
+  std::cerr << std::flush;
+  if (r.status == 1) return 1;
+  report_files(std::cout, r.outcome);
+  return r.status;
 }
 
 }  // namespace
@@ -328,7 +275,7 @@ int main(int argc, char** argv) {
     if (files.empty() || files.size() > 2) throw UsageError{};
     const fs::path input_path = files[0];
     const fs::path output_path =
-        files.size() == 2 ? fs::path(files[1]) : fs::path(input_path).replace_extension(".out");
+        files.size() == 2 ? fs::path(files[1]) : kaven::default_listing_name(input_path);
     return run(input_path, output_path, csv, json);
   } catch (const UsageError& e) {
     if (!e.what.empty()) std::cerr << "kaven: " << e.what << '\n';
