@@ -22,11 +22,11 @@ namespace kaven {
 enum class Ties { away_from_zero, to_even };
 
 // a >= 0 rounded to `decimals` places, as a count of units of 10^-decimals: the exact
-// binary value rounded correctly. The product a 10^decimals is rounded once, and its
-// nearest integer k is then corrected from the exact sign of a 10^decimals - (k +- 1/2),
-// which fma forms without rounding (the product is within 1/4 of a 10^decimals below
-// 2^52, so k is off by one at most). nullopt when the count would reach 2^52 or
-// decimals lies outside 0..22 (10^decimals is then no longer exact).
+// binary value rounded correctly. The product p = a 10^decimals is rounded once (by at
+// most half a unit in its last place); where p lies that close to a halfway point
+// k +- 1/2, the exact sign of a 10^decimals - (k +- 1/2), which fma forms without
+// rounding, decides. nullopt when the count would reach 2^52 or decimals lies outside
+// 0..22 (10^decimals is then no longer exact).
 inline std::optional<std::uint64_t> decimal_count(double a, int decimals, Ties ties) {
   static constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                                       1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
@@ -35,9 +35,13 @@ inline std::optional<std::uint64_t> decimal_count(double a, int decimals, Ties t
   const double m = kPow10[decimals];
   const double p = a * m;
   if (!(p < 0x1p52)) return std::nullopt;
-  double k = std::floor(p + 0.5);
-  const double below = std::fma(a, m, -(k - 0.5)), above = std::fma(a, m, -(k + 0.5));
-  const bool k_even = (static_cast<std::uint64_t>(k) & 1) == 0;
+  // the nearest integer of p (p + 1/2 is exact below 2^52; truncation is floor here)
+  auto k = static_cast<std::uint64_t>(p + 0.5);
+  const double dk = static_cast<double>(k);
+  const double margin = p * 0x1p-50 + 0x1p-1000;  // beyond the rounding of p
+  if (p - (dk - 0.5) > margin && (dk + 0.5) - p > margin) return k;
+  const double below = std::fma(a, m, -(dk - 0.5)), above = std::fma(a, m, -(dk + 0.5));
+  const bool k_even = (k & 1) == 0;
   if (below < 0) {
     k -= 1;
   } else if (above > 0) {
@@ -47,29 +51,24 @@ inline std::optional<std::uint64_t> decimal_count(double a, int decimals, Ties t
   } else if (below == 0) {  // halfway between k - 1 and k
     if (ties == Ties::to_even && !k_even) k -= 1;
   }
-  return static_cast<std::uint64_t>(k);
+  return k;
 }
 
-// A count of units of 10^-decimals as integer digits (none for an integer part of 0)
-// and fraction digits.
-struct DecimalDigits {
-  char buf[48];
-  std::string_view int_part, frac_part;
-};
-inline void decimal_digits(std::uint64_t count, int decimals, DecimalDigits& out) {
-  // digits from the last one backwards, at least decimals + 1 of them
-  const std::size_t d = static_cast<std::size_t>(decimals);
-  char* const end = out.buf + sizeof out.buf;
+// A count of units of 10^-decimals written backwards from `end`: the integer digits
+// (none when the integer part is 0), the point, the fraction digits ("12.50", ".05",
+// "3."). Returns the first character written; at most 17 + decimals of them.
+inline char* put_decimal_count(char* end, std::uint64_t count, int decimals) {
   char* p = end;
-  do {
+  for (int i = 0; i < decimals; ++i) {
     *--p = static_cast<char>('0' + count % 10);
     count /= 10;
-  } while (count > 0);
-  while (static_cast<std::size_t>(end - p) < d + 1) *--p = '0';
-  char* const point = end - d;
-  while (p < point && *p == '0') ++p;
-  out.int_part = std::string_view(p, static_cast<std::size_t>(point - p));
-  out.frac_part = std::string_view(point, d);
+  }
+  *--p = '.';
+  while (count > 0) {
+    *--p = static_cast<char>('0' + count % 10);
+    count /= 10;
+  }
+  return p;
 }
 
 inline std::string shortest(float v) {

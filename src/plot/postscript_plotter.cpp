@@ -152,8 +152,9 @@ void PostScriptPlotter::frame(int /*i*/, float x1, float x2, float y1, float y2)
 }
 
 // Polyline records: "x y l" items, `per_record` to a record.
-void PostScriptPlotter::lineto_records(const std::vector<PlotPoint>& p, std::size_t from,
-                                       std::size_t to, int w, std::size_t per_record) {
+template <class Points>
+void PostScriptPlotter::lineto_records(const Points& p, std::size_t from, std::size_t to, int w,
+                                       std::size_t per_record) {
   std::size_t on_record = 0;
   for (std::size_t i = from; i < to; ++i) {
     append_point(text_, w, p[i].x, p[i].y);
@@ -168,7 +169,7 @@ void PostScriptPlotter::lineto_records(const std::vector<PlotPoint>& p, std::siz
 }
 
 void PostScriptPlotter::line(float dx, std::span<const float> y, int n) {
-  const std::vector<PlotPoint> p = line_points(dx, y, n);
+  const LinePoints p = line_points(dx, y, n);
   if (!p.empty()) {
     append_point(text_, 8, p[0].x, p[0].y);
     text_ += " m\n";

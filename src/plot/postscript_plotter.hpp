@@ -47,7 +47,8 @@ class PostScriptPlotter final : public PenPlotter {
     out_.write(text_.data(), static_cast<std::streamsize>(text_.size()));
     text_.clear();
   }
-  void lineto_records(const std::vector<PlotPoint>& p, std::size_t from, std::size_t to, int w,
+  template <class Points>
+  void lineto_records(const Points& p, std::size_t from, std::size_t to, int w,
                       std::size_t per_record);
   std::ostream& out_;
   std::string text_;

@@ -31,12 +31,12 @@ constexpr const char* kFontStyle =
 // that rounds to zero is written 0.00).
 void append_num(std::string& out, double v) {
   if (const std::optional<std::uint64_t> count = decimal_count(std::fabs(v), 2, Ties::to_even)) {
-    DecimalDigits d;
-    decimal_digits(*count, 2, d);
-    if (v < 0 && *count > 0) out += '-';
-    out += d.int_part.empty() ? std::string_view("0") : d.int_part;
-    out += '.';
-    out += d.frac_part;
+    char buf[32];
+    char* const end = buf + sizeof buf;
+    char* p = put_decimal_count(end, *count, 2);
+    if (*p == '.') *--p = '0';
+    if (v < 0 && *count > 0) *--p = '-';
+    out.append(p, static_cast<std::size_t>(end - p));
     return;
   }
   char b[400];  // a double has at most 309 integer digits
@@ -170,17 +170,42 @@ void SvgPlotter::stroke() {
   if (path_has_segment_) {
     body_ += "<path d=\"";
     body_ += path_;
-    body_ += "\" stroke=\"";
-    body_ += colour_;
-    body_ += "\" stroke-width=\"";
-    append_num(body_, line_width_);
-    body_ += '"';
-    if (!dasharray_.empty()) body_ += " stroke-dasharray=\"" + dasharray_ + "\"";
-    body_ += "/>\n";
+    end_path_element();
   }
   path_.clear();
   path_has_segment_ = false;
   current_.reset();  // stroking ends the path and its current point
+}
+
+void SvgPlotter::end_path_element() {
+  body_ += "\" stroke=\"";
+  body_ += colour_;
+  body_ += "\" stroke-width=\"";
+  append_num(body_, line_width_);
+  body_ += '"';
+  if (!dasharray_.empty()) body_ += " stroke-dasharray=\"" + dasharray_ + "\"";
+  body_ += "/>\n";
+  if (body_.size() >= 65536) write_body();
+}
+
+template <class Points>
+void SvgPlotter::stroke_polyline(PlotPoint start, const Points& p, std::size_t from, std::size_t to) {
+  // As moveto(start), lineto for each point and stroke() would draw it, written as it
+  // is formed: a path drawn by one primitive has no other element inside it.
+  end_text();
+  path_.clear();
+  path_has_segment_ = false;
+  current_.reset();
+  if (from >= to) return;  // a move alone draws nothing
+  body_ += "<path d=\"";
+  ViewPoint v = view(start.x, start.y);
+  append_point(body_, 'M', v.u, v.v);
+  for (std::size_t i = from; i < to; ++i) {
+    v = view(p[i].x, p[i].y);
+    append_point(body_, 'L', v.u, v.v);
+    if (body_.size() >= 65536) write_body();
+  }
+  end_path_element();
 }
 
 void SvgPlotter::show(std::string_view text) {
@@ -201,12 +226,10 @@ void SvgPlotter::show(std::string_view text) {
   current_.reset();
 }
 
-void SvgPlotter::polyline(const std::vector<PlotPoint>& p, std::size_t from, std::size_t to) {
-  for (std::size_t i = from; i < to; ++i) lineto(p[i].x, p[i].y);
-}
 
 void SvgPlotter::plots() {
   body_.clear();
+  head_written_ = false;
   tx_ = ty_ = 0;
   font_ = Font{};
   colour_ = "#000000";
@@ -264,14 +287,23 @@ void SvgPlotter::plot(float x, float y, int ipen) {
     stroke();
   } else if (ipen == 999) {
     end_text();
+    write_body();
+    out_ << "</g>\n</svg>\n";
+    out_.flush();
+    head_written_ = false;
+  }
+}
+
+void SvgPlotter::write_body() {
+  if (!head_written_) {
     out_ << svg_document_head() << kFontStyle << "<rect x=\"0\" y=\"0\" width=\"" << kSheetWidth << "\" height=\""
          << kSheetHeight << "\" fill=\"#ffffff\"/>\n"
          << "<g fill=\"none\" stroke-linecap=\"butt\" stroke-linejoin=\"miter\" "
-            "stroke-miterlimit=\"10\">\n"
-         << body_ << "</g>\n</svg>\n";
-    out_.flush();
-    body_.clear();
+            "stroke-miterlimit=\"10\">\n";
+    head_written_ = true;
   }
+  out_.write(body_.data(), static_cast<std::streamsize>(body_.size()));
+  body_.clear();
 }
 
 void SvgPlotter::symbol(float x, float y, float /*height*/, std::string_view text, float angle,
@@ -309,37 +341,31 @@ void SvgPlotter::frame(int /*i*/, float x1, float x2, float y1, float y2) {
 }
 
 void SvgPlotter::line(float dx, std::span<const float> y, int n) {
-  const std::vector<PlotPoint> p = line_points(dx, y, n);
-  if (!p.empty()) {
-    moveto(p[0].x, p[0].y);
-    polyline(p, 1, p.size());
-  }
-  stroke();
+  const LinePoints p = line_points(dx, y, n);
+  if (p.empty())
+    stroke();
+  else
+    stroke_polyline(p[0], p, 1, p.size());
 }
 
 void SvgPlotter::line1(std::span<const float> x, std::span<const float> y, float w, int n) {
   const std::size_t m = std::min({x.size(), y.size(), static_cast<std::size_t>(std::max(n, 0))});
   if (m == 0) return;
   std::vector<PlotPoint> p;
+  p.reserve(m);
   for (std::size_t i = 0; i < m; ++i) p.push_back({double(x[i]), double(y[i])});
   const std::size_t split = line1_split(x, w, m);
-  moveto(p[0].x, p[0].y);
-  polyline(p, 0, split);
-  stroke();
-  if (split < m) {
-    moveto(p[split].x, p[split].y);
-    polyline(p, split, m);
-    stroke();
-  }
+  // each stroke draws from its first point again, as the PostScript page does
+  stroke_polyline(p[0], p, 0, split);
+  if (split < m) stroke_polyline(p[split], p, split, m);
 }
 
 void SvgPlotter::line2(float dx, std::span<const float> y, int k, int n) {
   const std::vector<PlotPoint> p = line2_points(dx, y, k, n);
-  if (!p.empty()) {
-    moveto(p[0].x, p[0].y);
-    polyline(p, 1, p.size());
-  }
-  stroke();
+  if (p.empty())
+    stroke();
+  else
+    stroke_polyline(p[0], p, 1, p.size());
 }
 
 void SvgPlotter::axis(float x, float y, std::string_view text, int n, float length, float /*angle*/,

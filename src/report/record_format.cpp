@@ -144,28 +144,27 @@ void append_I(std::string& out, int w, long long v) {
 
 void append_F(std::string& out, int w, int d, double v) {
   if (!std::isfinite(v)) return append_stars(out, w);
-  FixedDigits f;
-  DecimalDigits digits;
-  const std::optional<std::uint64_t> count =
-      d <= 21 ? decimal_count(std::fabs(v), d, Ties::away_from_zero) : std::nullopt;
-  if (count) {
-    decimal_digits(*count, d, digits);
-    f.int_part = digits.int_part;
-    f.frac_part = digits.frac_part;
-  } else {
-    round_fixed(std::fabs(v), d, f);
+  const bool negative = std::signbit(v);
+  if (d <= 21) {
+    if (const std::optional<std::uint64_t> count = decimal_count(std::fabs(v), d, Ties::away_from_zero)) {
+      char buf[48];
+      char* const end = buf + sizeof buf;
+      char* p = put_decimal_count(end, *count, d);
+      // the leading zero only when it fits
+      if (*p == '.' && static_cast<int>(end - p) + negative + 1 <= w) *--p = '0';
+      if (negative) *--p = '-';
+      return append_right(out, w, std::string_view(p, static_cast<std::size_t>(end - p)));
+    }
   }
+  FixedDigits f;
+  round_fixed(std::fabs(v), d, f);
   // sign, leading zero (only when it fits), integer digits, point, fraction
-  char body[512];
-  std::size_t n = 0;
-  if (std::signbit(v)) body[n++] = '-';
-  const std::size_t rest = f.int_part.size() + 1 + f.frac_part.size();
-  if (f.int_part.empty() && static_cast<int>(n + rest) + 1 <= w) body[n++] = '0';
-  if (n + rest > sizeof body) return append_stars(out, w);
-  n = static_cast<std::size_t>(std::copy(f.int_part.begin(), f.int_part.end(), body + n) - body);
-  body[n++] = '.';
-  n = static_cast<std::size_t>(std::copy(f.frac_part.begin(), f.frac_part.end(), body + n) - body);
-  append_right(out, w, std::string_view(body, n));
+  std::string body = negative ? "-" : "";
+  if (f.int_part.empty() && static_cast<int>(body.size() + f.frac_part.size()) + 2 <= w) body += '0';
+  body += f.int_part;
+  body += '.';
+  body += f.frac_part;
+  append_right(out, w, body);
 }
 
 void append_E(std::string& out, int w, int d, double v) {
