@@ -71,25 +71,43 @@ inline char* put_decimal_count(char* end, std::uint64_t count, int decimals) {
   return p;
 }
 
-inline std::string shortest(float v) {
-  if (v == 0) return "0";
+// The shortest form appended to a text. Locale-independent: to_chars and from_chars
+// know no decimal comma.
+inline void append_shortest(std::string& out, float v) {
+  if (v == 0) {
+    out += '0';
+    return;
+  }
   char buf[32];
   auto res = std::to_chars(buf, buf + sizeof buf, v);
-  std::string s(buf, res.ptr);
   // A reader that converts through double would round a form right at a float rounding
   // boundary the other way; such a value is written with nine digits instead.
-  if (static_cast<float>(std::strtod(s.c_str(), nullptr)) != v) {
-    std::snprintf(buf, sizeof buf, "%.9g", double(v));
-    s = buf;
+  double back = 0;
+  std::from_chars(buf, res.ptr, back);
+  if (static_cast<float>(back) != v) res = std::to_chars(buf, buf + sizeof buf, double(v), std::chars_format::general, 9);
+  out.append(buf, res.ptr);
+}
+
+inline void append_shortest(std::string& out, double v) {
+  if (v == 0) {
+    out += '0';
+    return;
   }
+  char buf[32];
+  const auto res = std::to_chars(buf, buf + sizeof buf, v);
+  out.append(buf, res.ptr);
+}
+
+inline std::string shortest(float v) {
+  std::string s;
+  append_shortest(s, v);
   return s;
 }
 
 inline std::string shortest(double v) {
-  if (v == 0) return "0";
-  char buf[32];
-  auto res = std::to_chars(buf, buf + sizeof buf, v);
-  return std::string(buf, res.ptr);
+  std::string s;
+  append_shortest(s, v);
+  return s;
 }
 
 }  // namespace kaven

@@ -1,5 +1,6 @@
 #include "report/results_export.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <fstream>
 #include <sstream>
@@ -18,7 +19,6 @@ constexpr double kDeg = double(kRadToDeg);
 
 // A CSV field of a number; empty when it is not finite.
 std::string field(float v) { return std::isfinite(v) ? shortest(v) : std::string(); }
-std::string field(double v) { return std::isfinite(v) ? shortest(v) : std::string(); }
 std::string field(int v) { return std::to_string(v); }
 
 void row(std::ostream& os, const std::vector<std::string>& fields) {
@@ -136,11 +136,26 @@ void write_scan_csv(std::ostream& os, const RunParameters& par, const RunResult&
   row(os, scan_header());
   const std::vector<float>& calc = r.profile.intensity;
   const std::vector<float>& meas = r.measured.intensity;
+  // one row a step, formatted into memory and written in blocks of about a megabyte
+  constexpr std::size_t kBlock = std::size_t(1) << 20;
+  std::string text;
+  text.reserve(std::min(calc.size() * 40, kBlock) + 128);
+  auto number = [&](auto v) {
+    if (std::isfinite(v)) append_shortest(text, v);
+  };
   for (std::size_t i = 0; i < calc.size(); ++i) {
-    const bool measured = i < meas.size() && meas[i] != kNoMeasurement;
-    row(os, {field(step_psi(par, static_cast<long>(i))), field(calc[i]),
-             measured ? field(meas[i]) : std::string()});
+    number(step_psi(par, static_cast<long>(i)));
+    text += ',';
+    number(calc[i]);
+    text += ',';
+    if (i < meas.size() && meas[i] != kNoMeasurement) number(meas[i]);
+    text += '\n';
+    if (text.size() >= kBlock) {
+      os.write(text.data(), static_cast<std::streamsize>(text.size()));
+      text.clear();
+    }
   }
+  os.write(text.data(), static_cast<std::streamsize>(text.size()));
 }
 
 void write_summary_json(std::ostream& os, const RunParameters& p, const RunResult& r,
