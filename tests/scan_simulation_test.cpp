@@ -392,10 +392,12 @@ TEST(ScanProfileShape, MadeUpCrossingsWithinTheBoundOfThePlainSum) {
   // Crossings of every kind on a long scan (72001 steps): plateaus reaching far inside,
   // interference with a negative nnn, the cap where the removed intensity exceeds
   // I-prim/K near the crossing or (I-prim 0) everywhere, pure Gaussian and pure
-  // Lorentzian profiles, wide and narrow ones, crossings far outside the range, a
-  // block factor of 0 (no finite profile: evaluated step by step like the plain sum).
+  // Lorentzian profiles, wide and narrow ones, crossings far outside the range (at any
+  // distance: every step lies on one side of a crossing at 1e30 degrees or at infinity,
+  // where the interference phase is that of atan(+-infinity)).
   std::vector<ScanCrossing> cs;
-  const float psis[] = {-3, 0.004f, 1.5f, 17, 90, 179.99f, 180.01f, 250, 359, 360.5f, 1000, -700};
+  const float psis[] = {-3, 0.004f, 1.5f, 17, 90, 179.99f, 180.01f, 250, 359, 360.5f, 1000, -700,
+                        1e30f, -INFINITY};
   int n = 0;
   for (float psi : psis) {
     for (int which : {1, 2}) {

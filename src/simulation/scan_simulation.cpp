@@ -104,7 +104,8 @@ double gauss_reach(const Side& sd) {
 // kSingularityRadii times the radius of the singularities of its far function. Only for
 // sides whose function keeps one branch of the contribution there.
 double far_from(const Shape& c, const Side& sd, int nnn) {
-  if (sd.plateau) return 0;
+  // a plateau: a constant, or with interference the phase of its (negative) width
+  if (sd.plateau) return nnn != 0 && c.ip > 0 ? kSingularityRadii * std::fabs(sd.s) : 0;
   double rho = sd.w;
   if (nnn != 0 && c.ip > 0) {
     // the interference term: branch points of the phase at +-i nnn sigma, of the square
@@ -183,6 +184,10 @@ Shape prepare(const RunParameters& par, const ScanCrossing& c) {
   } else {
     s.inner.plateau = true;
     s.inner.plateau_value = p_out;
+    // the phase scale of a width that is not positive: 0 for w_in = 0
+    s.inner.sigma = kSigmaPerHwhm * w_in;
+    s.inner.s = s.inner.sigma * par.nnn;
+    s.inner.inv_s = s.inner.s != 0 ? 1 / s.inner.s : 0.0;
   }
 
   // The step of the crossing, n_e = ANINT(te), as far as it matters: below 0 every step
@@ -195,7 +200,7 @@ Shape prepare(const RunParameters& par, const ScanCrossing& c) {
 
   // The far field is made for finite values, physical intensities and mixing, a
   // positive block factor and psi values that steps can still tell apart.
-  const bool finite = std::isfinite(s.te) && std::isfinite(s.beta) && std::isfinite(s.ikaven) &&
+  const bool finite = std::isfinite(s.te) && std::isfinite(w_in) && std::isfinite(s.beta) && std::isfinite(s.ikaven) &&
                       std::isfinite(s.iaufhe) && std::isfinite(s.ip) && std::isfinite(s.kk) &&
                       std::isfinite(s.phi) && std::isfinite(s.c_int) && std::isfinite(p_out) &&
                       std::isfinite(p_in) && std::fabs(s.psi) < 1e6 && std::fabs(par.psia) < 1e6;
@@ -226,6 +231,7 @@ Shape prepare(const RunParameters& par, const ScanCrossing& c) {
 inline double phase_cos(const Shape& c, const Side& sd, double x) {
   if (sd.s == 0) return x <= 0 ? c.cos_phi : -c.cos_phi;
   const double t = x * sd.inv_s;
+  if (std::isinf(t)) return t > 0 ? -c.cos_phi : c.cos_phi;  // atan(t) = +-pi/2
   return -(c.sin_phi + c.cos_phi * t) / std::sqrt(1 + t * t);
 }
 
@@ -632,10 +638,12 @@ ScanProfile simulate_scan_plain(const RunParameters& par,
     const double p_out = peak(w_out);
     const double p_in = w_in > 0 ? peak(w_in) : p_out;
     const double k = c.k_block, ip = double(c.iprim) / k;
-    const long ne = std::lround((double(c.psi) - par.psia) * double(par.zsw));
+    // n_e as a real (ANINT): a crossing any number of steps away splits the steps right
+    const double ne = std::round((double(c.psi) - par.psia) * double(par.zsw));
     for (long i = 0; i <= n; ++i) {
       const double psi_i = step_psi(par, i);
-      const bool inner = c.crossing == Crossing::first ? i <= ne : i > ne;
+      const bool below = double(i) <= ne;
+      const bool inner = c.crossing == Crossing::first ? below : !below;
       const double x = c.crossing == Crossing::first ? psi_i - c.psi : c.psi - psi_i;
       double f;
       if (inner) {
