@@ -145,15 +145,26 @@ void append_I(std::string& out, int w, long long v) {
 void append_F(std::string& out, int w, int d, double v) {
   if (!std::isfinite(v)) return append_stars(out, w);
   const bool negative = std::signbit(v);
-  if (d <= 21) {
+  if (d <= 21 && w > 0 && w <= 40) {
     if (const std::optional<std::uint64_t> count = decimal_count(std::fabs(v), d, Ties::away_from_zero)) {
+      // the field formed in place at the end of `out`, right to left
+      const std::size_t start = out.size();
+      out.resize(start + static_cast<std::size_t>(w));
       char buf[48];
       char* const end = buf + sizeof buf;
       char* p = put_decimal_count(end, *count, d);
       // the leading zero only when it fits
       if (*p == '.' && static_cast<int>(end - p) + negative + 1 <= w) *--p = '0';
       if (negative) *--p = '-';
-      return append_right(out, w, std::string_view(p, static_cast<std::size_t>(end - p)));
+      const auto n = static_cast<std::size_t>(end - p);
+      char* const field = out.data() + start;
+      if (n > static_cast<std::size_t>(w)) {
+        std::fill(field, field + w, '*');
+      } else {
+        std::fill(field, field + (static_cast<std::size_t>(w) - n), ' ');
+        std::copy(p, end, field + (static_cast<std::size_t>(w) - n));
+      }
+      return;
     }
   }
   FixedDigits f;

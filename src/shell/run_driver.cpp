@@ -2,8 +2,11 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <exception>
+#include <thread>
 
 #include "core/constants.hpp"
+#include "core/parallel.hpp"
 #include "crystal/centring.hpp"
 #include "crystal/geometry.hpp"
 #include "crystal/space_group.hpp"
@@ -334,7 +337,8 @@ void simulation_and_summaries(RunContext& run, RunNames& names, RunFiles& files,
 // 19. The plot, when the scan is plottable: the PostScript page in the plot file and
 // the same page as SVG beside it. The SVG cannot replace the plot file itself: a plot
 // file already named .svg gets a second extension.
-void plot_phase(RunContext& run, RunFiles& files, RunFileGuard& guard, RunResult& result) {
+void plot_phase(RunContext& run, RunFiles& files, RunFileGuard& guard, const RunEnvironment& env,
+                RunResult& result) {
   if (!result.plotted) return;
   // The SVG copy is a second view of the page: when its name is refused (a folder, a
   // file of the run, a file kaven did not write) the PostScript page is drawn alone.
@@ -344,8 +348,30 @@ void plot_phase(RunContext& run, RunFiles& files, RunFileGuard& guard, RunResult
   if (refused.empty()) svg.open(svg_path, std::ios::out | std::ios::trunc);
   PostScriptPlotter postscript(files.plot, &run.out);
   SvgPlotter svg_page(svg);
-  PlotterPair both(postscript, svg_page);
-  uplot(both, run.par, result, run.zeit.now());
+  const Zeit::Now now = run.zeit.now();
+  if (thread_count(env.threads) > 1) {
+    // The two pages drawn at once, each on a thread of its own: formatting the
+    // coordinates of a long scan is most of the work of writing them.
+    std::exception_ptr svg_failure;
+    std::thread svg_thread([&] {
+      try {
+        uplot(svg_page, run.par, result, now);
+      } catch (...) {
+        svg_failure = std::current_exception();
+      }
+    });
+    try {
+      uplot(postscript, run.par, result, now);
+    } catch (...) {
+      svg_thread.join();
+      throw;
+    }
+    svg_thread.join();
+    if (svg_failure) std::rethrow_exception(svg_failure);
+  } else {
+    PlotterPair both(postscript, svg_page);
+    uplot(both, run.par, result, now);
+  }
   svg.close();
   if (refused.empty() && svg) {
     result.files.plot_svg = svg_path.string();
@@ -420,7 +446,7 @@ RunOutcome kaven(RunParameters& par, RunNames& names, RunFiles& files, std::istr
     reference_direction_phase(par, result);                                // 16
     wavelength_passes_phase(run, extinction, env, result);                 // 17
     simulation_and_summaries(run, names, files, env, result);              // 18
-    plot_phase(run, files, guard, result);                                 // 19
+    plot_phase(run, files, guard, env, result);                            // 19
     finish_run(run);                                                       // 20
   } catch (const RunStopped& stop) {
     run.list_stop(stop);
