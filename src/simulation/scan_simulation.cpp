@@ -27,8 +27,8 @@ constexpr double kNegligible = 0x1p-54;
 // The far field (see the header): degree of the interpolation in a block, separation
 // of a block from a crossing in block lengths, distance of the far field from a
 // crossing in radii of the singularities of its side.
-constexpr int kDegree = 19;
-constexpr int kNodes = kDegree + 1;
+constexpr int kInterpolationDegree = 19;
+constexpr int kNodes = kInterpolationDegree + 1;
 constexpr double kSeparation = 2;
 constexpr double kSingularityRadii = 4;
 
@@ -97,7 +97,7 @@ double gauss_reach(const Side& sd) {
     u2 = std::max(0.0, 2 * (c + std::log1p(u2 * sd.sigma * sd.sigma * sd.inv_w * sd.inv_w)));
   double x = sd.sigma * std::sqrt(u2);
   for (int it = 0; it < 60 && x < cap && !negligible(x); ++it) x = x * 1.05 + 0.01 * sd.sigma;
-  return std::min(x, cap);
+  return x < cap && negligible(x) ? x : cap;
 }
 
 // Where the far field of a side may begin (see the header): beyond the Gaussian and
@@ -252,8 +252,8 @@ template <bool kNear, bool kCut>
 void add_side(double* acc, const double* psi, long t0, long lo, long hi, const Shape& c,
               const Side& sd, int nnn) {
   if (!kNear && !kCut && !sd.plateau && nnn == 0) {
-    // The far outer side without interference, where nearly all the work lies: the
-    // same arithmetic as below with the loop-invariant tests taken out, so that the
+    // Beyond the Gaussian without interference, most of the steps evaluated directly:
+    // the same arithmetic as below with the loop-invariant tests taken out, so that the
     // compiler can keep the loop free of branches.
     const double sgn = c.sgn, psi_e = c.psi, inv_w = sd.inv_w, lorentz = sd.lorentz;
     const double ikaven = c.ikaven, iaufhe = c.iaufhe, kk = c.kk;
@@ -287,7 +287,7 @@ void add_side(double* acc, const double* psi, long t0, long lo, long hi, const S
 // basis at u in barycentric form (weights (-1)^k, halved at the two ends).
 std::array<double, kNodes> chebyshev_points() {
   std::array<double, kNodes> u{};
-  for (int k = 0; k < kNodes; ++k) u[k] = std::cos(k * kPi / kDegree);
+  for (int k = 0; k < kNodes; ++k) u[k] = std::cos(k * kPi / kInterpolationDegree);
   return u;
 }
 
@@ -301,7 +301,7 @@ std::array<double, kNodes> lagrange_row(const std::array<double, kNodes>& nodes,
   }
   double sum = 0;
   for (int k = 0; k < kNodes; ++k) {
-    const double weight = (k % 2 ? -1.0 : 1.0) * (k == 0 || k == kDegree ? 0.5 : 1.0);
+    const double weight = (k % 2 ? -1.0 : 1.0) * (k == 0 || k == kInterpolationDegree ? 0.5 : 1.0);
     r[k] = weight / (u - nodes[k]);
     sum += r[k];
   }
