@@ -22,7 +22,7 @@
 // 40 sigma, where exp underflows, without a Lorentzian part). Further out a side is a
 // smooth function of psi: the Lorentzian with the interference term, or a constant on
 // a plateau. These far sides are summed on a binary tree of step blocks (leaves of 32
-// steps): a block at least twice its length away from a crossing takes the crossing's
+// steps, more beyond two million steps): a block at least twice its length away from a crossing takes the crossing's
 // side at the 20 Chebyshev points of the block (interpolation of degree 19), blocks as
 // large as their distance allows, so that a crossing meets O(log steps) of them; each
 // block's interpolant is passed to its two halves (exactly: on half its interval a
