@@ -318,6 +318,104 @@ std::vector<Case> catalogue() {
   return c;
 }
 
+// ---- conversions from a CIF ------------------------------------------------------------
+
+// What must still be refused when a CIF becomes an input file: structures that are no
+// crystal, text that is no CIF, option values that mean nothing (status 2, before the CIF
+// is read) and names of files that may not be replaced. Nothing is written.
+std::vector<Case> cif_conversions() {
+  const std::string nacl = file_text(source_path("tests/data/cif/nacl.cif"));
+  auto replaced = [&](const std::string& from, const std::string& to) {
+    std::string t = nacl;
+    t.replace(t.find(from), from.size(), to);
+    return t;
+  };
+  auto convert = [](std::vector<std::string> more) {
+    std::vector<std::string> a = {"--from-cif", "s.cif", "--hkl", "2", "0", "0"};
+    if (std::find(more.begin(), more.end(), "--synchrotron") == more.end()) more.insert(more.begin(), {"--radiation", "Cu"});
+    a.insert(a.end(), more.begin(), more.end());
+    if (std::find(a.begin(), a.end(), "-o") == a.end()) a.insert(a.end(), {"-o", "new.inp"});
+    return a;
+  };
+  auto cif_case = [&](const std::string& name, const std::string& cif, const std::string& message, int status,
+                      std::vector<std::string> more = {}) {
+    Case k{name, "", message, status, {"s.cif"}, convert(std::move(more))};
+    k.before = {{"s.cif", cif}};
+    k.write_input = false;
+    return k;
+  };
+  const std::string refused = "; no input file written";
+  std::vector<Case> c;
+  c.push_back(cif_case("CIF without a cell", replaced("_cell_length_c 5.6402\n", ""),
+                       "s.cif: the CIF gives no cell: _cell_length_c is missing" + refused, 1));
+  c.push_back(cif_case("CIF with a flat cell", replaced("_cell_angle_gamma 90", "_cell_angle_gamma 179.9999"),
+                       "s.cif: the cell constants give no cell volume" + refused, 1));
+  c.push_back(cif_case("CIF without atoms", nacl.substr(0, nacl.find("loop_")),
+                       "s.cif: the CIF holds no atom sites with fractional coordinates (_atom_site_fract_x)" +
+                           refused, 1));
+  c.push_back(cif_case("CIF whose operators are no group",
+                       replaced("loop_", "loop_\n_symmetry_equiv_pos_as_xyz\nx,y,z\n'x+y,y,z'\nloop_"),
+                       "s.cif: the symmetry operators (the operators of _symmetry_equiv_pos_as_xyz) do not "
+                       "form a space group" + refused, 1));
+  c.push_back(cif_case("CIF with an unknown space-group symbol", replaced("'F m -3 m'", "'F q -3 m'"),
+                       "s.cif: the space-group symbol 'F q -3 m' is not known" + refused, 1));
+  c.push_back(cif_case("CIF with an unterminated quote", replaced("'Cl Na'", "'Cl Na"),
+                       "s.cif: cannot read the CIF: line 7, column 23: the value opened by ' is not closed on "
+                       "its line (a quote closes a value only where a blank or the end of the line follows "
+                       "it)" + refused, 1));
+  c.push_back(cif_case("CIF with a loop missing a value", replaced(" 0.0152 1\n", " 0.0152\n"),
+                       "s.cif: cannot read the CIF: line 15: the loop of 7 tags (_atom_site_label, "
+                       "_atom_site_type_symbol, _atom_site_fract_x, ...) holds 13 values, which do not fill "
+                       "its rows: a value is missing or one too many (a value of several words belongs in "
+                       "quotes)" + refused, 1));
+  c.push_back(cif_case("CIF with a non-ASCII tag", replaced("_cell_angle_beta", "_cell_angle_\xCE\xB2"),
+                       "s.cif: cannot read the CIF: line 12, column 13: the character '\xCE\xB2' cannot stand in "
+                       "a tag, a block name or an unquoted value (a CIF 1.1 file holds other than ASCII "
+                       "characters only in quoted values, text fields and comments)" + refused, 1));
+  c.push_back(cif_case("CIF of binary garbage", "\x7f" "ELF\x02\x01\x01\n" + garbage(4096, 3),
+                       "s.cif: cannot read the CIF: line 1, column 1: 'U+007FELFU+0002U+0001U+0001' stands "
+                       "where the first data block should begin (a line data_NAME)" + refused, 1));
+  c.push_back(cif_case("CIF with a negative occupancy", replaced("0.0203 1", "0.0203 -1"),
+                       "s.cif: atom site 'Na1': the occupancy -1 is negative" + refused, 1));
+  c.push_back(cif_case("CIF with U = 1e30", replaced("0.0203 1", "1e30 1"),
+                       "s.cif: atom site 'Na1': U_iso = 1e+30 Å^2 is beyond any thermal motion (at most 1 "
+                       "Å^2, an rms displacement of 1 Å)" + refused, 1));
+  c.push_back(cif_case("CIF block that is not there", nacl,
+                       "s.cif: the file holds no data block named 'KCl' (its blocks: NaCl)" + refused, 1,
+                       {"--block", "KCl"}));
+  // option values that mean nothing
+  c.push_back(cif_case("--wavelength nan", nacl, "--wavelength: the wavelength nan is not a positive number of Å", 2,
+                       {"--wavelength", "nan", "--synchrotron"}));
+  c.push_back(cif_case("--title with a line break", nacl,
+                       "--title: the title holds control characters (a line break would end its line)", 2,
+                       {"--title", "two\nlines"}));
+  c.push_back(cif_case("--zeimax nan", nacl, "--zeimax: the plot maximum zeimax nan is neither 0 (automatic) nor a positive number of cps", 2,
+                       {"--zeimax", "nan"}));
+  c.push_back(cif_case("--block-radius inf", nacl, "--block-radius: the mosaic-block radius inf is not a positive number of µm",
+                       2, {"--block-radius", "inf"}));
+  c.push_back(cif_case("--plot naming a folder", nacl, "--plot: the plot-file name 'plots/' names a folder, not a file", 2,
+                       {"--plot", "plots/"}));
+  // files that may not be written
+  c.push_back(cif_case("-o /dev/null", nacl, "/dev/null is not a regular file" + refused, 1, {"-o", "/dev/null"}));
+  c.push_back(cif_case("-o a folder", nacl, "plots is a folder, not a file" + refused, 1, {"-o", "plots"}));
+  c.back().setup = [](const fs::path& d, const fs::path&) { fs::create_directory(d / "plots"); };
+  c.back().files = {"s.cif", "plots"};
+  c.push_back(cif_case("-o the CIF", nacl, "s.cif is the CIF itself" + refused, 1, {"-o", "s.cif"}));
+  c.push_back(cif_case("-o a file kaven did not write", nacl,
+                       "precious.txt exists and is not an input file written by kaven (or it was changed "
+                       "since)" + refused, 1, {"-o", "precious.txt"}));
+  c.back().before["precious.txt"] = kForeign;
+  c.back().files = {"s.cif", "precious.txt"};
+  c.push_back(cif_case("-o a hand-written input", nacl,
+                       "run.inp exists and is not an input file written by kaven (or it was changed since)" +
+                           refused, 1, {"-o", "run.inp"}));
+  c.back().before["run.inp"] = text(si_lines());
+  c.back().files = {"s.cif", "run.inp"};
+  c.push_back(cif_case("-o the plot file it names", nacl, "new.ps is also the plot file the input names" + refused,
+                       1, {"-o", "new.ps", "--plot", "new.ps"}));
+  return c;
+}
+
 // NaN, infinity and a value beyond single precision in every numeric field of the
 // example inputs: the read error of that line, before anything but the plot file.
 struct Field {
@@ -423,6 +521,10 @@ void check(const Case& k) {
 TEST(BadInputs, EveryCaseEndsWithItsMessageStatusAndFiles) {
   setenv("SOURCE_DATE_EPOCH", kEpoch, 1);
   for (const Case& k : catalogue()) check(k);
+}
+
+TEST(BadInputs, ConversionsFromCifsRefuseWhatCannotBeACrystalOrMayNotBeWritten) {
+  for (const Case& k : cif_conversions()) check(k);
 }
 
 TEST(BadInputs, NonNumbersInEveryNumericFieldAreReadErrorsOfTheirLine) {

@@ -11,8 +11,11 @@
 #include <complex>
 #include <cstdio>
 #include <fstream>
+#include <functional>
+#include <limits>
 #include <map>
 #include <random>
+#include <set>
 #include <sstream>
 
 #include <sys/wait.h>
@@ -368,6 +371,159 @@ TEST(CifInput, WrittenInputReadsBackToTheSameValues) {
   EXPECT_FLOAT_EQ(p.types[1].ncell, 18.0f);
 }
 
+// ---- values no crystal has, options that mean nothing -------------------------------
+
+TEST(CifInput, OccupanciesAndDisplacementsNoCrystalHasAreRefusedOrReplaced) {
+  const std::string nacl = read_text(source_path("tests/data/cif/nacl.cif"));
+  const std::string na = "Na1 Na+ 0 0 0 0.0203 1";
+  auto with_na = [&](const std::string& line, const std::string& more = "") {
+    std::string t = nacl;
+    t.replace(t.find(na), na.size(), line);
+    return t + more;
+  };
+  CifRunOptions o;
+  o.hkl = {2, 0, 0};
+  o.tube = "Cu";
+  o.plot_file = "p.ps";
+  auto conv = [&](const std::string& text) {
+    return kaven::input_from_cif(kaven::cif_structure_from_text(text), o);
+  };
+  // Refused, the site named: a negative occupancy, more than a full site, |U| > 1 Å^2.
+  const std::pair<std::string, std::string> refused[] = {
+      {with_na("Na1 Na+ 0 0 0 0.0203 -1"), "atom site 'Na1': the occupancy -1 is negative"},
+      {with_na("Na1 Na+ 0 0 0 0.0203 1.5"), "atom site 'Na1': the occupancy 1.5 is more than a full site (at most 1)"},
+      {with_na("Na1 Na+ 0 0 0 1e30 1"),
+       "atom site 'Na1': U_iso = 1e+30 Å^2 is beyond any thermal motion (at most 1 Å^2, an rms "
+       "displacement of 1 Å)"},
+      {with_na(na, "loop_\n_atom_site_aniso_label\n_atom_site_aniso_U_11\n_atom_site_aniso_U_22\n"
+                   "_atom_site_aniso_U_33\n_atom_site_aniso_U_12\n_atom_site_aniso_U_13\n"
+                   "_atom_site_aniso_U_23\nNa1 0.02 -1.5 0.02 0 0 0\n"),
+       "atom site 'Na1': U22 = -1.5 Å^2 is beyond any thermal motion (at most 1 Å^2, an rms "
+       "displacement of 1 Å)"},
+  };
+  for (const auto& [text, message] : refused) {
+    try {
+      conv(text);
+      ADD_FAILURE() << message;
+    } catch (const kaven::CifError& e) {
+      EXPECT_EQ(std::string(e.what()), message);
+    }
+  }
+  // Noted and replaced: a negative U_iso by 0; an anisotropic U that is not positive
+  // definite by its U_eq (in a cubic cell the mean of the diagonal), or by 0.
+  auto betas_of_u = [&](const std::string& u) { return conv(with_na("Na1 Na+ 0 0 0 " + u + " 1")).deck.atoms[0]; };
+  auto aniso = [&](const std::string& u) {
+    return conv(with_na(na, "loop_\n_atom_site_aniso_label\n_atom_site_aniso_U_11\n_atom_site_aniso_U_22\n"
+                            "_atom_site_aniso_U_33\n_atom_site_aniso_U_12\n_atom_site_aniso_U_13\n"
+                            "_atom_site_aniso_U_23\nNa1 " + u + " 0 0\n"));
+  };
+  const kaven::CifConversion negative = conv(with_na("Na1 Na+ 0 0 0 -0.5 1"));
+  EXPECT_NE(std::find(negative.notes.begin(), negative.notes.end(),
+                      "atom site 'Na1' has a negative U_iso (-0.5 Å^2), which no thermal motion gives: it is taken as 0"),
+            negative.notes.end());
+  const kaven::Atom zero = betas_of_u("0"), ueq = betas_of_u("0.01");
+  for (int j = 0; j < 6; ++j) EXPECT_EQ(negative.deck.atoms[0].bt[j], zero.bt[j]);
+  const kaven::CifConversion npd = aniso("0.03 0.03 -0.03 0");
+  const kaven::CifConversion tilted = aniso("0.01 0.01 0.01 0.02");  // |U12| > U11
+  const kaven::CifConversion none = aniso("0.01 0.01 -0.05 0");
+  for (int j = 0; j < 6; ++j) {
+    EXPECT_FLOAT_EQ(npd.deck.atoms[0].bt[j], ueq.bt[j]);
+    EXPECT_FLOAT_EQ(tilted.deck.atoms[0].bt[j], ueq.bt[j]);
+    EXPECT_EQ(none.deck.atoms[0].bt[j], zero.bt[j]);
+  }
+  EXPECT_NE(std::find(npd.notes.begin(), npd.notes.end(),
+                      "atom site 'Na1': its anisotropic U is not positive definite (a direction of negative "
+                      "mean-square displacement): the isotropic U_eq = 0.01000 Å^2 is taken"),
+            npd.notes.end());
+  // A positive definite U stays anisotropic; an empty site is noted.
+  const kaven::CifConversion fine = aniso("0.01 0.02 0.03 0.005");
+  EXPECT_NE(fine.deck.atoms[0].bt[3], 0.0f);
+  const kaven::CifConversion empty = conv(with_na("Na1 Na+ 0 0 0 0.0203 0"));
+  EXPECT_NE(std::find(empty.notes.begin(), empty.notes.end(), "atom site 'Na1' has occupancy 0: it scatters nothing"),
+            empty.notes.end());
+}
+
+TEST(CifInput, EveryOptionValueThatMeansNothingIsNamed) {
+  CifRunOptions tube;
+  tube.hkl = {2, 0, 0};
+  tube.tube = "Cu";
+  tube.plot_file = "p.ps";
+  CifRunOptions sync = synchrotron({2, 0, 0}, 0.7f);
+  sync.plot_file = "p.ps";
+  EXPECT_TRUE(kaven::cif_option_problems(tube).empty());
+  EXPECT_TRUE(kaven::cif_option_problems(sync).empty());
+  const float nan = std::numeric_limits<float>::quiet_NaN(), inf = std::numeric_limits<float>::infinity();
+  struct Case {
+    std::function<void(CifRunOptions&)> change;
+    bool synchrotron;
+    std::string message;
+  };
+  const Case cases[] = {
+      {[](CifRunOptions& o) { o.hkl = {0, 0, 0}; }, false, "--hkl: the primary reflection 0 0 0 has no scattering vector"},
+      {[](CifRunOptions& o) { o.tube = "W"; }, false, "--radiation: the tube 'W' is not one of Cu, Mo and Ag"},
+      {[&](CifRunOptions& o) { o.wavelength = nan; }, true, "--wavelength: the wavelength nan is not a positive number of Å"},
+      {[&](CifRunOptions& o) { o.wavelength = -1; }, true, "--wavelength: the wavelength -1 is not a positive number of Å"},
+      {[](CifRunOptions& o) { o.wavelength = 7; }, true,
+       "--wavelength: the monochromator reflection 1 1 1 (d = 3.1355 Å) cannot be reached with the wavelength 7 Å"},
+      {[](CifRunOptions& o) { o.mono.a = 0; }, true, "--monochromator: the monochromator's cell constant 0 is not a positive number of Å"},
+      {[](CifRunOptions& o) { o.mono.hkl = {0, 0, 0}; }, true, "--monochromator: the monochromator reflection 0 0 0 has no scattering vector"},
+      {[&](CifRunOptions& o) { o.mono.f = inf; }, true, "--monochromator: the monochromator's structure factor inf is not a positive number"},
+      {[&](CifRunOptions& o) { o.divergence = std::array{0.1f, nan}; }, false,
+       "--divergence: the divergences 0.1 nan are not two angles of at least 0 degrees"},
+      {[&](CifRunOptions& o) { o.rkugel_um = -150; }, false, "--crystal-radius: the crystal radius -150 is not a positive number of µm"},
+      {[&](CifRunOptions& o) { o.radius_um = inf; }, false, "--block-radius: the mosaic-block radius inf is not a positive number of µm"},
+      {[&](CifRunOptions& o) { o.eta = nan; }, false, "--mosaic: the mosaic spread nan is not an angle of at least 0 degrees"},
+      {[](CifRunOptions& o) { o.psi_range = std::array{0.0f, 200.0f}; }, false,
+       "--psi: the psi range must run upwards within -180 to 180 degrees for a tube"},
+      {[](CifRunOptions& o) { o.psi_range = std::array{-10.0f, 10.0f}; }, true,
+       "--psi: the psi range must run upwards within 0 to 360 degrees for synchrotron radiation"},
+      {[&](CifRunOptions& o) { o.zsw1 = nan; }, false,
+       "--steps-per-degree: the steps per degree nan are not a number other than 0 (negative for no "
+       "simulated scan)"},
+      {[](CifRunOptions& o) { o.zsw1 = -2e5f; }, false,
+       "--steps-per-degree: -2e+05 steps per degree over the psi range make more than 5e7 steps"},
+      {[](CifRunOptions& o) { o.nnn = -1; }, false, "--interference: the interference indicator -1 is neither 0 (none) nor positive"},
+      {[](CifRunOptions& o) { o.drumin = -1; }, false, "--drumin: the intensity threshold drumin -1 is not a number of at least 0 cps"},
+      {[&](CifRunOptions& o) { o.zeimax = nan; }, false, "--zeimax: the plot maximum zeimax nan is neither 0 (automatic) nor a positive number of cps"},
+      {[](CifRunOptions& o) { o.primary_interval = std::array{10.0f, 5.0f}; }, false,
+       "--primary-interval: the primary interval 10 5 does not lie within the psi range -180 180"},
+      {[](CifRunOptions& o) { o.ub = std::array<float, 9>{1, 0, 0, 0, 1, 0, 1, 0, 0}; }, false,
+       "--ub: the orientation matrix is singular (its determinant is 0)"},
+      {[](CifRunOptions& o) { o.scan_file = "scan.dat"; }, false,
+       "--scan: a measured-scan file needs the orientation matrix (the file name follows it)"},
+      {[](CifRunOptions& o) { o.ub = std::array<float, 9>{1, 0, 0, 0, 1, 0, 0, 0, 1}; o.scan_file = "p.ps"; }, false,
+       "--scan: the measured-scan file is the plot file"},
+      {[](CifRunOptions& o) { o.plot_file = std::string(73, 'p'); }, false, "--plot: the plot-file name is longer than 72 characters"},
+      {[](CifRunOptions& o) { o.plot_file = "plots/"; }, false, "--plot: the plot-file name 'plots/' names a folder, not a file"},
+      {[](CifRunOptions& o) { o.plot_file = " p.ps"; }, false, "--plot: the plot-file name begins with a blank"},
+      {[](CifRunOptions& o) { o.title = "two\nlines"; }, false,
+       "--title: the title holds control characters (a line break would end its line)"},
+      {[](CifRunOptions& o) { o.title = std::string(81, 't'); }, false,
+       "--title: the title is longer than the 80 characters of its line"},
+  };
+  for (const Case& c : cases) {
+    CifRunOptions o = c.synchrotron ? sync : tube;
+    c.change(o);
+    std::vector<std::string> said;
+    for (const kaven::CifOptionProblem& p : kaven::cif_option_problems(o)) said.push_back(p.option + ": " + p.message);
+    EXPECT_EQ(said, std::vector<std::string>{c.message});
+  }
+  // A conversion refuses them as well (the first of them), before the CIF is looked at.
+  CifRunOptions bad = tube;
+  bad.rkugel_um = nan;
+  bad.eta = -1;
+  EXPECT_EQ(kaven::cif_option_problems(bad).size(), 2u);
+  EXPECT_THROW(convert("examples/si/si.cif", bad), kaven::CifError);
+  // The default title stays one line of at most 80 columns, cut between characters.
+  std::string formula = read_text(source_path("tests/data/cif/nacl.cif"));
+  formula.replace(formula.find("'Cl Na'"), 7, "\n;\nCl Na\n;\n");
+  const kaven::CifConversion c = kaven::input_from_cif(kaven::cif_structure_from_text(formula), tube);
+  EXPECT_EQ(c.deck.title, "Cl Na  F m -3 m  primary 2 0 0");
+  formula.replace(formula.find("Cl Na\n"), 5, std::string(77, 'x') + "éé");
+  const kaven::CifConversion cut = kaven::input_from_cif(kaven::cif_structure_from_text(formula), tube);
+  EXPECT_EQ(cut.deck.title, std::string(77, 'x') + "é");
+}
+
 // ---- the command line ------------------------------------------------------------------
 
 namespace {
@@ -416,10 +572,8 @@ TEST(CifCommand, BadCifsGiveOneClearMessageAndNoFile) {
       {si, "--hkl 7 7 7 --radiation Cu",
        "the primary reflection 7 7 7 (d = 0.4479 Å) cannot be reached with the wavelength "
        "1.5444 Å"},
-      {si, "--hkl 2 2 2 --wavelength 7 --synchrotron",
-       "the monochromator reflection 1 1 1 cannot be reached"},
       {"data_x\n_cell_length_a\n_cell_length_b 5\n", "--hkl 1 0 0 --radiation Mo",
-       "cannot read the CIF: bad.cif:2 in data_x: _cell_length_a has no value"},
+       "the CIF gives no cell: _cell_length_a has no value (?)"},
       // numbers that overflow on the way to a matrix, fractions of a coordinate, a
       // singular matrix, and operators whose products grow without bound
       {replaced(si, "'-y,x+1/4,z+1/4'", "'-y,x+99999999999999999999/4,z'"),
@@ -444,9 +598,9 @@ TEST(CifCommand, BadCifsGiveOneClearMessageAndNoFile) {
        "--hkl 2 2 2 --radiation Mo",
        "atom site 'Si1': a fractional coordinate is beyond single precision"},
       {replaced(si, "0.00582744896 1", "0.00582744896 1e40"), "--hkl 2 2 2 --radiation Mo",
-       "atom site 'Si1': the occupancy is beyond single precision"},
+       "atom site 'Si1': the occupancy 1e+40 is more than a full site (at most 1)"},
       {replaced(si, "0.00582744896 1", "1e39 1"), "--hkl 2 2 2 --radiation Mo",
-       "atom site 'Si1': the displacement parameters give betas beyond single precision"},
+       "atom site 'Si1': U_iso = 1e+39 Å^2 is beyond any thermal motion"},
   };
   {
     // a device that never ends: refused before gemmi reads it
@@ -496,4 +650,62 @@ TEST(CifCommand, WritesAnInputTheRunAcceptsAndRefusesIncompleteCommands) {
     EXPECT_EQ(r2.status, 2) << bad;
     EXPECT_FALSE(fs::exists(dir.path() / "n.inp"));
   }
+}
+
+TEST(CifCommand, TheInputReplacesOnlyAnUnchangedInputKavenWroteAndWarningsNameTheLine) {
+  ScratchDir dir;
+  const std::string quirks = source_path("tests/data/cif/nacl-quirks.cif").string();
+  const std::string cmd = "--from-cif '" + quirks + "' --hkl 2 0 0 --radiation Cu -o n.inp";
+  const Command first = kaven_command(dir, cmd);
+  EXPECT_EQ(first.status, 0) << first.err;
+  EXPECT_NE(first.err.find("kaven: warning: " + quirks +
+                           " line 11: _chemical_formula_sum appears again (first on line 10); the first "
+                           "value is taken\n"),
+            std::string::npos)
+      << first.err;
+  const Lines err = split_records(first.err);
+  EXPECT_EQ(std::count_if(err.begin(), err.end(), [](const std::string& l) { return l.starts_with("kaven: warning: "); }), 7);
+  // The title line carries the mark beyond the 80 columns the run reads.
+  const Lines written = read_lines(dir.path() / "n.inp");
+  ASSERT_FALSE(written.empty());
+  EXPECT_EQ(written[0].substr(0, 80), padded("Cl Na  F m -3 m  primary 2 0 0  (from nacl-quirks.cif)", 80));
+  EXPECT_TRUE(written[0].substr(80).starts_with("  | written by kaven #"));
+  Session s;
+  EXPECT_EQ(s.run(written).outcome.end, kaven::RunEnd::complete);
+
+  // Its own file is replaced again; once edited, it is the user's and stays.
+  EXPECT_EQ(kaven_command(dir, cmd).status, 0);
+  Lines edited = written;
+  edited.push_back("% a line of the user");
+  write_lines(dir.path() / "n.inp", edited);
+  const Command refused = kaven_command(dir, cmd);
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_EQ(refused.err, "kaven: n.inp exists and is not an input file written by kaven (or it was changed "
+                         "since); no input file written\n");
+  EXPECT_EQ(read_lines(dir.path() / "n.inp"), edited);
+  // An empty file is taken.
+  std::ofstream(dir.path() / "e.inp").flush();
+  EXPECT_EQ(kaven_command(dir, "--from-cif '" + quirks + "' --hkl 2 0 0 --radiation Cu -o e.inp").status, 0);
+  EXPECT_GT(fs::file_size(dir.path() / "e.inp"), 100u);
+}
+
+TEST(CifCommand, AFullDiskLeavesThePreviousInputWhole) {
+  // A file-size limit of 1 KiB (with SIGXFSZ ignored, the write fails as on a full disk)
+  // stops the 1.5 KB corundum input: the NaCl input written before stays, and no
+  // temporary file is left.
+  ScratchDir dir;
+  const std::string nacl = source_path("tests/data/cif/nacl.cif").string();
+  const std::string corundum = source_path("examples/corundum/corundum-hex.cif").string();
+  ASSERT_EQ(kaven_command(dir, "--from-cif '" + nacl + "' --hkl 2 0 0 --radiation Cu -o n.inp").status, 0);
+  const std::string before = read_text(dir.path() / "n.inp");
+  const std::string cmd = "cd '" + dir.path().string() + "' && bash -c \"trap '' XFSZ; ulimit -f 1; exec '" +
+                          KAVEN_BINARY + "' --from-cif '" + corundum +
+                          "' --hkl 1 0 4 --wavelength 0.7 --synchrotron -o n.inp\" 2>err.txt";
+  const int raw = std::system(cmd.c_str());
+  EXPECT_EQ(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, 1);
+  EXPECT_NE(read_text(dir.path() / "err.txt").find("; no input file written\n"), std::string::npos);
+  EXPECT_EQ(read_text(dir.path() / "n.inp"), before);
+  std::set<std::string> names;
+  for (const auto& e : fs::directory_iterator(dir.path())) names.insert(e.path().filename().string());
+  EXPECT_EQ(names, (std::set<std::string>{"n.inp", "err.txt", "stdout.txt", "stderr.txt"}));
 }

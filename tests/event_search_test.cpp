@@ -670,15 +670,15 @@ const std::string kEventHeader = std::string(20, ' ') + "*** Multiple diffractio
 const std::string kCountPrefix = " Number of events in a 360 degree scan";
 
 // One listed event record: 2(3I4, F8.2, F7.1, F7.2), 2F12.2, 2F6.2, A5, F6.3, F8.2, F9.3.
-struct ListedEvent {
+struct EventRecord {
   int h1, k1, l1, h2, k2, l2;
   std::string mark;
   double psi;
 };
 
-ListedEvent parse_event(const std::string& record) {
+EventRecord parse_event(const std::string& record) {
   auto field = [&](std::size_t from, std::size_t width) { return record.substr(from, width); };
-  ListedEvent e;
+  EventRecord e;
   e.h1 = std::stoi(field(0, 4)), e.k1 = std::stoi(field(4, 4)), e.l1 = std::stoi(field(8, 4));
   e.h2 = std::stoi(field(34, 4)), e.k2 = std::stoi(field(38, 4)), e.l2 = std::stoi(field(42, 4));
   e.mark = field(104, 5);
@@ -774,7 +774,7 @@ TEST(EventListing, IsReproducibleSerialAndParallelAndPlacesEventsWhereTheTurnPre
     EXPECT_GT(passes[n].size(), 100u);
     double last = -1e9;
     for (const std::string& record : passes[n]) {
-      const ListedEvent e = parse_event(record);
+      const EventRecord e = parse_event(record);
       EXPECT_EQ(e.h2, par.h - e.h1);
       EXPECT_EQ(e.k2, par.k - e.k1);
       EXPECT_EQ(e.l2, par.l - e.l1);

@@ -209,6 +209,26 @@ TEST(ResultsExport, ALongScanIsWrittenWholeAndEveryNumberReadsBack) {
   }
 }
 
+TEST(ResultsExport, ReferenceDirectionIsWrittenWithoutTheNoiseOfTheSinglePrecisionMetric) {
+  // 0 0 2 of a cubic cell: the component that is zero in the crystal's metric comes out
+  // of the single-precision metric as -6.58e-07. A ratio that is not zero keeps its
+  // digits, a float just off a short decimal gets the decimal.
+  const std::pair<std::array<float, 3>, std::string> cases[] = {
+      {{1.0f, 0.0f, -6.58e-07f}, "[1, 0, 0]"},
+      {{-0.49999997f, 1.0f, 0.0f}, "[-0.5, 1, 0]"},
+      {{1.0f, -0.3333333f, 0.0f}, "[1, -0.33333, 0]"},
+      {{1.0f, 0.0f, 4e-6f}, "[1, 0, 0]"},
+  };
+  for (const auto& [reference, expected] : cases) {
+    kaven::RunParameters par;
+    kaven::RunResult r;
+    r.reference = reference;
+    std::ostringstream os;
+    kaven::write_summary_json(os, par, r, {});
+    EXPECT_NE(os.str().find("\"reference_direction\": " + expected), std::string::npos) << expected;
+  }
+}
+
 TEST(ResultsExport, StoppedRunGivesItsStatusAndNoScan) {
   Session s;
   Lines yig = yig_lines();

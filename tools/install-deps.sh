@@ -12,6 +12,9 @@ packages+=(qt6-base-dev qt6-svg-dev fonts-dejavu-core xdg-utils)
 # ghostscript and librsvg2-bin render the plot in its tests (libpng-dev reads the
 # pictures back).
 packages+=(ghostscript librsvg2-bin libpng-dev)
+# The Python module kaven (pybind11) with NumPy arrays, its tests (pytest) and the
+# example that draws a scan with matplotlib.
+packages+=(pybind11-dev python3-dev python3-numpy python3-pytest python3-matplotlib)
 # clang with its sanitizer and libFuzzer run-time libraries: make sanitize, make fuzz.
 packages+=(clang libclang-rt-14-dev)
 missing=()

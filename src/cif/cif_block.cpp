@@ -1,13 +1,19 @@
-// gemmi parses the file and reads the cell and the atom sites
-// (make_small_structure_from_block); this file adds what the conversion must know and
-// gemmi does not say: whether a value was there at all, the anisotropic B loop, and the
-// symmetry items as they are written. Compiled as C++17 (see cif_block.hpp).
+// gemmi parses the file (as cif_text.hpp mends it) and reads the cell and the atom
+// sites (make_small_structure_from_block); this file adds what the conversion must know
+// and gemmi does not say: whether a value was there at all, the anisotropic B loop, and
+// the symmetry items as they are written. Compiled as C++17 (see cif_block.hpp).
 #include "cif/cif_block.hpp"
 
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 #include <exception>
+#include <fstream>
 #include <initializer_list>
+#include <map>
+#include <iterator>
+
+#include "cif/cif_text.hpp"
 
 // gemmi's formatting helper announces with #warning that it uses Debian's stb_sprintf;
 // this file is compiled with that warning off (see CMakeLists.txt).
@@ -34,19 +40,90 @@ bool has_fractional_sites(cif::Block& block) {
   return block.find_values("_atom_site_fract_x").item() != nullptr;
 }
 
-cif::Block& choose_block(cif::Document& doc, const std::string& name) {
+std::string block_list(const std::vector<cif::Block*>& blocks) {
+  std::string s;
+  for (std::size_t i = 0; i < blocks.size() && i < 5; ++i) s += (i ? ", " : "") + blocks[i]->name;
+  if (blocks.size() > 5) s += ", ...";
+  return s;
+}
+
+// The block named `name` (names compare without case), else the first with atom sites.
+cif::Block& choose_block(cif::Document& doc, const std::string& name, CifBlockValues& out) {
   if (doc.blocks.empty()) throw CifError("the file holds no data block");
-  if (!name.empty()) {
-    for (cif::Block& b : doc.blocks)
-      if (b.name == name) return b;
-    throw CifError("the file holds no data block named '" + name + "'");
+  std::vector<cif::Block*> all, chosen;
+  for (cif::Block& b : doc.blocks) {
+    all.push_back(&b);
+    if (name.empty() ? has_fractional_sites(b) : gemmi::iequal(b.name, name)) chosen.push_back(&b);
   }
-  for (cif::Block& b : doc.blocks)
-    if (has_fractional_sites(b)) return b;
-  return doc.blocks.front();
+  if (!name.empty()) {
+    if (chosen.empty())
+      throw CifError("the file holds no data block named '" + name + "' (its blocks: " +
+                     block_list(all) + ")");
+    if (chosen.size() > 1)
+      out.warnings.push_back("the file holds " + std::to_string(chosen.size()) +
+                             " data blocks named '" + name + "': the first is read");
+  } else if (chosen.size() > 1) {
+    out.warnings.push_back("the file holds " + std::to_string(chosen.size()) +
+                           " data blocks with atom sites (" + block_list(chosen) + "): the first, '" +
+                           chosen[0]->name + "', is read (--block NAME reads another)");
+  } else if (chosen.size() == 1 && all.size() > 1) {
+    out.notes.push_back("the structure is read from data block '" + chosen[0]->name +
+                        "', the one of the file's " + std::to_string(all.size()) +
+                        " blocks with atom sites");
+  }
+  return chosen.empty() ? doc.blocks.front() : *chosen.front();
+}
+
+// A tag given twice keeps its first value: the later pair is dropped, a later loop
+// column left out (the loop goes when no column is left).
+void drop_repeated_tags(cif::Block& block, std::vector<std::string>& warnings) {
+  std::map<std::string, int> first_line;
+  std::vector<cif::Item> kept;
+  for (cif::Item& item : block.items) {
+    const std::string line = "line " + std::to_string(item.line_number) + ": ";
+    if (item.type == cif::ItemType::Pair) {
+      const auto [first, fresh] = first_line.emplace(gemmi::to_lower(item.pair[0]), item.line_number);
+      if (!fresh) {
+        warnings.push_back(line + item.pair[0] + " appears again (first on line " +
+                           std::to_string(first->second) + "); the first value is taken");
+        continue;
+      }
+    } else if (item.type == cif::ItemType::Loop) {
+      cif::Loop& loop = item.loop;
+      const std::size_t width = loop.tags.size();
+      std::vector<bool> keep(width, true);
+      for (std::size_t c = 0; c < width; ++c) {
+        const auto [first, fresh] = first_line.emplace(gemmi::to_lower(loop.tags[c]), item.line_number);
+        if (!fresh) {
+          keep[c] = false;
+          warnings.push_back(line + "the loop there repeats " + loop.tags[c] + " (first on line " +
+                             std::to_string(first->second) + "); its column is left out");
+        }
+      }
+      if (std::find(keep.begin(), keep.end(), false) != keep.end()) {
+        cif::Loop cut;
+        for (std::size_t c = 0; c < width; ++c)
+          if (keep[c]) cut.tags.push_back(loop.tags[c]);
+        for (std::size_t i = 0; i < loop.values.size(); ++i)
+          if (keep[i % width]) cut.values.push_back(loop.values[i]);
+        loop = std::move(cut);
+        if (loop.tags.empty()) continue;
+      }
+    }
+    kept.push_back(std::move(item));
+  }
+  block.items = std::move(kept);
 }
 
 double number(const std::string& v) { return cif::as_number(v); }
+
+// A value in a message: at most 40 bytes, cut between UTF-8 characters.
+std::string shown(std::string v) {
+  if (v.size() <= 40) return v;
+  std::size_t n = 40;
+  while (n > 0 && (static_cast<unsigned char>(v[n]) & 0xC0) == 0x80) --n;
+  return v.substr(0, n) + "...";
+}
 
 void read_sites(cif::Block& block, CifBlockValues& out) {
   if (!has_fractional_sites(block))
@@ -95,8 +172,7 @@ void read_sites(cif::Block& block, CifBlockValues& out) {
   }
 }
 
-CifBlockValues read_block(cif::Block& block) {
-  CifBlockValues out;
+void read_block(cif::Block& block, CifBlockValues& out) {
   out.name = block.name;
   if (auto f = first_value(block, {"_chemical_formula_sum"})) out.formula = f->value;
   out.hermann_mauguin =
@@ -109,13 +185,16 @@ CifBlockValues read_block(cif::Block& block) {
   for (int i = 0; i < 6; ++i) {
     const std::string* v = block.find_value(cell_tags[i]);
     out.cell[i] = v ? number(*v) : NAN;
-    // (the run holds the cell in single precision)
+    if (!v) throw CifError(std::string("the CIF gives no cell: ") + cell_tags[i] + " is missing");
+    if (cif::is_null(*v))
+      throw CifError(std::string("the CIF gives no cell: ") + cell_tags[i] + " has no value (" + *v + ")");
     if (!std::isfinite(out.cell[i]) || out.cell[i] <= 0)
-      throw CifError(std::string("the CIF gives no cell: ") + cell_tags[i] +
-                     (v ? " is not a positive number" : " is missing"));
+      throw CifError(std::string("the CIF gives no cell: ") + cell_tags[i] + " '" + shown(cif::as_string(*v)) +
+                     "' is not a positive number");
     if (i >= 3 && out.cell[i] >= 180)
       throw CifError(std::string("the CIF gives no cell: ") + cell_tags[i] +
                      " is not an angle between 0 and 180 degrees");
+    // (the run holds the cell in single precision)
     if (out.cell[i] > FLT_MAX)
       throw CifError(std::string("the CIF gives no cell: ") + cell_tags[i] +
                      " is beyond single precision");
@@ -129,29 +208,62 @@ CifBlockValues read_block(cif::Block& block) {
     for (int i = 0; i < col.length(); ++i) out.operators.push_back(col.str(i));
     break;
   }
+}
+
+// The mended text parsed by gemmi; a parse error in words of the file's lines.
+cif::Document parse(const CifText& text) {
+  cif::Document doc;
+  tao::pegtl::memory_input<> in(text.text, "CIF");
+  try {
+    cif::parse_input(doc, in);
+  } catch (const tao::pegtl::parse_error& e) {
+    const std::size_t at = e.positions().empty() ? 0 : e.positions().front().byte;
+    // The loop being read, for a loop whose values do not fill its rows.
+    CifLoopCount loop;
+    const bool in_loop = doc.items_ && !doc.items_->empty() &&
+                         doc.items_->back().type == cif::ItemType::Loop;
+    if (in_loop) {
+      const cif::Item& item = doc.items_->back();
+      loop.line = static_cast<std::size_t>(item.line_number);
+      loop.tags = item.loop.tags;
+      loop.values = item.loop.values.size();
+    }
+    throw CifError("cannot read the CIF: " +
+                   cif_parse_error(text, std::string(e.message()), at, in_loop ? &loop : nullptr));
+  }
+  return doc;
+}
+
+// "line 12: ..." by its line number; a warning without one first.
+std::size_t line_of(const std::string& warning) {
+  return warning.rfind("line ", 0) == 0 ? std::strtoul(warning.c_str() + 5, nullptr, 10) : 0;
+}
+
+CifBlockValues read_text(std::string_view raw, const std::string& name) {
+  const CifText text = mend_cif_text(raw);
+  cif::Document doc = parse(text);
+  CifBlockValues out;
+  out.warnings = text.warnings;
+  cif::Block& block = choose_block(doc, name, out);
+  drop_repeated_tags(block, out.warnings);
+  std::stable_sort(out.warnings.begin(), out.warnings.end(),
+                   [](const std::string& a, const std::string& b) { return line_of(a) < line_of(b); });
+  read_block(block, out);
   return out;
 }
 
 }  // namespace
 
 CifBlockValues read_cif_block_file(const std::string& path, const std::string& block) {
-  cif::Document doc;
-  try {
-    doc = cif::read_file(path);
-  } catch (const std::exception& e) {
-    throw CifError(std::string("cannot read the CIF: ") + e.what());
-  }
-  return read_block(choose_block(doc, block));
+  std::ifstream is(path, std::ios::binary);
+  if (!is) throw CifError("cannot read the CIF: the file cannot be opened");
+  const std::string raw((std::istreambuf_iterator<char>(is)), std::istreambuf_iterator<char>());
+  if (is.bad()) throw CifError("cannot read the CIF: the file cannot be read");
+  return read_text(raw, block);
 }
 
 CifBlockValues read_cif_block_text(const std::string& text, const std::string& block) {
-  cif::Document doc;
-  try {
-    doc = cif::read_string(text);
-  } catch (const std::exception& e) {
-    throw CifError(std::string("cannot read the CIF: ") + e.what());
-  }
-  return read_block(choose_block(doc, block));
+  return read_text(text, block);
 }
 
 }  // namespace kaven

@@ -40,6 +40,8 @@ struct CifSiteValues {
 
 struct CifBlockValues {
   std::string name;
+  std::vector<std::string> warnings;  // what was mended or chosen while reading ("line 9: ...")
+  std::vector<std::string> notes;     // which block was read, when the file holds several
   std::optional<std::string> formula;              // _chemical_formula_sum
   std::optional<CifTaggedValue> hermann_mauguin;   // _space_group_name_H-M_alt, ...
   std::optional<CifTaggedValue> hall;              // _space_group_name_Hall, ...
@@ -52,8 +54,10 @@ struct CifBlockValues {
 };
 
 // The first data block with atom sites (or the block named `block`) of a CIF file or
-// text. Throws CifError naming what is missing: the file, the block, the cell, the atom
-// sites, their fractional coordinates.
+// text, read as mended by cif_text.hpp. A tag that appears twice in a block keeps its
+// first value (a repeated loop column is left out), with a warning naming both lines.
+// Throws CifError naming what is missing or unreadable: the file, the place of a parse
+// error, the block, the cell, the atom sites, their fractional coordinates.
 CifBlockValues read_cif_block_file(const std::string& path, const std::string& block);
 CifBlockValues read_cif_block_text(const std::string& text, const std::string& block);
 

@@ -175,6 +175,8 @@ void read_symmetry(const CifBlockValues& block, CifStructure& st) {
 CifStructure structure(const CifBlockValues& block) {
   CifStructure st;
   st.block_name = block.name;
+  st.warnings = block.warnings;
+  st.notes = block.notes;
   if (block.formula) st.formula = *block.formula;
   if (block.hermann_mauguin) st.space_group_name = block.hermann_mauguin->value;
   st.cell = block.cell;

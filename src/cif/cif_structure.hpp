@@ -40,11 +40,14 @@ struct CifStructure {
   std::string symmetry_source;           // where the operators came from, for messages
   std::vector<CifSite> sites;
   std::vector<std::string> notes;        // what was assumed while reading
+  std::vector<std::string> warnings;     // what was mended in the file ("line 9: ...")
 };
 
-// Reads the first data block with atom sites (or the block named `block` when given).
-// Throws CifError naming what is missing: the file, the cell, the atom sites, their
-// fractional coordinates, a readable symmetry.
+// Reads the first data block with atom sites (or the block named `block` when given),
+// mending what databases and visualisers write (cif_text.hpp, cif_block.hpp) with a
+// warning for each mend. Throws CifError naming what is missing: the file, the place of
+// a parse error, the cell, the atom sites, their fractional coordinates, a readable
+// symmetry.
 CifStructure read_cif_structure(const std::filesystem::path& path, const std::string& block = {});
 CifStructure cif_structure_from_text(const std::string& text, const std::string& block = {});
 

@@ -9,6 +9,7 @@
 #include <gemmi/elem.hpp>
 
 #include "core/constants.hpp"
+#include "core/number_text.hpp"
 #include "input/input_reader.hpp"
 #include "scattering/anomalous_dispersion.hpp"
 #include "scattering/element_table.hpp"
@@ -58,7 +59,9 @@ Metric metric(const std::array<double, 6>& cell) {
   const double det = g[0][0] * (g[1][1] * g[2][2] - g[1][2] * g[2][1]) -
                      g[0][1] * (g[1][0] * g[2][2] - g[1][2] * g[2][0]) +
                      g[0][2] * (g[1][0] * g[2][1] - g[1][1] * g[2][0]);
-  if (!(det > 0)) throw CifError("the cell constants give no cell volume");
+  // (the run refuses a volume below 1e-5 of a b c, what rounding leaves of a flat cell)
+  if (!(det > 0) || !(std::sqrt(det) > 1e-5 * a * b * c))
+    throw CifError("the cell constants give no cell volume");
   for (int i = 0; i < 3; ++i)
     for (int j = 0; j < 3; ++j) {
       const int i1 = (j + 1) % 3, i2 = (j + 2) % 3, j1 = (i + 1) % 3, j2 = (i + 2) % 3;
@@ -165,37 +168,198 @@ std::vector<ExactOperator> ordered_group(const std::vector<ExactOperator>& given
 
 bool is_tube(const std::string& t) { return t == "Cu" || t == "Mo" || t == "Ag"; }
 
+// A file name of line 2 or 12 as the reader takes it: at most 72 columns, no control
+// characters (a line of binary data names no file), no leading blank (which the
+// name would keep), not a folder.
+void check_file_name(const char* option, const std::string& what, const std::string& name,
+                     std::vector<CifOptionProblem>& problems) {
+  const bool control = std::any_of(name.begin(), name.end(), [](char ch) {
+    const auto u = static_cast<unsigned char>(ch);
+    return u < 0x20 || u == 0x7f;
+  });
+  std::string why;
+  if (name.size() > 72) why = what + " is longer than 72 characters";
+  else if (control) why = what + " holds control characters";
+  else if (name.front() == ' ') why = what + " begins with a blank";
+  else if (name.back() == '/') why = what + " '" + name + "' names a folder, not a file";
+  if (!why.empty()) problems.push_back({option, why});
+}
+
+bool finite(float v) { return std::isfinite(v); }
+
+// The text cut to at most n bytes without cutting a UTF-8 character.
+std::string cut_utf8(std::string s, std::size_t n) {
+  if (s.size() <= n) return s;
+  while (n > 0 && (static_cast<unsigned char>(s[n]) & 0xC0) == 0x80) --n;
+  s.resize(n);
+  return s;
+}
+
+// Text from the CIF on one line: control characters (the line ends of a text field)
+// become blanks, runs of blanks one.
+std::string one_line(const std::string& s) {
+  std::string out;
+  for (char ch : s) {
+    const bool space = static_cast<unsigned char>(ch) < 0x20 || ch == 0x7f || ch == ' ';
+    if (space) {
+      if (!out.empty() && out.back() != ' ') out += ' ';
+    } else {
+      out += ch;
+    }
+  }
+  if (!out.empty() && out.back() == ' ') out.pop_back();
+  return out;
+}
+
 void check_options(const CifRunOptions& o) {
-  auto fail = [](const std::string& what) { throw CifError(what); };
-  if (o.hkl == std::array<int, 3>{}) fail("the primary reflection 0 0 0 has no scattering vector");
-  if (o.tube.empty() == (o.wavelength <= 0))
-    fail("give either a tube (Cu, Mo or Ag) or a synchrotron wavelength");
-  if (!o.tube.empty() && !is_tube(o.tube))
-    fail("the tube '" + o.tube + "' is not one of Cu, Mo and Ag");
-  if (o.tube.empty() && o.isyn != 1 && o.isyn != 2)
-    fail("the polarisation setting must be 1 (sigma) or 2 (pi)");
-  if (!(o.rkugel_um > 0) || !(o.radius_um > 0))
-    fail("the crystal and mosaic-block radii must be positive");
-  if (!(o.eta >= 0) || !((*o.divergence)[0] >= 0) || !((*o.divergence)[1] >= 0))
-    fail("the mosaic spread and the divergences must not be negative");
-  const auto [psia, psie] = *o.psi_range;
-  const bool synchrotron = o.tube.empty();
-  const float lo = synchrotron ? 0.0f : -180.0f, hi = synchrotron ? 360.0f : 180.0f;
-  if (!(psia < psie) || psia < lo || psie > hi)
-    fail("the psi range must run upwards within " + fixed(lo, 0) + " to " + fixed(hi, 0) +
-         " degrees for " + (synchrotron ? "synchrotron radiation" : "a tube"));
-  if (o.zsw1 == 0 || !std::isfinite(o.zsw1) ||
-      (double(psie) - psia) * std::fabs(double(o.zsw1)) > 5.0e7)
-    fail("the steps per degree must be non-zero and give at most 5e7 steps");
-  if (!(o.drumin >= 0)) fail("the intensity threshold drumin must not be negative");
-  if (!o.scan_file.empty() && !o.ub)
-    fail("a measured-scan file needs the orientation matrix (the file name follows it)");
-  if (o.plot_file.empty() || o.plot_file.size() > 72 || o.plot_file.front() == ' ')
-    fail("the plot-file name must be 1 to 72 characters without leading blanks");
-  if (o.scan_file.size() > 72) fail("the measured-scan file name is longer than 72 characters");
+  const std::vector<CifOptionProblem> problems = cif_option_problems(o);
+  if (!problems.empty()) throw CifError(problems.front().message);
+}
+
+// Occupancy and displacement parameters that no crystal has. A negative occupancy, one
+// above a full site and a U beyond 1 Å^2 (an rms displacement of 1 Å) are errors of the
+// file: refused. A negative U or an anisotropic U that is not positive definite (a
+// direction of negative mean-square displacement) is what least-squares refinement
+// leaves on a light or disordered atom: noted, and replaced by the isotropic U_eq when
+// that is positive, else by 0, since exp(+8 pi^2 |U| s^2) would grow without bound
+// with the scattering angle.
+void check_site(const Metric& m, CifSite& s, std::vector<std::string>& notes) {
+  const std::string site = "atom site '" + s.label + "'";
+  if (!(s.occupancy >= 0)) throw CifError(site + ": the occupancy " + shortest(s.occupancy) + " is negative");
+  if (s.occupancy > 1.01)
+    throw CifError(site + ": the occupancy " + shortest(s.occupancy) + " is more than a full site (at most 1)");
+  if (s.occupancy == 0) notes.push_back(site + " has occupancy 0: it scatters nothing");
+  auto absurd = [&](double u, const char* which) {
+    if (std::fabs(u) > 1.0)
+      throw CifError(site + ": " + which + " = " + shortest(u) +
+                     " Å^2 is beyond any thermal motion (at most 1 Å^2, an rms displacement of 1 Å)");
+  };
+  if (s.adp == Displacement::isotropic) {
+    absurd(s.u_iso, "U_iso");
+    if (s.u_iso < 0) {
+      notes.push_back(site + " has a negative U_iso (" + shortest(s.u_iso) +
+                      " Å^2), which no thermal motion gives: it is taken as 0");
+      s.u_iso = 0;
+    }
+    return;
+  }
+  if (s.adp != Displacement::anisotropic) return;
+  static constexpr const char* names[6] = {"U11", "U22", "U33", "U12", "U13", "U23"};
+  for (int n = 0; n < 6; ++n) absurd(s.u_aniso[n], names[n]);
+  const auto& u = s.u_aniso;
+  const double big = std::max({std::fabs(u[0]), std::fabs(u[1]), std::fabs(u[2])});
+  const double tol2 = 1e-6 * big * big, tol3 = 1e-6 * big * big * big;
+  const double det = u[0] * (u[1] * u[2] - u[5] * u[5]) - u[3] * (u[3] * u[2] - u[5] * u[4]) +
+                     u[4] * (u[3] * u[5] - u[1] * u[4]);
+  const bool positive = u[0] >= 0 && u[1] >= 0 && u[2] >= 0 && u[0] * u[1] - u[3] * u[3] >= -tol2 &&
+                        u[0] * u[2] - u[4] * u[4] >= -tol2 && u[1] * u[2] - u[5] * u[5] >= -tol2 &&
+                        det >= -tol3;
+  if (positive) return;
+  // U_eq = 1/3 sum_ij U_ij a*_i a*_j (a_i . a_j)
+  static constexpr int pair[6][2] = {{0, 0}, {1, 1}, {2, 2}, {0, 1}, {0, 2}, {1, 2}};
+  double ueq = 0;
+  for (int n = 0; n < 6; ++n) {
+    const int i = pair[n][0], j = pair[n][1];
+    ueq += (i == j ? 1 : 2) * u[n] * std::sqrt(m.gs[i][i] * m.gs[j][j]) * m.g[i][j];
+  }
+  ueq /= 3;
+  s.adp = Displacement::isotropic;
+  s.u_iso = ueq > 0 ? ueq : 0;
+  notes.push_back(site + ": its anisotropic U is not positive definite (a direction of negative "
+                  "mean-square displacement): " +
+                  (ueq > 0 ? "the isotropic U_eq = " + fixed(ueq, 5) + " Å^2 is taken" : "U = 0 is taken"));
 }
 
 }  // namespace
+
+std::vector<CifOptionProblem> cif_option_problems(const CifRunOptions& given) {
+  const CifRunOptions o = with_defaults(given);
+  std::vector<CifOptionProblem> p;
+  auto bad = [&p](const char* option, std::string message) { p.push_back({option, std::move(message)}); };
+  auto pair = [](const std::array<float, 2>& v) { return shortest(v[0]) + " " + shortest(v[1]); };
+  if (o.hkl == std::array<int, 3>{}) bad("--hkl", "the primary reflection 0 0 0 has no scattering vector");
+  const bool synchrotron = o.tube.empty();
+  if (synchrotron == (o.wavelength == 0))
+    bad("--wavelength", "give either a tube (Cu, Mo or Ag) or a synchrotron wavelength");
+  else if (!synchrotron && !is_tube(o.tube))
+    bad("--radiation", "the tube '" + o.tube + "' is not one of Cu, Mo and Ag");
+  if (synchrotron && o.wavelength != 0) {
+    const bool lambda_ok = o.wavelength > 0 && finite(o.wavelength);
+    if (!lambda_ok) bad("--wavelength", "the wavelength " + shortest(o.wavelength) + " is not a positive number of Å");
+    if (o.isyn != 1 && o.isyn != 2) bad("--polarisation", "the polarisation setting must be 1 (sigma) or 2 (pi)");
+    const Monochromator& m = o.mono;
+    const double n2 = double(m.hkl[0]) * m.hkl[0] + double(m.hkl[1]) * m.hkl[1] + double(m.hkl[2]) * m.hkl[2];
+    if (!(m.a > 0) || !finite(m.a))
+      bad("--monochromator", "the monochromator's cell constant " + shortest(m.a) + " is not a positive number of Å");
+    else if (n2 == 0)
+      bad("--monochromator", "the monochromator reflection 0 0 0 has no scattering vector");
+    else if (lambda_ok && std::sqrt(n2) / m.a * o.wavelength / 2 >= 1)
+      bad("--wavelength", "the monochromator reflection " + format_hkl(m.hkl) + " (d = " +
+                              fixed(m.a / std::sqrt(n2), 4) + " Å) cannot be reached with the wavelength " +
+                              shortest(o.wavelength) + " Å");
+    if (!(m.f > 0) || !finite(m.f))
+      bad("--monochromator", "the monochromator's structure factor " + shortest(m.f) + " is not a positive number");
+  }
+  const auto [diverp, divers] = *o.divergence;
+  if (!(diverp >= 0 && divers >= 0 && finite(diverp) && finite(divers)))
+    bad("--divergence", "the divergences " + pair(*o.divergence) + " are not two angles of at least 0 degrees");
+  if (!(o.rkugel_um > 0) || !finite(o.rkugel_um))
+    bad("--crystal-radius", "the crystal radius " + shortest(o.rkugel_um) + " is not a positive number of µm");
+  if (!(o.radius_um > 0) || !finite(o.radius_um))
+    bad("--block-radius", "the mosaic-block radius " + shortest(o.radius_um) + " is not a positive number of µm");
+  if (!(o.eta >= 0) || !finite(o.eta))
+    bad("--mosaic", "the mosaic spread " + shortest(o.eta) + " is not an angle of at least 0 degrees");
+  const auto [psia, psie] = *o.psi_range;
+  const float lo = synchrotron ? 0.0f : -180.0f, hi = synchrotron ? 360.0f : 180.0f;
+  const bool psi_ok = psia < psie && psia >= lo && psie <= hi;  // (false for NaN)
+  if (!psi_ok)
+    bad("--psi", "the psi range must run upwards within " + fixed(lo, 0) + " to " + fixed(hi, 0) + " degrees for " +
+                     (synchrotron ? "synchrotron radiation" : "a tube"));
+  if (o.zsw1 == 0 || !finite(o.zsw1))
+    bad("--steps-per-degree", "the steps per degree " + shortest(o.zsw1) +
+                                  " are not a number other than 0 (negative for no simulated scan)");
+  else if (psi_ok && (double(psie) - psia) * std::fabs(double(o.zsw1)) > 5.0e7)
+    bad("--steps-per-degree", shortest(o.zsw1) + " steps per degree over the psi range make more than 5e7 steps");
+  if (o.nnn < 0) bad("--interference", "the interference indicator " + std::to_string(o.nnn) + " is neither 0 (none) nor positive");
+  if (!(o.drumin >= 0) || !finite(o.drumin))
+    bad("--drumin", "the intensity threshold drumin " + shortest(o.drumin) + " is not a number of at least 0 cps");
+  if (!(o.zeimax >= 0) || !finite(o.zeimax))
+    bad("--zeimax", "the plot maximum zeimax " + shortest(o.zeimax) + " is neither 0 (automatic) nor a positive number of cps");
+  const auto [psi1, psi2] = *o.primary_interval;
+  if (psi_ok && !(psi1 <= psi2 && psi1 >= psia && psi2 <= psie))
+    bad("--primary-interval", "the primary interval " + pair(*o.primary_interval) +
+                                  " does not lie within the psi range " + pair(*o.psi_range));
+  if (o.ub) {
+    const auto& u = *o.ub;
+    const double det = double(u[0]) * (double(u[4]) * u[8] - double(u[5]) * u[7]) -
+                       double(u[1]) * (double(u[3]) * u[8] - double(u[5]) * u[6]) +
+                       double(u[2]) * (double(u[3]) * u[7] - double(u[4]) * u[6]);
+    if (!std::all_of(u.begin(), u.end(), finite)) bad("--ub", "the orientation matrix holds a value that is not a number");
+    else if (det == 0) bad("--ub", "the orientation matrix is singular (its determinant is 0)");
+  }
+  if (!o.scan_file.empty()) {
+    if (!o.ub) bad("--scan", "a measured-scan file needs the orientation matrix (the file name follows it)");
+    check_file_name("--scan", "the measured-scan file name", o.scan_file, p);
+    if (o.scan_file == o.plot_file) bad("--scan", "the measured-scan file is the plot file");
+  }
+  if (o.plot_file.empty()) bad("--plot", "the plot file needs a name");
+  else check_file_name("--plot", "the plot-file name", o.plot_file, p);
+  if (std::any_of(o.title.begin(), o.title.end(), [](char ch) {
+        return static_cast<unsigned char>(ch) < 0x20 || ch == 0x7f;
+      }))
+    bad("--title", "the title holds control characters (a line break would end its line)");
+  else if (o.title.size() > 80)
+    bad("--title", "the title is longer than the 80 characters of its line");
+  return p;
+}
+
+std::string default_plot_file(const std::filesystem::path& input_file) {
+  return input_file.filename().replace_extension(".ps").string();
+}
+
+std::filesystem::path default_input_file(const std::filesystem::path& cif_file) {
+  return std::filesystem::path(cif_file).replace_extension(".inp");
+}
 
 std::string element_key(const std::string& type_symbol) {
   std::string s = type_symbol;
@@ -302,7 +466,8 @@ CifConversion input_from_cif(const CifStructure& cif, const CifRunOptions& given
   // ---- elements and atoms ----------------------------------------------------------
   const bool synchrotron = o.tube.empty();
   std::set<std::string> noted;
-  for (const CifSite& s : cif.sites) {
+  for (CifSite s : cif.sites) {
+    check_site(m, s, out.notes);
     const std::string key = element_key(s.type_symbol);
     if (key.empty())
       throw CifError("atom site '" + s.label + "': the type symbol '" + s.type_symbol +
@@ -322,6 +487,12 @@ CifConversion input_from_cif(const CifStructure& cif, const CifRunOptions& given
         const AnomalousDispersion fd = cromer_liberman(find_element(key)->z, o.wavelength);
         e.fp = static_cast<float>(fd.fp);
         e.fpp = static_cast<float>(fd.fpp);
+        // The element line holds them in ten columns with four decimals.
+        auto fits = [](float v) { return std::isfinite(v) && v > -9999.9999f && v < 99999.9999f; };
+        if (!fits(e.fp) || !fits(e.fpp))
+          throw CifError("the wavelength " + shortest(o.wavelength) + " Å gives " + key + " f' = " +
+                         shortest(e.fp) + ", f'' = " + shortest(e.fpp) +
+                         ": beyond what the Cromer-Liberman calculation covers");
         e.dispersion = true;
       }
       d.elements.push_back(e);
@@ -374,11 +545,6 @@ CifConversion input_from_cif(const CifStructure& cif, const CifRunOptions& given
     d.amono = o.mono.a;
     d.hkl_mono = o.mono.hkl;
     d.fmono = o.mono.f;
-    const double qm = std::sqrt(double(o.mono.hkl[0] * o.mono.hkl[0] + o.mono.hkl[1] * o.mono.hkl[1] +
-                                       o.mono.hkl[2] * o.mono.hkl[2])) / o.mono.a;
-    if (!(o.mono.a > 0) || !(qm > 0) || qm * o.wavelength / 2 >= 1)
-      throw CifError("the monochromator reflection " + format_hkl(o.mono.hkl) +
-                     " cannot be reached with the wavelength " + fixed(o.wavelength, 4) + " Å");
     longest = o.wavelength;
   } else {
     d.tube = o.tube;
@@ -413,12 +579,13 @@ CifConversion input_from_cif(const CifStructure& cif, const CifRunOptions& given
   if (!o.title.empty()) {
     d.title = o.title;
   } else {
-    d.title = (!cif.formula.empty() ? cif.formula : cif.block_name) +
-              (cif.space_group_name.empty() ? std::string() : "  " + cif.space_group_name) +
+    // (a formula or symbol in a text field may span lines: the title is one)
+    d.title = one_line(!cif.formula.empty() ? cif.formula : cif.block_name) +
+              (cif.space_group_name.empty() ? std::string() : "  " + one_line(cif.space_group_name)) +
               "  primary " + format_hkl(o.hkl) +
-              (o.cif_name.empty() ? std::string() : "  (from " + o.cif_name + ")");
+              (o.cif_name.empty() ? std::string() : "  (from " + one_line(o.cif_name) + ")");
+    d.title = cut_utf8(d.title, 80);
   }
-  if (d.title.size() > 80) d.title.resize(80);
   return out;
 }
 

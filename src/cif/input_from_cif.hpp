@@ -9,6 +9,7 @@
 // beta_ij = 2 pi^2 a*_i a*_j U_ij (isotropic U: U G*_ij).
 #pragma once
 #include <array>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
@@ -57,6 +58,23 @@ struct CifRunOptions {
 // 180 for a tube; 0.005 0.01 degrees and psi 0 to 360 for the synchrotron line.
 CifRunOptions with_defaults(const CifRunOptions& options);
 
+// The default plot file of an input file: its name with the extension .ps (taken from
+// the input's folder, as the run takes it).
+std::string default_plot_file(const std::filesystem::path& input_file);
+// The default input file of a CIF: beside it, with the extension .inp.
+std::filesystem::path default_input_file(const std::filesystem::path& cif_file);
+
+// Every option value the run would refuse or that means nothing (not finite, negative
+// radii, a psi range the radiation cannot have, a title or file name its line cannot
+// hold, ...), one message each, with the option as the command line writes it
+// ("--wavelength": "the wavelength nan is not a positive number of Å"); empty when the
+// options can be converted. Nothing here depends on the CIF.
+struct CifOptionProblem {
+  std::string option;
+  std::string message;
+};
+std::vector<CifOptionProblem> cif_option_problems(const CifRunOptions& options);
+
 struct CifConversion {
   InputDeck deck;
   int group_order = 0;  // order of the whole group (the afact denominator)
@@ -65,7 +83,8 @@ struct CifConversion {
 
 // Throws CifError with one clear message: an element the table does not know, a primary
 // reflection the wavelength cannot reach, a group with more operators than an input can
-// hold, options a run would refuse.
+// hold, an occupancy or a displacement parameter no crystal has (negative occupancies,
+// |U| > 1 Å^2; a negative U is noted and replaced), the first of cif_option_problems.
 CifConversion input_from_cif(const CifStructure& cif, const CifRunOptions& options);
 
 // The element-table key for a CIF type symbol: the key itself when the table has it

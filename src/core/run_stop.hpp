@@ -20,6 +20,11 @@ struct RunStopped {
   // The run status the stop sets: the outcome of a failed read, 1 for a file that could
   // not be opened. Empty for every other check: the status of the last read stands.
   std::optional<int> status;
+  // The file the stop is about when one could not be opened, read or written (its name
+  // as the run resolved it, blank when the input gave none); unset for every other
+  // check, so that a caller can tell a file's failure from a value's.
+  std::optional<std::string> file;
+  int error_number = 0;  // the system's error number (errno) of a failed opening, or 0
 };
 
 // Ends the run with the message records; `status` as above.
@@ -33,7 +38,7 @@ struct RunStopped {
 
 [[noreturn]] inline void stop_run(std::vector<std::string> records,
                                   std::optional<int> status = std::nullopt) {
-  throw RunStopped{std::move(records), status};
+  throw RunStopped{std::move(records), status, std::nullopt, 0};
 }
 
 }  // namespace kaven

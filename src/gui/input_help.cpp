@@ -238,10 +238,8 @@ one line per psi step: psi (degrees) and the calculated intensity (cps).
 ______________________________________________________________________________
 
 References:
-M. Renninger, Umweganregung, eine bisher unbeachtete Wechselwirkungs-
-   erscheinung bei Raumgitterinterferenzen. Z. Physik 106 (1937) 141-176.
-H. Cole, F. W. Chambers and H. M. Dunn, Simultaneous diffraction: indexing
-   Umweganregung peaks in simple cases. Acta Cryst. 15 (1962) 138-144.
+M. Renninger, Z. Physik 106 (1937) 141-176.
+H. Cole, F. W. Chambers and H. M. Dunn, Acta Cryst. 15 (1962) 138-144.
 ______________________________________________________________________________
 
 Examples for input files

@@ -7,6 +7,10 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFontDatabase>
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QStandardItemModel>
+#include <QTableView>
 #include <QLabel>
 #include <QMainWindow>
 #include <QMenuBar>
@@ -27,6 +31,8 @@
 #include <mutex>
 #include <thread>
 
+#include "gui/cif_dialog.hpp"
+#include "gui/scan_view.hpp"
 #include "report/record_format.hpp"
 
 namespace kaven::gui {
@@ -109,6 +115,10 @@ class PlotView final : public QWidget {
   }
 };
 
+// The psi range a scan centred on a chosen event shows at most (degrees): wide enough
+// for the neighbouring events, narrow enough to separate them.
+constexpr double kCentredWidthDeg = 2.0;
+
 QPlainTextEdit* make_text_page() {
   auto* e = new QPlainTextEdit;
   e->setReadOnly(true);
@@ -143,6 +153,10 @@ struct QtWindowLayer::Impl {
   DrawingArea* area = nullptr;
   QTabWidget* tabs = nullptr;
   PlotView* plot = nullptr;
+  ScanView* scan = nullptr;
+  QTableView* events = nullptr;
+  QStandardItemModel* event_model = nullptr;
+  QLabel* pointer = nullptr;
   QPlainTextEdit* listing = nullptr;
   QPlainTextEdit* help = nullptr;
   QLabel* progress_label = nullptr;
@@ -252,10 +266,22 @@ void QtWindowLayer::windowopen(const WindowStyle& style, int) {
   d.area->setMinimumHeight(d.area->text_height());
   layout->addWidget(d.area, 1);  // the whole window until there are pages
   d.tabs = new QTabWidget;
+  d.scan = new ScanView;
+  d.events = new QTableView;
+  d.event_model = new QStandardItemModel(d.events);
+  d.event_model->setSortRole(Qt::UserRole);
+  d.events->setModel(d.event_model);
+  d.events->setSortingEnabled(true);
+  d.events->setSelectionBehavior(QAbstractItemView::SelectRows);
+  d.events->setSelectionMode(QAbstractItemView::SingleSelection);
+  d.events->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  d.events->verticalHeader()->hide();
   d.plot = new PlotView;
   d.listing = make_text_page();
   d.help = make_text_page();
-  d.tabs->addTab(d.plot, QStringLiteral("Plot"));
+  d.tabs->addTab(d.scan, QStringLiteral("Scan"));
+  d.tabs->addTab(d.events, QStringLiteral("Events"));
+  d.tabs->addTab(d.plot, QStringLiteral("Plot page"));
   d.tabs->addTab(d.listing, QStringLiteral("Listing"));
   d.tabs->addTab(d.help, QStringLiteral("Input description"));
   d.tabs->hide();
@@ -263,6 +289,20 @@ void QtWindowLayer::windowopen(const WindowStyle& style, int) {
   d.window->setCentralWidget(central);
 
   d.field(1);
+  // The pointer's place on the scan, beside the shell's texts.
+  d.pointer = new QLabel;
+  d.pointer->setObjectName(QStringLiteral("pointer"));
+  d.window->statusBar()->addPermanentWidget(d.pointer);
+  d.scan->on_pointer = [&d](const QString& text) { d.pointer->setText(text); };
+  // Choosing an event centres the scan on its psi; a double click or Enter shows it.
+  QObject::connect(d.events->selectionModel(), &QItemSelectionModel::currentRowChanged, d.window,
+                   [&d](const QModelIndex& current) {
+                     if (!current.isValid()) return;
+                     const QModelIndex psi = current.siblingAtColumn(static_cast<int>(EventColumn::psi));
+                     d.scan->centre_on(psi.data(Qt::UserRole).toDouble(), kCentredWidthDeg);
+                   });
+  QObject::connect(d.events, &QTableView::activated, d.window,
+                   [&d](const QModelIndex&) { d.tabs->setCurrentWidget(d.scan); });
   d.progress_label = new QLabel;
   d.progress_bar = new QProgressBar;
   d.progress_bar->setRange(0, 1000);
@@ -393,6 +433,8 @@ void QtWindowLayer::show_page(Page page, const std::string& content) {
       d.plot->load(qs(content));
       d.tabs->setCurrentWidget(d.plot);
       break;
+    case Page::scan: d.tabs->setCurrentWidget(d.scan); break;
+    case Page::events: d.tabs->setCurrentWidget(d.events); break;
     case Page::listing:
     case Page::input_help: {
       QPlainTextEdit* e = page == Page::listing ? d.listing : d.help;
@@ -411,6 +453,44 @@ void QtWindowLayer::clear_pages() {
   if (!d.tabs) return;
   d.plot->load(QString());
   d.listing->clear();
+  show_scan(ScanData{});
+}
+
+void QtWindowLayer::show_scan(const ScanData& data) {
+  Impl& d = *d_;
+  if (!d.tabs) return;
+  d.scan->set_data(data);
+  d.pointer->clear();
+  QStandardItemModel& m = *d.event_model;
+  m.clear();
+  const int columns = static_cast<int>(EventColumn::count);
+  QStringList heads;
+  for (int c = 0; c < columns; ++c) heads << QString::fromUtf8(event_column_name(static_cast<EventColumn>(c)));
+  m.setHorizontalHeaderLabels(heads);
+  for (const ListedEvent& e : data.events) {
+    QList<QStandardItem*> row;
+    for (int c = 0; c < columns; ++c) {
+      const auto column = static_cast<EventColumn>(c);
+      auto* item = new QStandardItem(qs(event_cell(e, column)));
+      item->setData(event_sort_key(e, column), Qt::UserRole);
+      if (column != EventColumn::secondary && column != EventColumn::coupling &&
+          column != EventColumn::crossing)
+        item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+      row << item;
+    }
+    m.appendRow(row);
+  }
+  d.events->setColumnHidden(static_cast<int>(EventColumn::pass), data.passes < 2);
+  d.events->horizontalHeader()->setSortIndicator(static_cast<int>(EventColumn::psi), Qt::AscendingOrder);
+  d.events->resizeColumnsToContents();
+}
+
+bool QtWindowLayer::cif_dialog(CifDialogValues& values, std::string_view message) {
+  return run_cif_dialog(d_->window, values, message);
+}
+
+bool QtWindowLayer::question(std::string_view title, std::string_view text) {
+  return QMessageBox::question(d_->window, qs(title), qs(text)) == QMessageBox::Yes;
 }
 
 void QtWindowLayer::run_task(const std::function<void()>& work, std::atomic<bool>& cancel) {
@@ -473,6 +553,8 @@ std::optional<Page> QtWindowLayer::current_page() const {
   if (!d.tabs || !d.tabs->isVisible()) return std::nullopt;
   QWidget* w = d.tabs->currentWidget();
   if (w == d.plot) return Page::plot;
+  if (w == d.scan) return Page::scan;
+  if (w == d.events) return Page::events;
   if (w == d.listing) return Page::listing;
   return Page::input_help;
 }
@@ -484,6 +566,8 @@ QString QtWindowLayer::page_text(Page page) const {
     case Page::plot: return d.plot->path;
     case Page::listing: return d.listing->toPlainText();
     case Page::input_help: return d.help->toPlainText();
+    case Page::scan:
+    case Page::events: return {};
   }
   return {};
 }
@@ -497,5 +581,11 @@ QString QtWindowLayer::progress_text() const {
 }
 
 int QtWindowLayer::bells() const { return d_->bells; }
+
+ScanView* QtWindowLayer::scan_view() const { return d_->scan; }
+
+QTableView* QtWindowLayer::events_table() const { return d_->events; }
+
+QString QtWindowLayer::pointer_text() const { return d_->pointer ? d_->pointer->text() : QString(); }
 
 }  // namespace kaven::gui

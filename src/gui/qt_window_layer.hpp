@@ -1,8 +1,9 @@
 // The windowing operations on Qt 6 Widgets: a QMainWindow with the commands of the
 // menu resource on its menu bar, a status bar (fields as labels, and a progress bar
 // while a task runs), a drawing area for the placed texts and, below it, the pages of
-// the results: the plot (SVG, drawn keeping its proportions), the listing and the input
-// description. wmessage and run_task run local event loops, so the window repaints
+// the results: the scan to explore (zoom, pan, the events under the pointer), the
+// listed events as a sortable table, the plot page (SVG, drawn keeping its
+// proportions), the listing and the input description. More pages can join them. wmessage and run_task run local event loops, so the window repaints
 // while the shell waits for a command or for a run on another thread.
 //
 // A QApplication must exist before the layer is made.
@@ -16,9 +17,12 @@
 class QAction;
 class QMainWindow;
 class QString;
+class QTableView;
 class QWidget;
 
 namespace kaven::gui {
+
+class ScanView;
 
 class QtWindowLayer final : public WindowLayer {
  public:
@@ -43,6 +47,9 @@ class QtWindowLayer final : public WindowLayer {
   void clear_pages() override;
   void run_task(const std::function<void()>& work, std::atomic<bool>& cancel) override;
   void show_progress(std::string_view stage, double fraction) override;
+  void show_scan(const ScanData& data) override;
+  bool cif_dialog(CifDialogValues& values, std::string_view message) override;
+  bool question(std::string_view title, std::string_view text) override;
 
   // What the window shows, for tests and for checking the program by eye.
   QMainWindow* main_window() const;
@@ -54,6 +61,9 @@ class QtWindowLayer final : public WindowLayer {
   bool plot_valid() const;             // an SVG drawing is shown
   QString progress_text() const;       // "event search 40%" while shown, else ""
   int bells() const;
+  ScanView* scan_view() const;  // the page of the scan to explore
+  QTableView* events_table() const;   // the page of the events
+  QString pointer_text() const;       // the status bar's text of the pointer on the scan
 
  private:
   struct Impl;

@@ -12,6 +12,8 @@ const char* page_name(Page p) {
     case Page::plot: return "plot";
     case Page::listing: return "listing";
     case Page::input_help: return "input_help";
+    case Page::scan: return "scan";
+    case Page::events: return "events";
   }
   return "?";
 }
@@ -85,6 +87,7 @@ void ScriptedWindowLayer::windowoutstring(int x, int y, std::string_view text) {
 
 void ScriptedWindowLayer::wselectfile2(std::string_view filter, int mode, std::string& name,
                                        std::string_view title) {
+  const std::string proposed = name;
   std::optional<std::string> answer;
   if (!dialog_answers.empty()) {
     answer = dialog_answers.front();
@@ -93,7 +96,8 @@ void ScriptedWindowLayer::wselectfile2(std::string_view filter, int mode, std::s
   confirmed_ = answer.has_value();
   if (confirmed_) name = *answer;
   log.push_back("dialog " + std::string(title) + " | " + std::string(filter) + " mode " +
-                std::to_string(mode) + (confirmed_ ? " -> " + name : " cancelled"));
+                std::to_string(mode) + (proposed.empty() ? "" : " proposing " + proposed) +
+                (confirmed_ ? " -> " + name : " cancelled"));
 }
 
 int ScriptedWindowLayer::winfodialog(int query) { return query == 4 && confirmed_ ? 1 : 0; }
@@ -124,6 +128,7 @@ void ScriptedWindowLayer::show_page(Page page, const std::string& content) {
 void ScriptedWindowLayer::clear_pages() {
   pages.clear();
   front_page.reset();
+  scan = ScanData{};
   log.push_back("pages cleared");
 }
 
@@ -142,6 +147,32 @@ void ScriptedWindowLayer::run_task(const std::function<void()>& work, std::atomi
 void ScriptedWindowLayer::show_progress(std::string_view stage, double fraction) {
   std::lock_guard<std::mutex> lock(progress_mutex_);
   progress.emplace_back(std::string(stage), fraction);
+}
+
+void ScriptedWindowLayer::show_scan(const ScanData& data) {
+  scan = data;
+  log.push_back("scan " + std::to_string(data.calculated.size()) + " steps " +
+                std::to_string(data.events.size()) + " events");
+}
+
+bool ScriptedWindowLayer::cif_dialog(CifDialogValues& values, std::string_view message) {
+  log.push_back("cif dialog" + (message.empty() ? std::string() : " '" + std::string(message) + "'"));
+  cif_dialog_shown.push_back(values);
+  if (cif_answers.empty() || !cif_answers.front()) {
+    if (!cif_answers.empty()) cif_answers.pop_front();
+    return false;
+  }
+  cif_answers.front()(values);
+  cif_answers.pop_front();
+  return true;
+}
+
+bool ScriptedWindowLayer::question(std::string_view title, std::string_view text) {
+  log.push_back("question " + std::string(title) + ": " + std::string(text));
+  if (answers.empty()) return false;
+  const bool yes = answers.front();
+  answers.pop_front();
+  return yes;
 }
 
 std::string ScriptedPrograms::start(const std::vector<std::string>& argv) {

@@ -25,6 +25,10 @@ class ScriptedWindowLayer final : public WindowLayer {
   // Called before each message is handed over (with its index), to change the world
   // between two commands.
   std::function<void(std::size_t)> before_message;
+  // Answers of the CIF dialog: each changes the values shown and confirms them; an
+  // empty function (or none left) cancels.
+  std::deque<std::function<void(CifDialogValues&)>> cif_answers;
+  std::deque<bool> answers;  // yes or no to questions; none left: no
 
   // What the window shows.
   std::vector<int> menu_order;       // the bar's commands, as opened
@@ -34,6 +38,8 @@ class ScriptedWindowLayer final : public WindowLayer {
   std::vector<PlacedText> texts;     // the drawing area
   std::map<Page, std::string> pages;
   std::optional<Page> front_page;
+  ScanData scan;                               // the scan view and the event table
+  std::vector<CifDialogValues> cif_dialog_shown;  // the values each dialog opened with
   int bells = 0;
   bool open = false, closed = false;
   bool task_running = false;
@@ -59,6 +65,9 @@ class ScriptedWindowLayer final : public WindowLayer {
   void clear_pages() override;
   void run_task(const std::function<void()>& work, std::atomic<bool>& cancel) override;
   void show_progress(std::string_view stage, double fraction) override;
+  void show_scan(const ScanData& data) override;
+  bool cif_dialog(CifDialogValues& values, std::string_view message) override;
+  bool question(std::string_view title, std::string_view text) override;
 
   WindowStyle style;  // as opened
 

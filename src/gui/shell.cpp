@@ -8,8 +8,13 @@
 #include <sstream>
 #include <system_error>
 
+#include "cif/cif_structure.hpp"
+#include "gui/cif_command.hpp"
 #include "gui/input_help.hpp"
+#include "input/input_writer.hpp"
 #include "report/record_format.hpp"
+#include "shell/output_file.hpp"
+#include "shell/run_files.hpp"
 
 namespace kaven::gui {
 namespace fs = std::filesystem;
@@ -34,9 +39,10 @@ std::string read_file(const std::string& path) {
   return ss.str();
 }
 
-// The menu commands in the order the run cycle disables them.
-constexpr int kCommands[] = {menu_id::start, menu_id::edit_input, menu_id::edit_output,
-                             menu_id::viewer, menu_id::help, menu_id::exit};
+// The menu commands in the order the run cycle disables them; the CIF command last.
+constexpr int kCommands[] = {menu_id::start,  menu_id::edit_input, menu_id::edit_output,
+                             menu_id::viewer, menu_id::help,       menu_id::exit,
+                             menu_id::open_cif};
 
 }  // namespace
 
@@ -114,6 +120,7 @@ void Shell::act(int id) {
     case menu_id::edit_output: edit(output_name_, "print-output"); break;
     case menu_id::viewer: start_viewer(); break;
     case menu_id::help: show_input_help(); break;
+    case menu_id::open_cif: open_cif(); break;
     default: break;  // not a command of this window
   }
 }
@@ -178,14 +185,16 @@ void Shell::report_program_failures() {
   for (const std::string& text : programs_.failures()) status(text);
 }
 
-void Shell::run_cycle() {
+void Shell::run_cycle(const std::string& input_given) {
   layer_.windowclear();
 
   // The input file. A cancelled dialog leaves everything as it was.
-  std::string input_name;
-  layer_.wselectfile2(shell_text::input_filter, file_dialog::confirm, input_name,
-                      shell_text::input_dialog);
-  if (layer_.winfodialog(4) != 1) return;
+  std::string input_name = input_given;
+  if (input_given.empty()) {
+    layer_.wselectfile2(shell_text::input_filter, file_dialog::confirm, input_name,
+                        shell_text::input_dialog);
+    if (layer_.winfodialog(4) != 1) return;
+  }
   input_name_ = input_name;
   std::ifstream input(input_name_);
   if (!input) {
@@ -198,6 +207,7 @@ void Shell::run_cycle() {
 
   // The print-output file; the run's listing replaces what it held.
   std::string output_name;
+  if (!input_given.empty()) output_name = fs::path(input_given).replace_extension(".out").string();
   layer_.wselectfile2(shell_text::output_filter, file_dialog::confirm, output_name,
                       shell_text::output_dialog);
   if (layer_.winfodialog(4) != 1) return;  // the input file closes on the way out
@@ -293,9 +303,86 @@ void Shell::run_cycle() {
       layer_.show_page(Page::plot, std::string());
       layer_.show_page(Page::listing, listed);
     }
+    // The scan to explore and the events as a table; the view comes to the front when
+    // there is a scan worth looking at.
+    layer_.show_scan(scan_data(par_, result));
+    if (result.plotted) layer_.show_page(Page::scan, std::string());
   }
   set_menu(true);
   state_ = State::idle;
+}
+
+}  // namespace kaven::gui
+
+namespace kaven::gui {
+
+void Shell::open_cif() {
+  layer_.windowclear();
+  std::string cif;
+  layer_.wselectfile2(shell_text::cif_filter, 0, cif, shell_text::cif_dialog);
+  if (layer_.winfodialog(4) != 1) return;
+  auto refuse = [&](const std::string& text) {
+    layer_.windowoutstring(100, 4000, text);
+    status(text);
+  };
+  CifStructure structure;
+  try {
+    structure = read_cif_structure(cif);
+  } catch (const CifError& e) {
+    refuse(cif + ": " + e.what() + "; no input file written");
+    return;
+  }
+
+  // The dialog until its values convert, or the user gives up.
+  CifDialogValues values = cif_dialog_defaults(cif, structure.formula);
+  std::string message;
+  fs::path input;
+  CifConversion conversion;
+  for (;;) {
+    if (!layer_.cif_dialog(values, message)) return;
+    message.clear();
+    const std::string name = values.input_name;
+    input = fs::path(cif).parent_path() / name;
+    std::error_code ec;
+    if (name.empty() || fs::path(name).has_parent_path() || name == "." || name == "..")
+      message = "name the new input file (a name, without a folder: it is written beside the CIF)";
+    else if (fs::is_directory(input, ec))
+      message = input.string() + " is a folder, not a file";
+    else if (same_file(input, cif))
+      message = input.string() + " is the CIF itself";
+    else if (fs::exists(input, ec) && !fs::is_regular_file(input, ec))
+      message = input.string() + " is not a regular file";
+    if (message.empty()) {
+      try {
+        conversion = input_from_cif(structure, cif_run_options(values, input));
+      } catch (const CifError& e) {
+        message = e.what();
+      }
+    }
+    if (!message.empty()) continue;
+    // An existing file is replaced only when the user says so.
+    if (fs::exists(input, ec) && fs::file_size(input, ec) > 0 &&
+        !layer_.question(shell_text::cif_title, input.string() + "\nexists. Replace it?"))
+      continue;
+    // Whole or not at all: a failed write leaves the name as it was.
+    const std::string failed = write_file_atomically(input, input_file_text(conversion.deck));
+    if (failed.empty()) break;
+    message = "cannot write " + input.string() + ": " + failed;
+  }
+
+  const InputDeck& d = conversion.deck;
+  const std::string written =
+      "Input file written: " + input.string() + " (space group " +
+      (d.nr <= 230 ? std::to_string(d.nr) + " of the table"
+                   : "as " + std::to_string(d.ops.size()) + " explicit operators") +
+      ", " + std::to_string(d.atoms.size()) + " atoms)";
+  layer_.windowoutstring(100, 2000, written);
+  std::string notes;
+  for (const std::string& note : conversion.notes) notes += (notes.empty() ? "Note: " : "; ") + note;
+  if (!notes.empty()) layer_.windowoutstring(100, 3000, notes);
+  status(written);
+  if (layer_.question(shell_text::cif_title, "Run " + input.string() + " now?"))
+    run_cycle(input.string());
 }
 
 }  // namespace kaven::gui

@@ -27,6 +27,7 @@ inline constexpr int edit_input = 30004;
 inline constexpr int edit_output = 30005;
 inline constexpr int viewer = 30006;
 inline constexpr int help = 30007;
+inline constexpr int open_cif = 30008;
 }  // namespace menu_id
 
 // What the shell takes from the process it runs in.
@@ -69,7 +70,10 @@ class Shell {
 
   void start_up();
   void act(int id);
-  void run_cycle();
+  // The run cycle; with `input` given it is not asked for (the input the CIF command
+  // wrote) and the print-output dialog proposes NAME.out beside it.
+  void run_cycle(const std::string& input = {});
+  void open_cif();
   void edit(const std::string& file, const char* which);
   void start_viewer();
   void show_input_help();
@@ -99,6 +103,9 @@ inline constexpr const char* output_filter = "Output file|*.out;*.aus|";
 inline constexpr const char* input_dialog = "inut file";
 inline constexpr const char* output_dialog = "Print-output file";
 inline constexpr const char* running = "kaven-99 running";
+inline constexpr const char* cif_filter = "CIF|*.cif;*.CIF|";
+inline constexpr const char* cif_dialog = "CIF file";
+inline constexpr const char* cif_title = "Input file from a CIF";
 }  // namespace shell_text
 
 // The records of a run's stop message as one line: blank records dropped, each

@@ -10,11 +10,14 @@
 // plot, the listing, the input description) and runs long work away from the interface
 // thread, so that it keeps repainting and can show progress.
 #pragma once
+#include <array>
 #include <atomic>
 #include <functional>
 #include <span>
 #include <string>
 #include <string_view>
+
+#include "gui/scan_data.hpp"
 
 namespace kaven::gui {
 
@@ -72,6 +75,19 @@ enum class Page {
   plot,        // content: the path of an SVG drawing; empty when the run drew none
   listing,     // content: the print-output listing
   input_help,  // content: the input description
+  scan,        // the run's scan to explore (show_scan); content unused
+  events,      // the run's listed events as a table (show_scan); content unused
+};
+
+// What the dialog of the CIF command asks: the experiment the CIF does not give.
+struct CifDialogValues {
+  std::string cif;      // the CIF (shown, not edited)
+  std::string formula;  // its formula, for the heading
+  std::array<int, 3> hkl{};
+  std::string radiation = "Cu";  // "Cu", "Mo", "Ag" or "synchrotron"
+  float wavelength = 0;          // Å, the synchrotron line
+  std::array<float, 2> psi{};    // psia, psie (degrees)
+  std::string input_name;        // the new input file, in the folder of the CIF
 };
 
 class WindowLayer {
@@ -120,6 +136,16 @@ class WindowLayer {
   // Progress of the running task (stage name, fraction 0..1) for the status bar. May be
   // called from any thread while run_task runs.
   virtual void show_progress(std::string_view stage, double fraction) = 0;
+
+  // Loads a run's scan into the scan view and its events into the table (empty data
+  // clears them); show_page(Page::scan) brings the view to the front.
+  virtual void show_scan(const ScanData& data) = 0;
+  // The dialog of the CIF command with `values` filled in and, when not empty, a
+  // message saying what was wrong with the values last given. True with the values the
+  // user confirmed; false when cancelled (`values` then as they were).
+  virtual bool cif_dialog(CifDialogValues& values, std::string_view message) = 0;
+  // A question answered yes (true) or no.
+  virtual bool question(std::string_view title, std::string_view text) = 0;
 };
 
 }  // namespace kaven::gui

@@ -1,5 +1,6 @@
 #include "input/input_writer.hpp"
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 
@@ -21,6 +22,21 @@ std::string join(std::initializer_list<std::string> values) {
 
 std::string integer(int v) { return std::to_string(v); }
 
+// FNV-1a (32 bits) of the title's columns and the lines after the first, as eight
+// hexadecimal digits: any edit of the file changes it.
+std::string text_check(std::string_view title80, std::string_view rest) {
+  std::uint32_t h = 2166136261u;
+  auto add = [&h](std::string_view s) {
+    for (char c : s) h = (h ^ static_cast<unsigned char>(c)) * 16777619u;
+  };
+  add(title80);
+  add("\n");
+  add(rest);
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "%08x", h);
+  return buf;
+}
+
 // A 10-column field with four decimals and the point written (the element lines).
 std::string f10_4(float v) {
   char buf[48];
@@ -33,7 +49,7 @@ std::string f10_4(float v) {
 std::string input_file_text(const InputDeck& d) {
   std::string out;
   auto line = [&out](const std::string& s) { out += s + '\n'; };
-  line(std::string(rec::rtrim(rec::pad(d.title, 80))));
+  const std::string title = rec::pad(d.title, 80);
   line(std::string(rec::rtrim(rec::pad(d.plot_file, 72))));
   line(join({shortest(d.cell[0]), shortest(d.cell[1]), shortest(d.cell[2]), shortest(d.cell[3]),
              shortest(d.cell[4]), shortest(d.cell[5])}));
@@ -80,7 +96,22 @@ std::string input_file_text(const InputDeck& d) {
       line(join({shortest(u[3 * r]), shortest(u[3 * r + 1]), shortest(u[3 * r + 2])}));
     if (!d.scan_file.empty()) line(std::string(rec::rtrim(rec::pad(d.scan_file, 72))));
   }
-  return out;
+  return title + std::string(kWrittenByKaven) + text_check(title, out) + '\n' + out;
+}
+
+bool starts_as_kaven_input(std::istream& is) {
+  const std::size_t head = 80 + kWrittenByKaven.size(), width = head + 8;
+  std::string first;  // (a file of binary data may hold no line end at all)
+  for (char c; first.size() <= width && is.get(c) && c != '\n';) first += c;
+  if (first.size() != width || first.substr(80, kWrittenByKaven.size()) != kWrittenByKaven) return false;
+  // An input file holds two lines per atom: 64 MB are far beyond any.
+  std::string rest;
+  char buf[65536];
+  while (is.read(buf, sizeof buf) || is.gcount() > 0) {
+    rest.append(buf, static_cast<std::size_t>(is.gcount()));
+    if (rest.size() > (std::size_t(64) << 20)) return false;
+  }
+  return text_check(std::string_view(first).substr(0, 80), rest) == first.substr(head);
 }
 
 }  // namespace kaven

@@ -4,8 +4,10 @@
 // exactly these values.
 #pragma once
 #include <array>
+#include <istream>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "input/run_parameters.hpp"
@@ -56,7 +58,17 @@ struct InputDeck {
   std::string scan_file;                   // line 12 (only after line 11)
 };
 
-// The whole file, lines ended by '\n'.
+// The whole file, lines ended by '\n'. The first line is the title in its 80 columns
+// followed by kWrittenByKaven and a check of the file's text (eight hexadecimal digits,
+// FNV-1a of the title's 80 columns and the lines after the first), which the reader
+// never reads (it takes columns 1-80): so an input file kaven wrote and nobody changed
+// since can be told from any other, and replaced.
 std::string input_file_text(const InputDeck& deck);
+
+inline constexpr std::string_view kWrittenByKaven = "  | written by kaven #";
+
+// Whether the stream holds an input file kaven wrote, unchanged: the first line of 80
+// columns, kWrittenByKaven and the check of the text that follows.
+bool starts_as_kaven_input(std::istream& is);
 
 }  // namespace kaven

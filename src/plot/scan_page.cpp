@@ -28,12 +28,23 @@ struct PanelScale {
 };
 
 // A level mark: ticks outside both sides of the scan frame and the label on the left.
-void level_mark(PenPlotter& p, float y, std::string_view label) {
+// A level of a panel: ticks on both frames at y and its name left of the frame, written
+// at label_y (y unless another name stands there).
+void level_mark(PenPlotter& p, float y, std::string_view label, float label_y) {
   p.plot(0.7f, y, 3);
   p.plot(1.0f, y, 2);
   p.plot(21.0f, y, 3);
   p.plot(21.3f, y, 2);
-  p.symbol(-0.3f, y, 0.3f, label, 0, static_cast<int>(label.size()));
+  p.symbol(-0.3f, label_y, 0.3f, label, 0, static_cast<int>(label.size()));
+}
+void level_mark(PenPlotter& p, float y, std::string_view label) { level_mark(p, y, label, y); }
+
+// Where "Iprim" is written at level y_prim above the name "Imin" at the panel's base:
+// at its level, or, when the two 0.3 cm names would touch, 0.4 cm above the base so that
+// both read (its ticks stay at the level).
+float iprim_label_y(float y_prim, float base) {
+  constexpr float kNameHeight = 0.3f, kClear = 0.4f;
+  return std::fabs(y_prim - base) < kNameHeight + 0.05f ? std::max(y_prim, base + kClear) : y_prim;
 }
 
 void label(PenPlotter& p, float x, float y, std::string_view text) {
@@ -231,7 +242,8 @@ void uplot(PenPlotter& p, const RunParameters& par, const RunResult& r, const Ze
   std::vector<float> yc(r.profile.intensity.begin(), r.profile.intensity.begin() + n);
   for (float& v : yc) v = calc.y(std::min(v, cmax));
   p.newpen(0);
-  level_mark(p, calc.y(r.profile.iprim_total), "Iprim");
+  const float y_prim = calc.y(r.profile.iprim_total);
+  level_mark(p, y_prim, "Iprim", iprim_label_y(y_prim, kCalcBase));
   level_mark(p, kCalcBase + height, "Imax");
   level_mark(p, kCalcBase, "Imin");
   label(p, 21.5f, 5.0f, "Iprim-calc(cps):");
@@ -248,7 +260,10 @@ void uplot(PenPlotter& p, const RunParameters& par, const RunResult& r, const Ze
     for (float& v : ym)
       if (v < kGap) v = meas.y(std::min(v, mmax));
     p.newpen(0);
-    if (r.reduction.imeas > r.reduction.mmin) level_mark(p, meas.y(r.reduction.imeas), "Iprim");
+    if (r.reduction.imeas > r.reduction.mmin) {
+      const float y_obs = meas.y(r.reduction.imeas);
+      level_mark(p, y_obs, "Iprim", iprim_label_y(y_obs, measured_base));
+    }
     level_mark(p, measured_base + height, "Imax");
     level_mark(p, measured_base, "Imin");
     label(p, 21.5f, 13.4f, "Iprim-obs (cps):");

@@ -296,7 +296,7 @@ void SvgPlotter::plot(float x, float y, int ipen) {
 
 void SvgPlotter::write_body() {
   if (!head_written_) {
-    out_ << svg_document_head() << kFontStyle << "<rect x=\"0\" y=\"0\" width=\"" << kSheetWidth << "\" height=\""
+    out_ << svg_document_head() << "<rect x=\"0\" y=\"0\" width=\"" << kSheetWidth << "\" height=\""
          << kSheetHeight << "\" fill=\"#ffffff\"/>\n"
          << "<g fill=\"none\" stroke-linecap=\"butt\" stroke-linejoin=\"miter\" "
             "stroke-miterlimit=\"10\">\n";

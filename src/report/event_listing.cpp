@@ -13,10 +13,6 @@ double listed_phase_deg(float phase) {
   return d;
 }
 
-bool listed_event(const RunParameters& p, const MultipleDiffractionEvent& e) {
-  return p.drumin > 0 && e.psi >= p.psia && e.psi <= p.psie;
-}
-
 void list_event_pass(Listing& out, const RunParameters& p, const WavelengthPass& pass,
                      const PrimaryPass& pp, const EventPassResult& r,
                      const std::array<float, 3>& ref, const MeasuredPrimary& meas) {

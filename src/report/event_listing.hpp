@@ -5,6 +5,7 @@
 
 #include "report/listing.hpp"
 #include "simulation/event_search.hpp"
+#include "simulation/listed_events.hpp"  // listed_event
 
 namespace kaven {
 
@@ -13,8 +14,6 @@ struct MeasuredPrimary {
   float error = 0;
 };
 
-// An event the table lists: with drumin > 0 and psia <= PSI <= psie.
-bool listed_event(const RunParameters& par, const MultipleDiffractionEvent& event);
 // A phase (radians) as the table shows it: degrees, brought to at most 180.
 double listed_phase_deg(float phase);
 

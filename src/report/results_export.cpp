@@ -1,8 +1,10 @@
 #include "report/results_export.hpp"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <fstream>
+#include <limits>
 #include <sstream>
 
 #include "core/constants.hpp"
@@ -17,12 +19,54 @@ namespace {
 
 constexpr double kDeg = double(kRadToDeg);
 
-// A CSV field of a number; empty when it is not finite.
-std::string field(float v) { return std::isfinite(v) ? shortest(v) : std::string(); }
-std::string field(int v) { return std::to_string(v); }
+// A CSV field of a cell appended to a text; a number that is not finite is an empty
+// field.
+struct CsvField {
+  std::string& text;
+  void operator()(int v) const {
+    char buf[16];
+    text.append(buf, std::to_chars(buf, buf + sizeof buf, v).ptr);
+  }
+  void operator()(float v) const {
+    if (std::isfinite(v)) append_shortest(text, v);
+  }
+  void operator()(double v) const {
+    if (std::isfinite(v)) append_shortest(text, v);
+  }
+  void operator()(const std::string& v) const { text += v; }
+};
 
-void row(std::ostream& os, const std::vector<std::string>& fields) {
-  for (std::size_t i = 0; i < fields.size(); ++i) os << (i ? "," : "") << fields[i];
+void append_csv_row(std::string& text, const std::vector<ResultCell>& cells) {
+  for (std::size_t i = 0; i < cells.size(); ++i) {
+    if (i) text += ',';
+    std::visit(CsvField{text}, cells[i]);
+  }
+  text += '\n';
+}
+
+// Rows formatted into memory and written in blocks of about a megabyte: a scan of a
+// full turn at a fine step has hundreds of thousands.
+class CsvRows {
+ public:
+  explicit CsvRows(std::ostream& os) : os_(os) { text_.reserve(kBlock + 4096); }
+  ~CsvRows() { write(); }
+  void operator()(const std::vector<ResultCell>& cells) {
+    append_csv_row(text_, cells);
+    if (text_.size() >= kBlock) write();
+  }
+
+ private:
+  static constexpr std::size_t kBlock = std::size_t(1) << 20;
+  void write() {
+    os_.write(text_.data(), static_cast<std::streamsize>(text_.size()));
+    text_.clear();
+  }
+  std::ostream& os_;
+  std::string text_;
+};
+
+void csv_header(std::ostream& os, const std::vector<ResultColumn>& columns) {
+  for (std::size_t i = 0; i < columns.size(); ++i) os << (i ? "," : "") << columns[i].name;
   os << '\n';
 }
 
@@ -55,6 +99,21 @@ void array(JsonWriter& j, const std::array<T, N>& a) {
   j.end_array();
 }
 
+// The reference direction as the run used it, each component rounded to 1e-5. One
+// component is exactly 1 and the others are ratios of components of G* h_p; a ratio
+// that is zero in the crystal's metric comes out of the single-precision metric as a
+// few 1e-7 (0 0 2 of a cubic cell gives 1 0 -6.58e-07). The rounding turns the
+// direction by at most 1e-5 rad (6e-4 degrees, below the psi the listing prints) and
+// writes the direction a reader expects.
+std::array<float, 3> reference_without_noise(const std::array<float, 3>& r) {
+  std::array<float, 3> out{};
+  for (std::size_t i = 0; i < 3; ++i) {
+    const double v = std::round(double(r[i]) * 1e5) / 1e5;
+    out[i] = static_cast<float>(v == 0 ? 0.0 : v);  // no -0
+  }
+  return out;
+}
+
 // The events that the listing lists, over all passes.
 std::size_t listed_count(const RunParameters& par, const RunResult& r) {
   std::size_t n = 0;
@@ -71,21 +130,59 @@ ExportPaths export_paths(const std::filesystem::path& listing) {
   return {dir / (stem + "-events.csv"), dir / (stem + "-scan.csv"), dir / (stem + ".json")};
 }
 
+const std::vector<ResultColumn>& events_columns() {
+  using enum ColumnKind;
+  static const std::vector<ResultColumn> c{
+      {"pass", integer}, {"wavelength", real32}, {"h1", integer}, {"k1", integer},
+      {"l1", integer}, {"f1", real32}, {"phase1", real32}, {"theta1", real32},
+      {"h2", integer}, {"k2", integer}, {"l2", integer}, {"f2", real32}, {"phase2", real32},
+      {"theta2", real32}, {"triplet_phase", real32}, {"ikaven", real32}, {"iaufhe", real32},
+      {"ikaven_peak", real32}, {"iaufhe_peak", real32}, {"p12", real32},
+      {"absorption", real32}, {"inverse_absorption", real32}, {"crossing", text},
+      {"fwhm", real32}, {"beta", real32}, {"psi", real32}};
+  return c;
+}
+
+const std::vector<ResultColumn>& scan_columns() {
+  using enum ColumnKind;
+  static const std::vector<ResultColumn> c{{"psi", real64}, {"calculated", real32}, {"measured", real32}};
+  return c;
+}
+
+void event_rows(const RunParameters& par, const RunResult& r, const RowSink& sink) {
+  std::vector<ResultCell> cells;
+  for (std::size_t n = 0; n < r.passes.size(); ++n) {
+    const PassRecord& rec = r.passes[n];
+    for (const MultipleDiffractionEvent& e : rec.events.events) {
+      if (!listed_event(par, e)) continue;
+      const double triplet = triplet_phase_deg(par, e);
+      cells = {static_cast<int>(n + 1), rec.pass.lambda, index(e.h1), index(e.k1), index(e.l1), e.f1,
+               static_cast<float>(listed_phase_deg(e.phase1)), static_cast<float>(e.theta1 * kDeg),
+               index(e.h2), index(e.k2), index(e.l2), e.f2,
+               static_cast<float>(listed_phase_deg(e.phase2)), static_cast<float>(e.theta2 * kDeg),
+               static_cast<float>(triplet), e.ikaven, e.iaufhe, e.ikaven / e.fwhm, e.iaufhe / e.fwhm,
+               e.p12, e.abs, static_cast<float>(1.0 / e.abs),
+               std::string(e.crossing == static_cast<float>(Crossing::first) ? "in-out" : "out-in"),
+               e.fwhm, e.beta, e.psi};
+      sink(cells);
+    }
+  }
+}
+
+void scan_rows(const RunParameters& par, const RunResult& r, const RowSink& sink) {
+  const std::vector<float>& calc = r.profile.intensity;
+  const std::vector<float>& meas = r.measured.intensity;
+  std::vector<ResultCell> cells(3);
+  for (std::size_t i = 0; i < calc.size(); ++i) {
+    const bool measured = i < meas.size() && meas[i] != kNoMeasurement;
+    cells[0] = step_psi(par, static_cast<long>(i));
+    cells[1] = calc[i];
+    cells[2] = measured ? meas[i] : std::numeric_limits<float>::quiet_NaN();
+    sink(cells);
+  }
+}
+
 namespace {
-
-const std::vector<std::string>& events_header() {
-  static const std::vector<std::string> h{
-      "pass", "wavelength", "h1", "k1", "l1", "f1", "phase1", "theta1", "h2", "k2", "l2",
-      "f2", "phase2", "theta2", "triplet_phase", "ikaven", "iaufhe", "ikaven_peak",
-      "iaufhe_peak", "p12", "absorption", "inverse_absorption", "crossing", "fwhm", "beta",
-      "psi"};
-  return h;
-}
-
-const std::vector<std::string>& scan_header() {
-  static const std::vector<std::string> h{"psi", "calculated", "measured"};
-  return h;
-}
 
 // The first characters of the summary: its opening and the program's name.
 std::string summary_head() {
@@ -100,62 +197,31 @@ std::string summary_head() {
 
 bool starts_as_kaven_export(std::istream& is, ExportKind kind) {
   std::ostringstream expected;
-  if (kind == ExportKind::events_csv) row(expected, events_header());
-  if (kind == ExportKind::scan_csv) row(expected, scan_header());
+  if (kind == ExportKind::events_csv) csv_header(expected, events_columns());
+  if (kind == ExportKind::scan_csv) csv_header(expected, scan_columns());
   const std::string head = kind == ExportKind::summary_json ? summary_head() : expected.str();
   std::string start(head.size(), '\0');
   is.read(start.data(), static_cast<std::streamsize>(start.size()));
   return is.gcount() == static_cast<std::streamsize>(head.size()) && start == head;
 }
 
+std::vector<std::string> message_lines(const std::vector<std::string>& records) {
+  std::vector<std::string> lines;
+  for (const std::string& rec : records)
+    if (std::string line = trimmed(rec); !line.empty()) lines.push_back(std::move(line));
+  return lines;
+}
+
 void write_events_csv(std::ostream& os, const RunParameters& par, const RunResult& r) {
-  row(os, events_header());
-  for (std::size_t n = 0; n < r.passes.size(); ++n) {
-    const PassRecord& rec = r.passes[n];
-    for (const MultipleDiffractionEvent& e : rec.events.events) {
-      if (!listed_event(par, e)) continue;
-      // Phi = phase1 + phase2 - phase of the primary, the phase the interference term
-      // turns with, in degrees within (-180, 180].
-      double triplet = std::remainder((double(e.phase1) + e.phase2 - par.phi) * kDeg, 360.0);
-      if (triplet <= -180) triplet += 360;
-      row(os, {field(static_cast<int>(n + 1)), field(rec.pass.lambda), field(index(e.h1)),
-               field(index(e.k1)), field(index(e.l1)), field(e.f1),
-               field(static_cast<float>(listed_phase_deg(e.phase1))),
-               field(static_cast<float>(e.theta1 * kDeg)), field(index(e.h2)), field(index(e.k2)),
-               field(index(e.l2)), field(e.f2), field(static_cast<float>(listed_phase_deg(e.phase2))),
-               field(static_cast<float>(e.theta2 * kDeg)), field(static_cast<float>(triplet)),
-               field(e.ikaven), field(e.iaufhe), field(e.ikaven / e.fwhm), field(e.iaufhe / e.fwhm),
-               field(e.p12), field(e.abs), field(static_cast<float>(1.0 / e.abs)),
-               e.crossing == static_cast<float>(Crossing::first) ? "in-out" : "out-in", field(e.fwhm), field(e.beta),
-               field(e.psi)});
-    }
-  }
+  csv_header(os, events_columns());
+  CsvRows rows(os);
+  event_rows(par, r, [&rows](const std::vector<ResultCell>& cells) { rows(cells); });
 }
 
 void write_scan_csv(std::ostream& os, const RunParameters& par, const RunResult& r) {
-  row(os, scan_header());
-  const std::vector<float>& calc = r.profile.intensity;
-  const std::vector<float>& meas = r.measured.intensity;
-  // one row a step, formatted into memory and written in blocks of about a megabyte
-  constexpr std::size_t kBlock = std::size_t(1) << 20;
-  std::string text;
-  text.reserve(std::min(calc.size() * 40, kBlock) + 128);
-  auto number = [&](auto v) {
-    if (std::isfinite(v)) append_shortest(text, v);
-  };
-  for (std::size_t i = 0; i < calc.size(); ++i) {
-    number(step_psi(par, static_cast<long>(i)));
-    text += ',';
-    number(calc[i]);
-    text += ',';
-    if (i < meas.size() && meas[i] != kNoMeasurement) number(meas[i]);
-    text += '\n';
-    if (text.size() >= kBlock) {
-      os.write(text.data(), static_cast<std::streamsize>(text.size()));
-      text.clear();
-    }
-  }
-  os.write(text.data(), static_cast<std::streamsize>(text.size()));
+  csv_header(os, scan_columns());
+  CsvRows rows(os);
+  scan_rows(par, r, [&rows](const std::vector<ResultCell>& cells) { rows(cells); });
 }
 
 void write_summary_json(std::ostream& os, const RunParameters& p, const RunResult& r,
@@ -164,12 +230,13 @@ void write_summary_json(std::ostream& os, const RunParameters& p, const RunResul
   j.begin_object();
   j.key("program").value("kaven");
   j.key("version").value(KAVEN_VERSION);
-  j.key("input_file").value(status.input_file);
+  j.key("input_file");  // none for a run of an input text
+  if (status.input_file.empty()) j.null();
+  else j.value(status.input_file);
   j.key("title").value(trimmed(p.title));
   j.key("status").value(status.complete ? "complete" : "stopped");
   j.key("stop_message").begin_array();
-  for (const std::string& rec : status.stop_message)
-    if (!trimmed(rec).empty()) j.value(trimmed(rec));
+  for (const std::string& line : message_lines(status.stop_message)) j.value(line);
   j.end_array();
   j.key("ierr").value(status.ierr);
 
@@ -226,7 +293,7 @@ void write_summary_json(std::ostream& os, const RunParameters& p, const RunResul
 
   j.key("psi").begin_object();
   j.key("reference_direction");
-  array(j, r.reference);
+  array(j, reference_without_noise(r.reference));
   j.key("psid_deg").value(p.psid);
   j.key("orientation_matrix");
   if (p.ub_read) array(j, p.ub);

@@ -16,9 +16,12 @@
 // empty CSV field and null in JSON.
 #pragma once
 #include <filesystem>
+#include <functional>
 #include <istream>
 #include <ostream>
 #include <string>
+#include <string_view>
+#include <variant>
 #include <vector>
 
 #include "input/run_parameters.hpp"
@@ -40,11 +43,35 @@ bool starts_as_kaven_export(std::istream& is, ExportKind kind);
 
 // What the summary says of the run besides its result.
 struct RunStatus {
-  std::string input_file;
+  std::string input_file;  // empty for a run of an input text (null in the summary)
   bool complete = true;
   std::vector<std::string> stop_message;  // the records of the stop
   int ierr = 0;
 };
+
+// The tables of the CSV files, for every reader of them: the CSV writer here and the
+// Python module (a dict of arrays keyed by the column names). A cell holds the value as
+// the run stored it (a float stays a float, psi of a step is a double); the CSV writes
+// it in its shortest exact form, empty when it is not finite.
+enum class ColumnKind { integer, real32, real64, text };
+struct ResultColumn {
+  std::string_view name;
+  ColumnKind kind;
+};
+using ResultCell = std::variant<int, float, double, std::string>;  // in the order of ColumnKind
+// Called once per row with its cells in the order of the columns (the vector is reused).
+using RowSink = std::function<void(const std::vector<ResultCell>&)>;
+
+const std::vector<ResultColumn>& events_columns();
+const std::vector<ResultColumn>& scan_columns();
+// The events the listing lists, pass after pass, in the listing's order.
+void event_rows(const RunParameters& par, const RunResult& result, const RowSink& sink);
+// Every step of the scan; the measured value is NaN where the step holds no measurement.
+void scan_rows(const RunParameters& par, const RunResult& result, const RowSink& sink);
+
+// The lines of a stop message as the summary lists them: each record without its
+// leading and trailing blanks, blank records left out.
+std::vector<std::string> message_lines(const std::vector<std::string>& records);
 
 void write_events_csv(std::ostream& os, const RunParameters& par, const RunResult& result);
 void write_scan_csv(std::ostream& os, const RunParameters& par, const RunResult& result);

@@ -5,7 +5,8 @@
 //
 // Exit status: 0 complete run (or input file written); 1 the run finished with an error
 // (a malformed input value or a file that could not be opened), or the CIF could not be
-// turned into an input file; 2 usage error; 3 the run stopped early with a message in
+// turned into an input file or the input file may not be written; 2 usage error (or an
+// option value of --from-cif that means nothing); 3 the run stopped early with a message in
 // the listing (the message also goes to standard error).
 #include <charconv>
 #include <filesystem>
@@ -19,6 +20,7 @@
 #include "cif/input_from_cif.hpp"
 #include "report/record_format.hpp"
 #include "report/results_export.hpp"
+#include "shell/output_file.hpp"
 #include "shell/run_command.hpp"
 #include "shell/run_driver.hpp"
 #include "shell/run_files.hpp"
@@ -78,10 +80,12 @@ void usage(std::ostream& os) {
         "    --plot FILE            plot file (default: NEW with the extension .ps)\n"
         "    --block NAME           data block of the CIF (default: the first with atoms)\n"
         "  The space group is written as its table number when the CIF's operators are\n"
-        "  those of the table's setting, otherwise as explicit operators.\n"
+        "  those of the table's setting, otherwise as explicit operators. NEW.inp replaces\n"
+        "  only an empty file or an input file kaven wrote.\n"
         "\n"
         "exit status: 0 complete (or input written), 1 finished with an error (or the CIF\n"
-        "could not be converted), 2 usage, 3 stopped early\n";
+        "could not be converted, or NEW.inp may not be written), 2 usage (or an option value\n"
+        "that means nothing), 3 stopped early\n";
 }
 
 // The closing report on standard output: which files the run wrote.
@@ -140,7 +144,7 @@ class Arguments {
 int from_cif(Arguments& args) {
   kaven::CifRunOptions o;
   std::string cif_path, output, block;
-  bool hkl = false, synchrotron = false;
+  bool hkl = false, synchrotron = false, synchrotron_only = false;
   while (!args.done()) {
     const std::string a = args.next();
     if (a == "--from-cif") cif_path = args.value(a);
@@ -153,10 +157,12 @@ int from_cif(Arguments& args) {
       const std::string v = args.value(a);
       if (v != "sigma" && v != "pi") throw UsageError{"--polarisation is sigma or pi"};
       o.isyn = v == "sigma" ? 1 : 2;
+      synchrotron_only = true;
     } else if (a == "--monochromator") {
       o.mono.a = args.number<float>(a);
       o.mono.hkl = args.numbers<int, 3>(a);
       o.mono.f = args.number<float>(a);
+      synchrotron_only = true;
     } else if (a == "--divergence") o.divergence = args.numbers<float, 2>(a);
     else if (a == "--crystal-radius") o.rkugel_um = args.number<float>(a);
     else if (a == "--block-radius") o.radius_um = args.number<float>(a);
@@ -182,39 +188,41 @@ int from_cif(Arguments& args) {
     throw UsageError{"--wavelength is the synchrotron line: add --synchrotron"};
   if (synchrotron && !o.tube.empty())
     throw UsageError{"--synchrotron goes with --wavelength, not with --radiation"};
-  if (o.plot_file.empty()) o.plot_file = fs::path(output).filename().replace_extension(".ps").string();
+  if (synchrotron_only && !synchrotron)
+    throw UsageError{"--polarisation and --monochromator go with --synchrotron"};
+  if (o.plot_file.empty()) o.plot_file = kaven::default_plot_file(output);
   o.cif_name = fs::path(cif_path).filename().string();
 
-  // The new input file never replaces the CIF it is made from.
-  std::error_code ec;
-  std::string refused;
-  if (fs::is_directory(cif_path, ec)) refused = cif_path + " is a folder, not a CIF";
-  else if (fs::exists(cif_path, ec) && !fs::is_regular_file(cif_path, ec))
-    refused = cif_path + " is not a regular file";  // a device or a pipe may never end
-  else if (fs::is_directory(output, ec) || !fs::path(output).has_filename())
-    refused = output + " is a folder, not a file";
-  else if (kaven::same_file(output, cif_path)) refused = output + " is the CIF itself";
-  if (!refused.empty()) {
+  // Every option value before anything is read or written: a value that means nothing
+  // is an error of the command line (status 2), as an unknown option is.
+  if (const auto problems = kaven::cif_option_problems(o); !problems.empty()) {
+    for (const kaven::CifOptionProblem& p : problems) std::cerr << "kaven: " << p.option << ": " << p.message << '\n';
+    std::cerr << "kaven: no input file written\n";
+    return 2;
+  }
+  // The files as a run takes them (shell/run_files.hpp): the new input file replaces
+  // no file kaven did not write.
+  if (const std::string refused = kaven::conversion_file_refusal(cif_path, output, o.plot_file, o.scan_file);
+      !refused.empty()) {
     std::cerr << "kaven: " << refused << "; no input file written\n";
     return 1;
   }
   kaven::CifConversion conv;
   try {
-    conv = kaven::input_from_cif(kaven::read_cif_structure(cif_path, block), o);
+    const kaven::CifStructure cif = kaven::read_cif_structure(cif_path, block);
+    for (const std::string& w : cif.warnings)
+      std::cerr << "kaven: warning: " << cif_path << (w.starts_with("line ") ? " " : ": ") << w << '\n';
+    conv = kaven::input_from_cif(cif, o);
   } catch (const kaven::CifError& e) {
     std::cerr << "kaven: " << cif_path << ": " << e.what() << "; no input file written\n";
     return 1;
   }
   for (const std::string& note : conv.notes) std::cerr << "kaven: note: " << note << '\n';
-  const std::string text = kaven::input_file_text(conv.deck);
-  {
-    std::ofstream os(output, std::ios::out | std::ios::trunc);
-    os << text;
-    os.flush();
-    if (!os) {
-      std::cerr << "kaven: cannot write " << output << '\n';
-      return 1;
-    }
+  // Whole or not at all: a full disk leaves the name as it was.
+  if (const std::string failed = kaven::write_file_atomically(output, kaven::input_file_text(conv.deck));
+      !failed.empty()) {
+    std::cerr << "kaven: " << failed << "; no input file written\n";
+    return 1;
   }
   const kaven::InputDeck& d = conv.deck;
   std::cout << "kaven: wrote " << output << ": space group "

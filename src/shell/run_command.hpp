@@ -6,16 +6,23 @@
 #include <atomic>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "input/run_parameters.hpp"
+#include "report/results_export.hpp"
 #include "shell/run_driver.hpp"
 
 namespace kaven {
 
 struct RunRequest {
   std::filesystem::path input;
+  // The input as text instead of a file (a script builds it): `input` is then not read,
+  // relative names in the text are taken from `folder`, and the listing is by default
+  // `folder`/kaven.out (text_listing_name).
+  std::optional<std::string> input_text;
+  std::filesystem::path folder;
   std::filesystem::path output;  // the listing; empty: the input with the extension .out
   bool csv = false;              // OUTPUT-events.csv and OUTPUT-scan.csv
   bool json = false;             // OUTPUT.json
@@ -29,6 +36,14 @@ struct RunRequest {
 // listing.
 struct RunCommandResult {
   int status = 0;
+  // What a status of 1 was about, for callers that tell the two apart (the Python module
+  // raises OSError or InputError): a file or a value of the input. A file that could not
+  // be opened is named in failed_file, with the system's error number (errno); a file
+  // refused by the rules of run_files.hpp or not written whole only in the message.
+  enum class Failure { none, file, input_value };
+  Failure failure = Failure::none;
+  std::string failed_file;
+  int failed_errno = 0;
   // Messages for standard error, each without the program's name: the caller's files
   // refused, files that could not be written, what the run itself reported (stop
   // messages, passed-over records), in that order of occurrence.
@@ -38,10 +53,14 @@ struct RunCommandResult {
   RunParameters par;
   RunNames names;
   RunOutcome outcome;
+  RunStatus summary;  // what the summary says of the run besides its result
 };
 
 // The listing's name when none is given: the input with the extension .out.
 std::filesystem::path default_listing_name(const std::filesystem::path& input);
+// The listing's name of a run of an input text when none is given: kaven.out in the
+// folder its relative names are taken from.
+std::filesystem::path text_listing_name(const std::filesystem::path& folder);
 
 RunCommandResult run_command(const RunRequest& request);
 

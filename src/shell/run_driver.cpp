@@ -1,6 +1,7 @@
 #include "shell/run_driver.hpp"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <exception>
 #include <thread>
@@ -60,22 +61,27 @@ struct WorkArrays {
 };
 
 // A file of the input that the run may not write (or read): it names the file and why.
-[[noreturn]] void refuse_output(const std::string& name, const std::string& why, FileRole role) {
-  stop_run({"", "", "     " + name, " " + why + ":",
-            " kaven does not replace it with " + std::string(role_name(role)) + ", check your input!"},
-           1);
+// `file` is the name as resolved, for the caller.
+[[noreturn]] void refuse_output(const std::string& name, const std::filesystem::path& file,
+                                const std::string& why, FileRole role) {
+  throw RunStopped{{"", "", "     " + name, " " + why + ":",
+                    " kaven does not replace it with " + std::string(role_name(role)) + ", check your input!"},
+                   1, file.string(), 0};
 }
 
-[[noreturn]] void refuse_input(const std::string& name, const std::string& why, FileRole role) {
-  stop_run({"", "", "     " + name, " " + why + ":",
-            " it cannot be read as " + std::string(role_name(role)) + ", check your input!"},
-           1);
+[[noreturn]] void refuse_input(const std::string& name, const std::filesystem::path& file,
+                               const std::string& why, FileRole role) {
+  throw RunStopped{{"", "", "     " + name, " " + why + ":",
+                    " it cannot be read as " + std::string(role_name(role)) + ", check your input!"},
+                   1, file.string(), 0};
 }
 
-[[noreturn]] void cannot_open(const std::string& name) {
-  stop_run({"", "", "     " + name, " there is no such file or directory, or the file is empty,",
-            " check your input!"},
-           1);
+// `error_number`: errno of the failed opening, 0 when no opening was tried.
+[[noreturn]] void cannot_open(const std::string& name, const std::filesystem::path& file,
+                              int error_number) {
+  throw RunStopped{{"", "", "     " + name, " there is no such file or directory, or the file is empty,",
+                    " check your input!"},
+                   1, file.string(), error_number};
 }
 
 void check_cancel(RunContext& run, const RunEnvironment& env) {
@@ -101,12 +107,13 @@ void read_title_and_plot_file(RunContext& run, LineSource& src, RunNames& names,
   list_title(run.out, run.par.title);
   read_plot_name(run.par, src);
   names.dname1 = run.par.dname1;
-  if (trim(run.par.dname1).empty()) cannot_open(run.par.dname1);
   const std::filesystem::path plot = resolve(env, run.par.dname1);
+  if (trim(run.par.dname1).empty()) cannot_open(run.par.dname1, plot, 0);
   if (std::string why = guard.write(plot, FileRole::plot); !why.empty())
-    refuse_output(run.par.dname1, why, FileRole::plot);
+    refuse_output(run.par.dname1, plot, why, FileRole::plot);
+  errno = 0;
   files.plot.open(plot, std::ios::out | std::ios::trunc);
-  if (!files.plot) cannot_open(run.par.dname1);
+  if (!files.plot) cannot_open(run.par.dname1, plot, errno);
   result.files.plot = plot.string();
 }
 
@@ -155,11 +162,12 @@ void claim_scan_files(RunContext& run, const RunNames& names, const RunEnvironme
   if (run.par.scan_present) {
     const std::filesystem::path scan = resolve(env, run.par.dname2);
     if (std::string why = guard.read(scan, FileRole::measured_scan); !why.empty())
-      refuse_input(run.par.dname2, why, FileRole::measured_scan);
+      refuse_input(run.par.dname2, scan, why, FileRole::measured_scan);
   }
   const std::string calname = calculated_scan_name(names.dname2, names.dname1);
-  if (std::string why = guard.write(resolve(env, calname), FileRole::calculated_scan); !why.empty())
-    refuse_output(calname, why, FileRole::calculated_scan);
+  const std::filesystem::path cal = resolve(env, calname);
+  if (std::string why = guard.write(cal, FileRole::calculated_scan); !why.empty())
+    refuse_output(calname, cal, why, FileRole::calculated_scan);
 }
 
 // 10. and 11. Scan steps and arrays, wavelength band, cell, the primary reflection with
@@ -212,8 +220,9 @@ void read_measured_scan(RunContext& run, LineSource& src, RunFiles& files,
   RunParameters& par = run.par;
   const std::filesystem::path path = resolve(env, par.dname2);
   std::error_code ec;
+  errno = 0;
   if (!std::filesystem::is_directory(path, ec)) files.scan.open(path);
-  if (!files.scan.is_open()) cannot_open(par.dname2);
+  if (!files.scan.is_open()) cannot_open(par.dname2, path, errno);
   list_scan_file_heading(run.out, par.dname2);
   scan.minimum = 1.0e6f;
   StructureFactorCalculator calc(par);
@@ -321,13 +330,14 @@ void simulation_and_summaries(RunContext& run, RunNames& names, RunFiles& files,
 
   names.calname = calculated_scan_name(names.dname2, names.dname1);
   const std::filesystem::path cal = resolve(env, names.calname);
+  errno = 0;
   files.cal.open(cal, std::ios::out | std::ios::trunc);
-  if (!files.cal) cannot_open(names.calname);
+  if (!files.cal) cannot_open(names.calname, cal, errno);
   write_calculated_scan(files.cal, par, result.profile);
   files.cal.flush();
   if (!files.cal)
-    stop_run({"", "", "     " + names.calname, " the calculated-scan file could not be written completely"},
-             1);
+    throw RunStopped{{"", "", "     " + names.calname, " the calculated-scan file could not be written completely"},
+                     1, cal.string(), 0};
   result.files.cal = cal.string();
 
   list_event_count(run.out, par, result.profile);
@@ -452,6 +462,8 @@ RunOutcome kaven(RunParameters& par, RunNames& names, RunFiles& files, std::istr
     run.list_stop(stop);
     outcome.end = RunEnd::stopped;
     outcome.stop_message = stop.records;
+    outcome.failed_file = stop.file;
+    outcome.failed_errno = stop.error_number;
   }
   outcome.ierr = run.ierr;
   return outcome;

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <functional>
 #include <istream>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <string_view>
@@ -45,6 +46,10 @@ struct RunOutcome {
   int ierr = 0;  // 0 success, >0 malformed value or failed opening, <0 end of file
   RunEnd end = RunEnd::complete;
   std::vector<std::string> stop_message;  // the records of the stop, as listed
+  // The file a stop was about (opened, read or written), as the run resolved its name;
+  // unset when the stop was not about a file.
+  std::optional<std::string> failed_file;
+  int failed_errno = 0;  // errno of its failed opening, 0 when none was tried
   RunResult result;                       // what the run produced up to its end
 };
 

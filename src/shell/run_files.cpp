@@ -2,6 +2,7 @@
 
 #include <fstream>
 
+#include "input/input_writer.hpp"
 #include "plot/postscript_plotter.hpp"
 #include "plot/svg_plotter.hpp"
 #include "report/listing.hpp"
@@ -28,6 +29,7 @@ std::string_view kind_of_output(FileRole role) {
     case FileRole::events_csv: return "an events table";
     case FileRole::scan_csv: return "a scan table";
     case FileRole::summary_json: return "a run summary";
+    case FileRole::converted_input: return "an input file";
     default: return "an output";
   }
 }
@@ -41,6 +43,7 @@ bool starts_as(std::istream& is, FileRole role) {
     case FileRole::events_csv: return starts_as_kaven_export(is, ExportKind::events_csv);
     case FileRole::scan_csv: return starts_as_kaven_export(is, ExportKind::scan_csv);
     case FileRole::summary_json: return starts_as_kaven_export(is, ExportKind::summary_json);
+    case FileRole::converted_input: return starts_as_kaven_input(is);
     default: return false;
   }
 }
@@ -58,6 +61,7 @@ std::string_view role_name(FileRole role) {
     case FileRole::events_csv: return "the events table";
     case FileRole::scan_csv: return "the scan table";
     case FileRole::summary_json: return "the run summary";
+    case FileRole::converted_input: return "the new input file";
   }
   return "a file";
 }
@@ -117,13 +121,38 @@ std::string RunFileGuard::write(const fs::path& file, FileRole role) {
 std::string caller_file_refusal(const fs::path& input, const fs::path& listing,
                                 const std::vector<ExportFile>& exports) {
   RunFileGuard guard;
-  if (std::string why = guard.read(input, FileRole::input); !why.empty())
-    return input.string() + " " + why;
+  if (!input.empty())
+    if (std::string why = guard.read(input, FileRole::input); !why.empty())
+      return input.string() + " " + why;
   if (std::string why = guard.write(listing, FileRole::listing); !why.empty())
     return listing.string() + " " + why;
   for (const ExportFile& e : exports)
     if (std::string why = guard.write(e.file, e.role); !why.empty())
       return e.file.string() + " " + why;
+  return {};
+}
+
+std::string conversion_file_refusal(const fs::path& cif, const fs::path& input,
+                                    const std::string& plot_file, const std::string& scan_file) {
+  std::error_code ec;
+  if (is_folder(cif)) return cif.string() + " is a folder, not a CIF";
+  if (fs::exists(cif, ec) && !fs::is_regular_file(cif, ec))
+    return cif.string() + " is not a regular file";  // a device or a pipe may never end
+  if (input.empty() || !input.has_filename() || is_folder(input))
+    return input.string() + " is a folder, not a file";
+  if (fs::exists(input, ec) && !fs::is_regular_file(input, ec))
+    return input.string() + " is not a regular file";  // /dev/null would swallow the input
+  if (same_file(input, cif)) return input.string() + " is the CIF itself";
+  if (!replaceable_by(input, FileRole::converted_input))
+    return input.string() + " exists and is not an input file written by kaven (or it was changed since)";
+  // The names of lines 2 and 12, as the run will take them.
+  const fs::path folder = input.parent_path();
+  if (!plot_file.empty() && same_file(folder / plot_file, input))
+    return input.string() + " is also the plot file the input names";
+  if (!scan_file.empty() && same_file(folder / scan_file, input))
+    return input.string() + " is also the measured-scan file the input names";
+  if (!plot_file.empty() && !scan_file.empty() && same_file(folder / plot_file, folder / scan_file))
+    return (folder / scan_file).string() + " is both the plot file and the measured-scan file";
   return {};
 }
 

@@ -31,6 +31,7 @@ enum class FileRole {
   events_csv,
   scan_csv,
   summary_json,
+  converted_input,  // an input file written from a CIF
 };
 
 // "the input file", "the plot file", ...
@@ -65,8 +66,9 @@ class RunFileGuard {
   std::vector<Entry> files_;
 };
 
-// The caller's check before it opens the listing: the input file, the listing and the
-// exports asked for. Returns "NAME REASON" for the first file refused, or empty.
+// The caller's check before it opens the listing: the input file (none for a run of an
+// input text: an empty name), the listing and the exports asked for. Returns "NAME
+// REASON" for the first file refused, or empty.
 struct ExportFile {
   std::filesystem::path file;
   FileRole role;
@@ -74,5 +76,16 @@ struct ExportFile {
 std::string caller_file_refusal(const std::filesystem::path& input,
                                 const std::filesystem::path& listing,
                                 const std::vector<ExportFile>& exports = {});
+
+// The files of a conversion from a CIF (kaven --from-cif, the desktop program's "open a
+// CIF"): the CIF is read, a regular file (neither a folder, a device nor a pipe); the
+// input file is written, and is neither the CIF, a folder nor a device, and replaces
+// only an empty file or an input file kaven wrote (input/input_writer.hpp). The plot and
+// measured-scan files the input names, taken from its folder as the run takes them, may
+// be neither the input file nor each other. Returns "NAME REASON" for the first file
+// refused, or empty.
+std::string conversion_file_refusal(const std::filesystem::path& cif,
+                                    const std::filesystem::path& input,
+                                    const std::string& plot_file, const std::string& scan_file);
 
 }  // namespace kaven

@@ -5,6 +5,13 @@
 // by answering the file dialogs.
 #include <QAction>
 #include <QApplication>
+#include <QComboBox>
+#include <QDoubleSpinBox>
+#include <QHeaderView>
+#include <QSpinBox>
+#include <QTableView>
+#include <QToolTip>
+#include <QWheelEvent>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMainWindow>
@@ -21,6 +28,7 @@
 #include <thread>
 
 #include "gui/qt_window_layer.hpp"
+#include "gui/scan_view.hpp"
 #include "gui/scripted_window_layer.hpp"
 #include "gui/shell.hpp"
 #include "report/record_format.hpp"
@@ -80,6 +88,28 @@ void press(QWidget* w, QMessageBox::StandardButton which) {
 
 QString q(const std::string& s) { return QString::fromStdString(s); }
 
+void send_mouse(QWidget* w, QEvent::Type type, QPointF pos, Qt::MouseButton button,
+                Qt::MouseButtons buttons) {
+  QMouseEvent e(type, pos, w->mapToGlobal(pos), button, buttons, Qt::NoModifier);
+  QApplication::sendEvent(w, &e);
+}
+
+void send_wheel(QWidget* w, QPointF pos, int notches) {
+  QWheelEvent e(pos, w->mapToGlobal(pos), QPoint(), QPoint(0, 120 * notches), Qt::NoButton,
+                Qt::NoModifier, Qt::NoScrollPhase, false);
+  QApplication::sendEvent(w, &e);
+}
+
+// The YIG example with its measured scan, run to its end in a session of its own.
+struct YigRun {
+  Session session;
+  ListedRun run;
+  YigRun() {
+    fs::copy_file(source_path("examples/yig/yig.dat"), session.dir.path() / "yig.dat");
+    run = session.run(read_lines(source_path("examples/yig/yig.inp")));
+  }
+};
+
 std::string file_text(const fs::path& p) {
   std::ifstream is(p, std::ios::binary);
   std::ostringstream ss;
@@ -105,8 +135,9 @@ class QtWindowTest : public QObject {
     QCOMPARE(w->windowTitle(), QStringLiteral("kaven-99"));
     QStringList captions;
     for (QAction* a : w->menuBar()->actions()) captions << a->text();
-    QCOMPARE(captions, QStringList({"&Start KAVEN-99", "&Ghostview", "&Edit input-file",
-                                    "&Help input-file", "&Edit output-file", "&Exit"}));
+    QCOMPARE(captions, QStringList({"&Start KAVEN-99", "Open &CIF", "&Ghostview",
+                                    "&Edit input-file", "&Help input-file", "&Edit output-file",
+                                    "&Exit"}));
     // Width 0: 80 % of the screen; height as given.
     const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
     QCOMPARE(w->width(), screen.width() * 4 / 5);
@@ -359,7 +390,7 @@ class QtWindowTest : public QObject {
       QVERIFY(fs::exists(dir.path() / "yig.cal"));
       if (fs::exists(dir.path() / "yig.svg")) {
         QVERIFY(a.plot_valid);
-        QCOMPARE(a.page, std::optional<gui::Page>(gui::Page::plot));
+        QCOMPARE(a.page, std::optional<gui::Page>(gui::Page::scan));
       }
     } else {
       QCOMPARE(a.texts.size(), std::size_t(4));
@@ -377,6 +408,180 @@ class QtWindowTest : public QObject {
                           {100, 5000, "Psi-range is out of -180. to 180."},
                           {100, 6000, "see output file:" + out2.string()}}));
     QVERIFY(programs.started.empty());
+  }
+
+  void scanViewZoomsPansAndNamesTheEventsOfAPeak() {
+    YigRun yig;
+    QVERIFY(!yig.run.stopped());
+    gui::QtWindowLayer layer;
+    layer.winitialise(" ");
+    layer.windowopen(shell_style());
+    layer.main_window()->resize(1200, 800);
+    layer.show_scan(gui::scan_data(yig.session.par, yig.run.outcome.result));
+    layer.show_page(gui::Page::scan, std::string());
+    QCOMPARE(layer.current_page(), std::optional<gui::Page>(gui::Page::scan));
+    gui::ScanView* v = layer.scan_view();
+    QVERIFY(v->isVisible() && v->width() > 600);
+    QCOMPARE(v->low(), -66.0);
+    QCOMPARE(v->high(), 16.0);
+    const double y = v->height() * 0.75;  // on the calculated panel, below the measured one
+
+    // The wheel zooms about the pointer: the psi under it stays where it is.
+    const double x = v->x_at(-20.0);
+    send_wheel(v, QPointF(x, y), 5);
+    QVERIFY(std::fabs((v->high() - v->low()) - 82 * std::pow(0.8, 5)) < 1e-6);
+    QVERIFY(std::fabs(v->psi_at(x) + 20.0) < 1e-6);
+    send_wheel(v, QPointF(x, y), -100);  // out to no more than the whole scan
+    QCOMPARE(v->low(), -66.0);
+    QCOMPARE(v->high(), 16.0);
+    // Dragging pans by the psi the pointer moved over, and stops at the scan's ends.
+    v->set_range(-40, -30);
+    const double per_px = 10 / (v->x_at(-30) - v->x_at(-40));
+    send_mouse(v, QEvent::MouseButtonPress, QPointF(400, y), Qt::LeftButton, Qt::LeftButton);
+    send_mouse(v, QEvent::MouseMove, QPointF(300, y), Qt::NoButton, Qt::LeftButton);
+    send_mouse(v, QEvent::MouseButtonRelease, QPointF(300, y), Qt::LeftButton, Qt::NoButton);
+    QVERIFY(std::fabs(v->low() - (-40 + 100 * per_px)) < 1e-6);
+    v->set_range(10, 30);
+    QCOMPARE(v->high(), 16.0);
+    QCOMPARE(v->low(), -4.0);
+    QTest::keyClick(v, Qt::Key_Home);
+    QCOMPARE(v->low(), -66.0);
+
+    // Over the strongest calculated peak (psi 14.25): the events there, strongest first,
+    // in the tooltip; psi and intensities in the status bar.
+    v->set_range(13.75, 14.75);
+    const QPointF peak(v->x_at(14.2505), y);
+    send_mouse(v, QEvent::MouseMove, peak, Qt::NoButton, Qt::NoButton);
+    const QStringList tip = v->last_tooltip().split('\n');
+    QCOMPARE(tip.size(), 3);
+    QVERIFY2(tip[0].startsWith(QStringLiteral("psi 14.25")) && tip[0].endsWith(": 2 events"),
+             qPrintable(tip[0]));
+    QCOMPARE(tip[1], QStringLiteral("4 6 2 / 4 2 0  o-i  psi 14.251  Phi -173.7  Ikaven 7.217  "
+                                    "Iaufhe 0 cps  pass 1"));
+    QCOMPARE(tip[2], QStringLiteral("-4 -6 2 / 12 14 0  o-i  psi 14.188  Phi -170.3  Ikaven 1.113  "
+                                    "Iaufhe 0 cps  pass 1"));
+    QVERIFY(QToolTip::isVisible());
+    QVERIFY2(layer.pointer_text().startsWith(QStringLiteral("psi 14.25")) &&
+                 layer.pointer_text().contains(QStringLiteral("I-obs")) &&
+                 layer.pointer_text().contains(QStringLiteral("I-calc")),
+             qPrintable(layer.pointer_text()));
+    // Between peaks: no tooltip.
+    send_mouse(v, QEvent::MouseMove, QPointF(v->x_at(13.9), y), Qt::NoButton, Qt::NoButton);
+    QVERIFY(v->last_tooltip().isEmpty());
+
+    // A picture of the view with the tooltip, when asked for (under a real display).
+    if (const char* shot = std::getenv("KAVEN_SCREENSHOT")) {
+      QCursor::setPos(v->mapToGlobal(peak.toPoint()));
+      QTest::qWait(300);
+      send_mouse(v, QEvent::MouseMove, peak, Qt::NoButton, Qt::NoButton);
+      QTest::qWait(700);
+      qInfo("tooltip shown: %d", QToolTip::isVisible());
+      QGuiApplication::primaryScreen()->grabWindow(0).save(QString::fromLocal8Bit(shot));
+    }
+  }
+
+  void eventTableSortsAndCentresTheScan() {
+    YigRun yig;
+    gui::QtWindowLayer layer;
+    layer.winitialise(" ");
+    layer.windowopen(shell_style());
+    layer.main_window()->resize(1200, 800);
+    const gui::ScanData data = gui::scan_data(yig.session.par, yig.run.outcome.result);
+    layer.show_scan(data);
+    layer.show_page(gui::Page::events, std::string());
+    QTableView* t = layer.events_table();
+    QAbstractItemModel* m = t->model();
+    QCOMPARE(m->rowCount(), 16);  // the events the listing lists, both K-alpha lines
+    const int psi = static_cast<int>(gui::EventColumn::psi);
+    const int ikaven = static_cast<int>(gui::EventColumn::ikaven);
+    const int secondary = static_cast<int>(gui::EventColumn::secondary);
+    auto cell = [&](int row, int column) { return m->index(row, column).data().toString(); };
+    // By psi as listed; numbers sort as numbers ("-0.681" between "-20.125" and "4.401").
+    QCOMPARE(cell(0, psi), QStringLiteral("-62.115"));
+    QCOMPARE(cell(9, psi), QStringLiteral("-0.681"));
+    QCOMPARE(cell(15, psi), QStringLiteral("14.251"));
+    t->sortByColumn(ikaven, Qt::DescendingOrder);
+    QCOMPARE(cell(0, ikaven), QStringLiteral("7.217"));
+    QCOMPARE(cell(15, ikaven), QStringLiteral("1.113"));
+    t->sortByColumn(secondary, Qt::AscendingOrder);  // by h, then k, then l
+    QCOMPARE(cell(0, secondary), QStringLiteral("-4 -6 2"));
+    QCOMPARE(cell(15, secondary), QStringLiteral("14 12 0"));
+    QVERIFY(!t->isColumnHidden(static_cast<int>(gui::EventColumn::pass)));  // two passes
+
+    // Choosing a row centres the scan on the event's psi (two degrees in view) and marks
+    // it; Enter brings the scan to the front.
+    t->sortByColumn(psi, Qt::AscendingOrder);
+    t->setFocus();
+    t->setCurrentIndex(m->index(9, 0));
+    gui::ScanView* v = layer.scan_view();
+    QVERIFY(std::fabs((v->low() + v->high()) / 2 - (-0.6808915)) < 1e-4);
+    QVERIFY(std::fabs(v->high() - v->low() - 2.0) < 1e-9);
+    v->set_range(-20, 16);  // a view narrower than the scan but wider than two degrees
+    t->setCurrentIndex(m->index(15, 0));
+    QVERIFY(std::fabs((v->low() + v->high()) / 2 - 14.2505435944) < 1e-4);
+    QCOMPARE(layer.current_page(), std::optional<gui::Page>(gui::Page::events));
+    QTest::keyClick(t, Qt::Key_Return);
+    QCOMPARE(layer.current_page(), std::optional<gui::Page>(gui::Page::scan));
+    // A new run empties the view and the table.
+    layer.clear_pages();
+    QCOMPARE(t->model()->rowCount(), 0);
+    QVERIFY(!v->data().has_scan());
+  }
+
+  void cifDialogWritesAnInputBesideTheCif() {
+    ScratchDir dir;
+    const fs::path cif = dir.path() / "si.cif";
+    fs::copy_file(source_path("examples/si/si.cif"), cif);
+    gui::QtWindowLayer layer;
+    gui::ScriptedPrograms programs;
+    gui::ShellEnvironment env;
+    env.help_dir = dir.path();
+    gui::Shell shell(layer, programs, env);
+    QString psi_shown, psi_synchrotron;
+    bool wavelength_for_tube = true;
+    QTimer::singleShot(0, [&] {
+      layer.menu_action(gui::menu_id::open_cif)->trigger();
+      when_modal([&](QWidget* w) {
+        choose_file(w, q(cif.string()));
+        when_modal([&](QWidget* d) {
+          QCOMPARE(d->objectName(), QStringLiteral("kaven-cif-dialog"));
+          auto spin = [&](const char* name) { return d->findChild<QSpinBox*>(QString::fromLatin1(name)); };
+          auto real = [&](const char* name) { return d->findChild<QDoubleSpinBox*>(QString::fromLatin1(name)); };
+          auto* radiation = d->findChild<QComboBox*>(QStringLiteral("radiation"));
+          QVERIFY(spin("h") && spin("k") && spin("l") && radiation && real("wavelength"));
+          spin("h")->setValue(2);
+          spin("k")->setValue(2);
+          spin("l")->setValue(0);
+          // The defaults of the conversion: the tube's psi range; the synchrotron's
+          // when the line is chosen, with its wavelength to give.
+          psi_shown = QStringLiteral("%1 %2").arg(real("psia")->value()).arg(real("psie")->value());
+          wavelength_for_tube = real("wavelength")->isEnabled();
+          radiation->setCurrentIndex(radiation->findData(QStringLiteral("synchrotron")));
+          psi_synchrotron = QStringLiteral("%1 %2").arg(real("psia")->value()).arg(real("psie")->value());
+          QVERIFY(real("wavelength")->isEnabled());
+          real("wavelength")->setValue(1.0);
+          real("psia")->setValue(10);
+          real("psie")->setValue(20);
+          d->findChild<QLineEdit*>(QStringLiteral("input_name"))->setText(QStringLiteral("si220.inp"));
+          static_cast<QDialog*>(d)->accept();
+          when_modal([&](QWidget* box) {
+            press(box, QMessageBox::No);  // not now
+            QTimer::singleShot(0, [&] { layer.menu_action(gui::menu_id::exit)->trigger(); });
+          });
+        });
+      });
+    });
+    QCOMPARE(shell.run(), 0);
+    QCOMPARE(psi_shown, QStringLiteral("-180 180"));
+    QCOMPARE(psi_synchrotron, QStringLiteral("0 360"));
+    QVERIFY(!wavelength_for_tube);
+    const fs::path written = dir.path() / "si220.inp";
+    QVERIFY(fs::exists(written));
+    const Lines lines = read_lines(written);
+    QCOMPARE(q(lines[1]), QStringLiteral("si220.ps"));
+    QVERIFY2(layer.status_text().startsWith(q("Input file written: " + written.string())),
+             qPrintable(layer.status_text()));
+    QVERIFY(!fs::exists(dir.path() / "si220.out"));  // not run
   }
 };
 

@@ -15,6 +15,7 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "gui/cif_command.hpp"
 #include "gui/input_help.hpp"
 #include "gui/scripted_window_layer.hpp"
 #include "report/record_format.hpp"
@@ -26,6 +27,7 @@ using kaven::gui::menu_id::edit_output;
 using kaven::gui::menu_id::help;
 using kaven::gui::menu_id::start;
 using kaven::gui::menu_id::viewer;
+using kaven::gui::menu_id::open_cif;
 namespace gui = kaven::gui;
 
 namespace {
@@ -34,15 +36,15 @@ const char* const kInputDialog = "dialog inut file | Input file|*.inp;*.in;*.ein
 const char* const kOutputDialog = "dialog Print-output file | Output file|*.out;*.aus| mode 2";
 
 // The menu operations of a run: every command disabled in order, then enabled again
-// (the viewer only when there is one).
+// (the viewer only when there is one); the CIF command after the six.
 Lines disable_all() {
-  return {"menu 30002 1 0", "menu 30004 1 0", "menu 30005 1 0",
-          "menu 30006 1 0", "menu 30007 1 0", "menu 30003 1 0"};
+  return {"menu 30002 1 0", "menu 30004 1 0", "menu 30005 1 0", "menu 30006 1 0",
+          "menu 30007 1 0", "menu 30003 1 0", "menu 30008 1 0"};
 }
 Lines enable_all(bool with_viewer) {
   Lines l = {"menu 30002 1 1", "menu 30004 1 1", "menu 30005 1 1"};
   if (with_viewer) l.push_back("menu 30006 1 1");
-  l.insert(l.end(), {"menu 30007 1 1", "menu 30003 1 1"});
+  l.insert(l.end(), {"menu 30007 1 1", "menu 30003 1 1", "menu 30008 1 1"});
   return l;
 }
 
@@ -163,10 +165,11 @@ TEST(Shell, StartUpOpensTheWindowAndLooksForAViewerOnce) {
   EXPECT_EQ(std::vector<int>({s.flags, s.left, s.top, s.width, s.height, s.menu}),
             std::vector<int>({39, 10, 10, 0, 250, 30001}));
   EXPECT_EQ(s.title, padded("kaven-99", 80));
-  EXPECT_EQ(rig.layer.menu_order, std::vector<int>({30002, 30006, 30004, 30007, 30005, 30003}));
+  EXPECT_EQ(rig.layer.menu_order,
+            std::vector<int>({30002, 30008, 30006, 30004, 30007, 30005, 30003}));
   std::vector<std::string> captions;
   for (const gui::MenuItem& item : gui::menu_resource(30001)) captions.push_back(item.caption);
-  EXPECT_EQ(captions, (std::vector<std::string>{"&Start KAVEN-99", "&Ghostview",
+  EXPECT_EQ(captions, (std::vector<std::string>{"&Start KAVEN-99", "Open &CIF", "&Ghostview",
                                                 "&Edit input-file", "&Help input-file",
                                                 "&Edit output-file", "&Exit"}));
   EXPECT_TRUE(gui::menu_resource(30000).empty());
@@ -174,8 +177,8 @@ TEST(Shell, StartUpOpensTheWindowAndLooksForAViewerOnce) {
 
 TEST(Shell, MessageLoopEndsOnExitOrCloseAndIgnoresOtherMessages) {
   ShellRig rig;
-  rig.script({{5, 30002}, command(29999), command(30008), command(30003), command(start)}, {});
-  EXPECT_EQ(rig.play(), (Lines{"message 5 30002", "message 2 29999", "message 2 30008",
+  rig.script({{5, 30002}, command(29999), command(30009), command(30003), command(start)}, {});
+  EXPECT_EQ(rig.play(), (Lines{"message 5 30002", "message 2 29999", "message 2 30009",
                                "message 2 30003", "close"}));
   EXPECT_EQ(rig.layer.messages.size(), 1u);  // nothing was read after the exit
 }
@@ -328,7 +331,9 @@ TEST(Shell, CompleteRunsReportTheirFilesAndShowThePlotAndTheListing) {
     rig.script({command(start), command(viewer)}, {inp, out});
     const Lines log = rig.play();
     const std::string cal = c.dname2.empty() ? "yig.cal" : "si222ag2.cal";
-    Lines pages = c.svg ? Lines{"page listing", "page plot"} : Lines{"page plot", "page listing"};
+    // The scan comes to the front when the run drew one.
+    Lines pages = c.svg ? Lines{"page listing", "page plot", "scan 0 steps 0 events", "page scan"}
+                        : Lines{"page plot", "page listing", "scan 0 steps 0 events"};
     EXPECT_EQ(section(log, "bell", "message"),
               (Lines{"bell", "text 100 4000 " + c.observed, "text 100 5000 Calculated-scan file: " + cal,
                     "status kaven-99 finished:  graphical output file: yig.ps;  print output file:" +
@@ -371,10 +376,13 @@ TEST(Shell, ARealRunToItsEndGivesTheCompletionReport) {
                    "text 100 5000 Calculated-scan file: si222.cal",
                    "status kaven-99 finished:  graphical output file: si222.ps;  print output file:" +
                        out}));
-  EXPECT_EQ(tail(log, 7), (enable_all(false) + Lines{"message 9 0", "close"}));
-  // The plot in front when the run drew an SVG page, the listing otherwise.
+  EXPECT_EQ(tail(log, 8), (enable_all(false) + Lines{"message 9 0", "close"}));
+  // The scan to explore in front when the run drew one, the listing otherwise; the scan
+  // view holds every step of the calculated scan.
   const bool drawn = !rig.layer.pages[gui::Page::plot].empty();
-  EXPECT_EQ(rig.layer.front_page, drawn ? gui::Page::plot : gui::Page::listing);
+  EXPECT_EQ(rig.layer.front_page, drawn ? gui::Page::scan : gui::Page::listing);
+  EXPECT_EQ(rig.layer.scan.calculated.size(), rig.layer.scan.psi.size());
+  EXPECT_FALSE(rig.layer.scan.psi.empty());
   EXPECT_TRUE(contains(log, "text 100 2000 Intput file: " + inp));
   EXPECT_TRUE(fs::exists(rig.path(folder + "/si222.cal")));
   EXPECT_EQ(rig.names.calname, padded("si222.cal", 72));
@@ -524,4 +532,82 @@ TEST(Shell, StopSummaryJoinsTheNonBlankRecords) {
             "the number of output lines is to large please increase drumin on the sixth "
             "input line");
   EXPECT_EQ(gui::stop_summary({}), "");
+}
+
+TEST(Shell, TheCifCommandWritesAnInputBesideTheCifAndOffersToRunIt) {
+  ShellRig rig;
+  fs::copy_file(fs::path(KAVEN_SOURCE_DIR) / "examples/si/si.cif", rig.path("si.cif"));
+  const std::string cif = rig.path("si.cif").string();
+  const std::string inp = rig.path("si.inp").string();
+  // The dialog comes back with the library's word on what was wrong until the values
+  // convert: no primary reflection, then the synchrotron line without a wavelength, then
+  // a psi range outside that of the synchrotron axis.
+  rig.layer.cif_answers = {
+      [](gui::CifDialogValues& v) { v.radiation = "Mo"; },
+      [](gui::CifDialogValues& v) { v.hkl = {2, 2, 0}, v.radiation = "synchrotron"; },
+      [](gui::CifDialogValues& v) { v.wavelength = 1.0f; },
+      [](gui::CifDialogValues& v) { v.psi = {10, 20}; },
+  };
+  rig.layer.answers = {true};  // run it now
+  rig.script({command(open_cif)}, {cif, rig.path("si.out").string()});
+  const Lines log = rig.play();
+  const std::string head = "dialog CIF file | CIF|*.cif;*.CIF| mode 0 -> " + cif;
+  EXPECT_EQ(section(log, "dialog CIF file", "text"),
+            (Lines{head, "cif dialog",
+                   "cif dialog 'the primary reflection 0 0 0 has no scattering vector'",
+                   "cif dialog 'give either a tube (Cu, Mo or Ag) or a synchrotron wavelength'",
+                   "cif dialog 'the psi range must run upwards within 0 to 360 degrees for "
+                   "synchrotron radiation'"}));
+  // The first dialog shows the conversion's defaults for the first radiation.
+  ASSERT_EQ(rig.layer.cif_dialog_shown.size(), 4u);
+  const gui::CifDialogValues& first = rig.layer.cif_dialog_shown[0];
+  EXPECT_EQ(first.formula, "Si");
+  EXPECT_EQ(first.radiation, "Cu");
+  EXPECT_EQ(first.hkl, (std::array<int, 3>{0, 0, 0}));
+  EXPECT_EQ(first.psi, (std::array<float, 2>{-180, 180}));
+  EXPECT_EQ(first.input_name, "si.inp");
+  EXPECT_EQ(gui::default_psi_range("synchrotron"), (std::array<float, 2>{0, 360}));
+
+  // Written beside the CIF, said, run on the user's word with NAME.out proposed.
+  EXPECT_TRUE(contains(log, "question Input file from a CIF: Run " + inp + " now?"));
+  EXPECT_TRUE(contains(log, std::string(kOutputDialog) + " proposing " +
+                                rig.path("si.out").string() + " -> " + rig.path("si.out").string()));
+  EXPECT_EQ(rig.input_name, inp);
+  const Lines written = read_lines(inp);
+  ASSERT_GT(written.size(), 5u);
+  EXPECT_EQ(written[1], "si.ps");
+  EXPECT_EQ(rig.layer.status.rfind("kaven-99 finished", 0), 0u) << rig.layer.status;
+  EXPECT_TRUE(fs::exists(rig.path("si.ps")));
+}
+
+TEST(Shell, TheCifCommandReplacesNoFileUnaskedAndSaysWhatItCannotRead) {
+  ShellRig rig;
+  fs::copy_file(fs::path(KAVEN_SOURCE_DIR) / "examples/si/si.cif", rig.path("si.cif"));
+  const std::string cif = rig.path("si.cif").string();
+  std::ofstream(rig.path("si.inp")) << "a hand-written input\n";
+  std::ofstream(rig.path("broken.cif")) << "data_x\n_cell_length_a 5.43\n";
+  auto si111 = [](gui::CifDialogValues& v) { v.hkl = {1, 1, 1}; };
+  rig.layer.cif_answers = {
+      si111,                                                           // si.inp exists: no
+      [](gui::CifDialogValues& v) { v.input_name = "../si.inp"; },     // not beside the CIF
+      [](gui::CifDialogValues& v) { v.input_name = "si.cif"; },        // the CIF itself
+      {},                                                              // cancelled
+  };
+  rig.layer.answers = {false};
+  rig.script({command(open_cif), command(open_cif)}, {cif, rig.path("broken.cif").string()});
+  const Lines log = rig.play();
+  EXPECT_TRUE(contains(log, "question Input file from a CIF: " + rig.path("si.inp").string() +
+                                "\nexists. Replace it?"));
+  EXPECT_TRUE(contains(log, "cif dialog 'name the new input file (a name, without a folder: it "
+                            "is written beside the CIF)'"));
+  EXPECT_TRUE(contains(log, "cif dialog '" + cif + " is the CIF itself'"));
+  EXPECT_EQ(file_text(rig.path("si.inp")), "a hand-written input\n");
+  EXPECT_EQ(rig.input_name, "");
+  // A CIF that cannot be converted is named with the reason; nothing is written.
+  ASSERT_FALSE(rig.layer.texts.empty());
+  const std::string said = rig.layer.texts.back().text;
+  EXPECT_EQ(said.rfind(rig.path("broken.cif").string() + ": ", 0), 0u) << said;
+  EXPECT_NE(said.find("; no input file written"), std::string::npos) << said;
+  EXPECT_EQ(rig.layer.status, said);
+  EXPECT_FALSE(fs::exists(rig.path("broken.inp")));
 }
