@@ -16,12 +16,15 @@
 #include <png.h>
 #endif
 
+#include "planning/energy_map.hpp"
+#include "plot/energy_pages.hpp"
 #include "plot/postscript_plotter.hpp"
 #include "plot/recording_plotter.hpp"
 #include "plot/scan_page.hpp"
 #include "plot/svg_plotter.hpp"
 #include "plot_fixture.hpp"
 #include "run_fixture.hpp"
+#include "shell/energy_plan_command.hpp"
 
 namespace {
 
@@ -79,6 +82,10 @@ Image upright(const Image& portrait) {
 
 bool ink(const unsigned char* p) { return p[0] + p[1] + p[2] < 3 * 200; }
 bool red(const unsigned char* p) { return p[0] > 150 && p[1] < 130 && p[2] < 130; }
+// A colour of the energy map's scale (not black, white or grey).
+bool hued(const unsigned char* p) {
+  return std::max({p[0], p[1], p[2]}) - std::min({p[0], p[1], p[2]}) > 60;
+}
 
 // A rectangle of the page in cm (page coordinates), as pixels of the upright sheet.
 struct Box {
@@ -220,6 +227,61 @@ TEST(PlotRendering, ExamplePagesRenderWithoutErrors) {
               0);
     EXPECT_EQ(read_file(log), "");
   }
+}
+
+// The energy map's page: its coloured tracks of widths of their own, the grey band of
+// the energies out of reach and the dashed line of the input's energy on the same pixels
+// in both renderings, and neither renderer has a word to say.
+TEST(PlotRendering, EnergyMapPageShowsTheSameTracks) {
+#ifndef KAVEN_HAVE_PNG
+  GTEST_SKIP() << "built without libpng (Debian package libpng-dev)";
+#else
+  if (!have_program("gs") || !have_program("rsvg-convert"))
+    GTEST_SKIP() << "Ghostscript (gs) or rsvg-convert not found (Debian packages ghostscript, "
+                    "librsvg2-bin): the energy map is not rendered";
+  kaven_test::ScratchDir dir;
+  const fs::path ps_path = dir.path() / "map.ps", svg_path = dir.path() / "map.svg";
+  {
+    kaven_test::Lines si = kaven_test::si_lines();
+    si[5] = "0. 360. 100. 8  1. 0.";  // the full turn
+    std::istringstream in(kaven_test::join_lines(si));
+    const kaven::EnergyCrystal crystal = kaven::read_energy_crystal(in);
+    const kaven::EnergyGrid grid{3.5, 8.5, 41};  // below 3.95 keV out of reach
+    const kaven::EnergyPlan plan(crystal, grid.e2_kev);
+    kaven::EnergyMapPicture picture(plan.base(), grid, 8.0);
+    for (const kaven::EnergyPoint& p : kaven::energy_map(plan, grid)) picture.add(p);
+    std::ofstream ps_file(ps_path), svg_file(svg_path);
+    kaven::PostScriptPlotter ps(ps_file);
+    kaven::SvgPlotter svg(svg_file);
+    kaven::PlotterPair both(ps, svg);
+    kaven::draw_energy_map(both, picture, kaven::Zeit::Now{9, 9, 2001, 1, 46, 40, 0});
+  }
+  const fs::path ps_png = dir.path() / "ps.png", svg_png = dir.path() / "svg.png";
+  const fs::path log = dir.path() / "render.log";
+  ASSERT_EQ(run("gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=png16m -sPAPERSIZE=a4 -dFIXEDMEDIA -r144 "
+                "-sOutputFile=" + ps_png.string() + " " + ps_path.string() + " >" + log.string() + " 2>&1"),
+            0);
+  EXPECT_EQ(read_file(log), "");
+  ASSERT_EQ(run("rsvg-convert -d 144 -p 144 -o " + svg_png.string() + " " + svg_path.string() + " >" +
+                log.string() + " 2>&1"),
+            0);
+  EXPECT_EQ(read_file(log), "");
+  const Image from_ps = upright(read_png(ps_png));
+  const Image from_svg = read_png(svg_png);
+  ASSERT_EQ(from_ps.width, from_svg.width);
+  ASSERT_EQ(from_ps.height, from_svg.height);
+  // Inside the frame (x 2 to 22, y 2.5 to 18.5 cm).
+  const Agreement tracks = compare(from_ps, from_svg, box_cm(2.1, 4.0, 21.9, 18.4, 2.0), 3, hued);
+  EXPECT_GT(tracks.a, 20000);
+  EXPECT_GT(tracks.b, 20000);
+  EXPECT_LT(tracks.a_alone, tracks.a / 100 + 5);
+  EXPECT_LT(tracks.b_alone, tracks.b / 100 + 5);
+  // The band of the energies out of reach: grey, neither white nor ink, in both.
+  auto grey = [](const unsigned char* p) { return p[0] > 190 && p[0] < 230 && p[0] == p[1] && p[1] == p[2]; };
+  const Agreement band = compare(from_ps, from_svg, box_cm(2.1, 2.6, 21.9, 2.9, 2.0), 0, grey);
+  EXPECT_GT(band.a, 5000);
+  EXPECT_GT(band.b, 5000);
+#endif
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 // own record; and the listing and the calculated scan do not change when the exports
 // are asked for.
 #include "report/results_export.hpp"
+#include "shell/run_command.hpp"
 
 #include <gtest/gtest.h>
 

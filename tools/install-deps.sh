@@ -6,6 +6,8 @@ set -euo pipefail
 # gemmi-dev reads CIF files, with tao-pegtl-dev (its parser) and libstb-dev (its number
 # formatting); python3 loads the exported CSV and JSON files in the tests.
 packages=(g++ cmake make libgtest-dev libbenchmark-dev gemmi-dev tao-pegtl-dev libstb-dev python3)
+# Ceres solves the least-squares fit of a simulated scan to a measured one.
+packages+=(libceres-dev)
 # The desktop program kaven-gui: Qt 6 Widgets and SVG, a font to draw its texts with,
 # xdg-open for the desktop's text editor.
 packages+=(qt6-base-dev qt6-svg-dev fonts-dejavu-core xdg-utils)

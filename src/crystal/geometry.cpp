@@ -110,6 +110,11 @@ void reciprocal_cell(RunParameters& p) {
 }
 
 void primary_reflection(RunParameters& p) {
+  primary_vector(p);
+  check_ewald_sphere(p);
+}
+
+void primary_vector(RunParameters& p) {
   const double h = p.h, k = p.k, l = p.l;
   const std::array<double, 3> q = p.gstar.times(h, k, l);
   p.q1 = static_cast<float>(q[0]);
@@ -118,6 +123,9 @@ void primary_reflection(RunParameters& p) {
   p.hp_len = static_cast<float>(std::sqrt(h * p.q1 + k * p.q2 + l * p.q3));
   p.dp = static_cast<float>(1.0 / double(p.hp_len));
   p.sp = static_cast<float>(0.5 * p.hp_len);
+}
+
+void check_ewald_sphere(const RunParameters& p) {
   if (double(p.sp) * p.alam1 > 1.0)
     stop_run({"", "", "", " The wavelength is to large",
               " the primary reflection is outside of the Ewald-sphere !!"});

@@ -29,6 +29,9 @@ void wavelength_band(RunParameters& par);
 void reciprocal_cell(RunParameters& par);
 // q, |h_p|, d_p, s_p and the Ewald-sphere test (stops when it fails).
 void primary_reflection(RunParameters& par);
+// Its two parts: q, |h_p|, d_p, s_p; the test of s_p alam1 against 1.
+void primary_vector(RunParameters& par);
+void check_ewald_sphere(const RunParameters& par);
 // fcalc1 for the primary when f = 0, the phase rule, and for a primary structure factor
 // above 2 the title of a provisional output (the listing shows the warning box).
 void primary_structure_factor(RunParameters& par);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 
 #include "crystal/centring.hpp"
 #include "crystal/space_group.hpp"
@@ -168,6 +169,138 @@ ExplicitOperators explicit_operators(const std::vector<ExactOperator>& ordered,
   }
   for (const ExactOperator& g : kept) r.ops.push_back(to_symmetry_operator(g));
   return r;
+}
+
+namespace {
+
+// An operator in double, translation reduced to 0..1, for comparing sets read from a
+// file (entries that should be whole numbers or fractions with small denominators).
+struct RealOperator {
+  std::array<double, 9> rot{};
+  std::array<double, 3> tran{};
+};
+
+constexpr double kOperatorTolerance = 1e-4;
+
+double reduced(double t) { return t - std::floor(t); }
+
+RealOperator real_operator(const SymmetryOperator& op, bool negate) {
+  RealOperator r;
+  const double sign = negate ? -1.0 : 1.0;
+  for (int j = 0; j < 3; ++j) {
+    for (int k = 0; k < 3; ++k) r.rot[3 * j + k] = sign * op.s[j][k];
+    r.tran[j] = reduced(sign * op.t[j]);
+  }
+  return r;
+}
+
+bool same_operation(const RealOperator& a, const RealOperator& b) {
+  for (int i = 0; i < 9; ++i)
+    if (std::fabs(a.rot[i] - b.rot[i]) > kOperatorTolerance) return false;
+  for (int j = 0; j < 3; ++j) {
+    const double d = std::fabs(a.tran[j] - b.tran[j]);
+    if (std::min(d, 1.0 - d) > kOperatorTolerance) return false;  // modulo a lattice vector
+  }
+  return true;
+}
+
+RealOperator product(const RealOperator& a, const RealOperator& b) {
+  // x -> Ra (Rb x + tb) + ta
+  RealOperator r;
+  for (int i = 0; i < 3; ++i) {
+    double t = a.tran[i];
+    for (int k = 0; k < 3; ++k) {
+      double v = 0;
+      for (int m = 0; m < 3; ++m) v += a.rot[3 * i + m] * b.rot[3 * m + k];
+      r.rot[3 * i + k] = v;
+      t += a.rot[3 * i + k] * b.tran[k];
+    }
+    r.tran[i] = reduced(t);
+  }
+  return r;
+}
+
+double determinant(const RealOperator& g) {
+  const auto& r = g.rot;
+  return r[0] * (r[4] * r[8] - r[5] * r[7]) - r[1] * (r[3] * r[8] - r[5] * r[6]) +
+         r[2] * (r[3] * r[7] - r[4] * r[6]);
+}
+
+std::string number(double v) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%g", v);
+  return buf;
+}
+
+std::string operator_name(std::size_t i) { return "symmetry operator " + std::to_string(i + 1); }
+
+}  // namespace
+
+OperatorSetCheck check_operator_set(const std::vector<SymmetryOperator>& ops, int ic) {
+  OperatorSetCheck check;
+  std::vector<RealOperator> set;
+  bool lattice_operations = true;  // whole-number rotations of determinant +-1
+  for (std::size_t i = 0; i < ops.size(); ++i) {
+    const RealOperator g = real_operator(ops[i], false);
+    set.push_back(g);
+    if (std::all_of(g.rot.begin(), g.rot.end(), [](double v) { return v == 0; })) {
+      if (check.zero_rotation == 0) check.zero_rotation = static_cast<int>(i + 1);
+      lattice_operations = false;
+      continue;
+    }
+    for (double v : g.rot)
+      if (!std::isfinite(v) || std::fabs(v - std::round(v)) > kOperatorTolerance) {
+        check.warnings.push_back(operator_name(i) + ": the rotation entry " + number(v) +
+                                 " is not a whole number");
+        lattice_operations = false;
+        break;
+      }
+    const double det = determinant(g);
+    if (!(std::fabs(std::fabs(det) - 1.0) <= kOperatorTolerance)) {
+      check.warnings.push_back(operator_name(i) + ": the determinant of its rotation is " +
+                               number(det) + ", not +1 or -1");
+      lattice_operations = false;
+    }
+  }
+  const RealOperator identity = real_operator(SymmetryOperator{}, false);
+  if (std::none_of(set.begin(), set.end(),
+                   [&](const RealOperator& g) { return same_operation(g, identity); }))
+    check.warnings.push_back("the identity x, y, z is not among the symmetry operators");
+  bool repeated = false;
+  for (std::size_t i = 0; i < set.size(); ++i)
+    for (std::size_t j = i + 1; j < set.size(); ++j) {
+      if (same_operation(set[i], set[j])) {
+        check.warnings.push_back(operator_name(j) + " repeats " + operator_name(i) +
+                                 ": its atoms are counted twice");
+        repeated = true;
+      } else if (ic == 1 && same_operation(set[j], real_operator(ops[i], true))) {
+        check.warnings.push_back(operator_name(j) + " is " + operator_name(i) +
+                                 " times the inversion, which ic = 1 adds already: its atoms are "
+                                 "counted twice");
+        repeated = true;
+      }
+    }
+  // Closure, for a set of lattice operations each given once: with ic = 1 the set and
+  // its inverses through the origin.
+  if (!lattice_operations || repeated) return check;
+  std::vector<RealOperator> group = set;
+  if (ic == 1)
+    for (const SymmetryOperator& op : ops) group.push_back(real_operator(op, true));
+  for (std::size_t i = 0; i < group.size(); ++i)
+    for (std::size_t j = 0; j < group.size(); ++j) {
+      const RealOperator c = product(group[i], group[j]);
+      if (std::none_of(group.begin(), group.end(),
+                       [&](const RealOperator& g) { return same_operation(g, c); })) {
+        const auto name = [&](std::size_t k) {
+          return k < set.size() ? operator_name(k)
+                                : operator_name(k - set.size()) + " times the inversion";
+        };
+        check.warnings.push_back("the symmetry operators do not form a group: " + name(j) +
+                                 " followed by " + name(i) + " is none of them");
+        return check;
+      }
+    }
+  return check;
 }
 
 }  // namespace kaven

@@ -10,6 +10,7 @@
 #include <array>
 #include <compare>
 #include <set>
+#include <string>
 #include <vector>
 
 #include "input/run_parameters.hpp"
@@ -71,5 +72,21 @@ ExplicitOperators explicit_operators(const std::vector<ExactOperator>& ordered,
 
 // The centring translations of a group (the pure translations other than zero).
 std::vector<std::array<int, 3>> centring_translations(const FullGroup& group);
+
+// The checks of an operator set given explicitly in an input (ic = 1: the inversion
+// through the origin doubles each operator, so the set stands for itself and its
+// inverses). A symmetry operation of a lattice has a rotation of whole numbers with
+// determinant +1 or -1; a space group's set holds the identity, each operation once
+// (with ic = 1 not both g and -g), and the product of any two of its operations (with
+// translations taken modulo the lattice). Each failure is one message naming the
+// operators by their place in the set (1 = the first line); a set can be intended
+// (a subgroup for a test, say), so these are warnings. A rotation that is all zero maps
+// every reflection onto 0 0 0: no structure factor means anything with it, and
+// `zero_rotation` names the first such operator (0: none).
+struct OperatorSetCheck {
+  std::vector<std::string> warnings;
+  int zero_rotation = 0;
+};
+OperatorSetCheck check_operator_set(const std::vector<SymmetryOperator>& ops, int ic);
 
 }  // namespace kaven

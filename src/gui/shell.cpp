@@ -219,11 +219,11 @@ void Shell::run_cycle(const std::string& input_given) {
     status(text);
     return;
   }
-  std::ofstream listing(output_name_, std::ios::out | std::ios::trunc);
-  if (!listing) {
-    const int err = errno;
+  // Written beside its name and renamed over it when the run is over and it is whole.
+  OutputFile listing(output_name_);
+  if (!listing.is_open()) {
     const std::string text = "cannot write the print-output file " + output_name_ + ": " +
-                             std::generic_category().message(err);
+                             listing.error();
     layer_.windowoutstring(100, 4000, text);
     status(text);
     return;
@@ -248,17 +248,19 @@ void Shell::run_cycle(const std::string& input_given) {
   env.cancel = &cancel;
   env.progress = [this](const RunProgress& p) { layer_.show_progress(p.stage, p.fraction); };
   try {
-    layer_.run_task([&] { outcome = run_(par_, names_, files, input, listing, env); }, cancel);
+    layer_.run_task([&] { outcome = run_(par_, names_, files, input, listing.stream(), env); },
+                    cancel);
   } catch (const std::exception& e) {
     failure = e.what();
   }
   layer_.windowbell(" ");
-  files.plot.close();
-  files.scan.close();
-  files.cal.close();
+  files = RunFiles{};
   input.close();
-  listing.close();
-  if (!listing && failure.empty()) failure = "writing " + output_name_ + " failed";
+  if (!listing.commit() && failure.empty()) {
+    failure = "the listing could not be written: " + listing.error();
+    std::error_code ec;
+    fs::remove(output_name_, ec);  // an earlier run's listing does not stand for this one
+  }
 
   const std::string listed = read_file(output_name_);
   const RunResult& result = outcome.result;

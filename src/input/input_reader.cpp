@@ -63,6 +63,15 @@ void monochromator(RunParameters& p) {
                                  kAngstromPerCm * p.alam1));
 }
 
+float synchrotron_i0(float alam1) { return alam1 == 1.275f ? 1.1e10f : 1e10f; }
+
+void synchrotron_band(RunParameters& p) {
+  // The relative band width behind the monochromator: its Darwin width and the parallel
+  // divergence over tan theta_m.
+  const double div = p.diverp * double(kDegToRad) / std::tan(static_cast<double>(p.thmono));
+  p.dlam1 = static_cast<float>(std::sqrt(double(p.dwmono) * p.dwmono + div * div));
+}
+
 void read_title(RunParameters& p, LineSource& src) {
   check(read_text(src, 80, p.title), "first line");
 }
@@ -110,7 +119,7 @@ void read_cell_to_counts(RunParameters& p, LineSource& src) {
       p.flam1 = 1.0f;
       p.cos2tm = 1.0f;
       p.tubefac = 1.0f;
-      p.i0 = p.alam1 == 1.275f ? 1.1e10f : 1e10f;
+      p.i0 = synchrotron_i0(p.alam1);
       monochromator(p);
       p.polsgn = p.isyn == 1 ? 1.0f : -1.0f;
       p.clam = "dl";
@@ -135,10 +144,7 @@ void read_cell_to_counts(RunParameters& p, LineSource& src) {
     check(read_free(src, items), "fifth line");
     p.rkugel = static_cast<float>(p.rkugel * kCmPerMicron);
     p.block_path_cm = static_cast<float>(4.0 / 3.0 * p.radius * kCmPerMicron);
-    if (p.isyn > 0) {
-      double div = p.diverp * double(kDegToRad) / std::tan(static_cast<double>(p.thmono));
-      p.dlam1 = static_cast<float>(std::sqrt(double(p.dwmono) * p.dwmono + div * div));
-    }
+    if (p.isyn > 0) synchrotron_band(p);
   }
   {
     const FreeItem items[] = {&p.psia, &p.psie, &p.zsw1, &p.nnn, &p.drumin, &p.zeimax};

@@ -41,5 +41,10 @@ int read_primary_and_optional(RunParameters& par, LineSource& src);
 bool tube_constants(RunParameters& par, std::string_view clam);
 // Monochromator Bragg angle and Darwin width of the synchrotron modes (radians).
 void monochromator(RunParameters& par);
+// The relative width dlam1 of the synchrotron line (after the monochromator and line 5).
+void synchrotron_band(RunParameters& par);
+// The default incident intensity of the synchrotron settings at the wavelength alam1
+// (counts mm^-2 s^-1).
+float synchrotron_i0(float alam1);
 
 }  // namespace kaven

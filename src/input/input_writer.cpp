@@ -1,5 +1,6 @@
 #include "input/input_writer.hpp"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -97,6 +98,13 @@ std::string input_file_text(const InputDeck& d) {
     if (!d.scan_file.empty()) line(std::string(rec::rtrim(rec::pad(d.scan_file, 72))));
   }
   return title + std::string(kWrittenByKaven) + text_check(title, out) + '\n' + out;
+}
+
+std::string marked_as_written_by_kaven(std::string_view text) {
+  const std::size_t end = std::min(text.find('\n'), text.size());
+  const std::string title = rec::pad(text.substr(0, end), 80);
+  const std::string_view rest = end < text.size() ? text.substr(end + 1) : std::string_view();
+  return title + std::string(kWrittenByKaven) + text_check(title, rest) + '\n' + std::string(rest);
 }
 
 bool starts_as_kaven_input(std::istream& is) {

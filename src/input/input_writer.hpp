@@ -71,4 +71,9 @@ inline constexpr std::string_view kWrittenByKaven = "  | written by kaven #";
 // columns, kWrittenByKaven and the check of the text that follows.
 bool starts_as_kaven_input(std::istream& is);
 
+// An input file's text (lines ended by '\n') with its first line marked as above: the
+// title's 80 columns, kWrittenByKaven and the check of the lines after it. For an input
+// kaven writes by changing another (the refined input of a fit).
+std::string marked_as_written_by_kaven(std::string_view text);
+
 }  // namespace kaven

@@ -35,6 +35,11 @@ class PenPlotter {
   virtual void newpen(int i) = 0;
   // Dash pattern: 0 continuous, 1 dashed, 2 dotted, 3 dash-dot; others change nothing.
   virtual void dash(int i) = 0;
+  // Colour by its red, green and blue shares (0..1, held within them), for levels of a
+  // scale; newpen chooses one of the four pens again.
+  virtual void rgbpen(float r, float g, float b) = 0;
+  // Width of the lines drawn from here on (points); frame sets it to 0.5.
+  virtual void linewidth(float points) = 0;
   // ipen 3: move to (x, y); 2: draw a line to (x, y) from the point of the last move;
   // 999: the page is complete.
   virtual void plot(float x, float y, int ipen) = 0;

@@ -111,6 +111,15 @@ void PostScriptPlotter::dash(int i) {
   if (i >= 0 && i <= 3) record(patterns[i]);
 }
 
+void PostScriptPlotter::rgbpen(float r, float g, float b) {
+  auto share = [](float v) { return F(6, 3, std::clamp(double(v), 0.0, 1.0)); };
+  record(share(r) + share(g) + share(b) + " setrgbcolor");
+}
+
+void PostScriptPlotter::linewidth(float points) {
+  record(F(7, 2, std::max(0.0, double(points))) + " setlinewidth");
+}
+
 void PostScriptPlotter::plot(float x, float y, int ipen) {
   if (ipen == 3) {
     record(pt(8, x, y) + " m");

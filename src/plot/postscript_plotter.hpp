@@ -25,6 +25,8 @@ class PostScriptPlotter final : public PenPlotter {
   void fonts(float size, std::string_view name) override;
   void newpen(int i) override;
   void dash(int i) override;
+  void rgbpen(float r, float g, float b) override;
+  void linewidth(float points) override;
   void plot(float x, float y, int ipen) override;
   void symbol(float x, float y, float height, std::string_view text, float angle, int n) override;
   void number(float x, float y, float height, float value, float angle, int ndec) override;

@@ -12,6 +12,7 @@ namespace kaven {
 // One primitive call. `args` holds the numeric arguments in the order of the call:
 //   plots {}            transl {x, y}          fonts {size} text=name
 //   newpen {i}          dash {i}               plot {x, y, ipen}
+//   rgbpen {r, g, b}    linewidth {points}
 //   symbol {x, y, height, angle, n} text       number {x, y, height, value, angle, ndec}
 //   frame {i, x1, x2, y1, y2}                  line {dx, n} y
 //   line1 {w, n} x y    line2 {dx, k, n} y     axis {x, y, n, length, angle, first, delta} text
@@ -32,6 +33,8 @@ class RecordingPlotter final : public PenPlotter {
   void fonts(float size, std::string_view name) override { add("fonts", {size}, name); }
   void newpen(int i) override { add("newpen", {double(i)}); }
   void dash(int i) override { add("dash", {double(i)}); }
+  void rgbpen(float r, float g, float b) override { add("rgbpen", {r, g, b}); }
+  void linewidth(float points) override { add("linewidth", {points}); }
   void plot(float x, float y, int ipen) override { add("plot", {x, y, double(ipen)}); }
   void symbol(float x, float y, float height, std::string_view text, float angle, int n) override {
     add("symbol", {x, y, height, angle, double(n)}, text);
@@ -91,6 +94,14 @@ class PlotterPair final : public PenPlotter {
   void dash(int i) override {
     a_.dash(i);
     b_.dash(i);
+  }
+  void rgbpen(float r, float g, float b) override {
+    a_.rgbpen(r, g, b);
+    b_.rgbpen(r, g, b);
+  }
+  void linewidth(float points) override {
+    a_.linewidth(points);
+    b_.linewidth(points);
   }
   void plot(float x, float y, int ipen) override {
     a_.plot(x, y, ipen);

@@ -272,6 +272,20 @@ void uplot(PenPlotter& p, const RunParameters& par, const RunResult& r, const Ze
     // A deviation reset to zero draws the scan unshifted.
     const int shift = r.deviation.dev != 0 ? r.deviation.shift : 0;
     p.line2(dx, ym, shift, n);
+    if (!r.fitted.empty()) {
+      // The simulation fitted to the measured scan, on its scale and moved with it.
+      std::vector<float> yf(r.fitted.begin(),
+                            r.fitted.begin() + static_cast<long>(std::min(r.fitted.size(), nm)));
+      for (float& v : yf)
+        if (v < kGap) v = meas.y(std::clamp(v, r.reduction.mmin, mmax));
+      p.newpen(3);
+      p.line2(dx, yf, shift, n);
+      p.newpen(0);
+      p.fonts(0.5f, "Times-Roman");
+      label(p, 21.5f, 12.7f, "fitted (blue), R:");
+      p.number(25.3f, 12.7f, 0.3f, r.fitted_r, 0, 94);
+      p.newpen(1);
+    }
     if (par.isyn == 0) {
       // Counting errors of the measured maximum and minimum, hanging from the top.
       const float top = measured_base + height;

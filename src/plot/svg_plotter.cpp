@@ -262,6 +262,17 @@ void SvgPlotter::dash(int i) {
   if (i >= 0 && i <= 3) dasharray_ = patterns[i];
 }
 
+void SvgPlotter::rgbpen(float r, float g, float b) {
+  auto share = [](float v) {
+    return static_cast<int>(std::lround(std::clamp(double(v), 0.0, 1.0) * 255));
+  };
+  char c[8];
+  std::snprintf(c, sizeof c, "#%02x%02x%02x", share(r), share(g), share(b));
+  colour_ = c;
+}
+
+void SvgPlotter::linewidth(float points) { line_width_ = std::max(0.0, double(points)); }
+
 std::string svg_document_head() {
   std::ostringstream os;
   os << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"

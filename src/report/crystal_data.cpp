@@ -1,6 +1,7 @@
 #include "report/crystal_data.hpp"
 
 #include <cmath>
+#include <cstdio>
 #include <string>
 
 #include "core/constants.hpp"
@@ -91,6 +92,43 @@ void list_atoms(Listing& out, const RunParameters& p) {
     out.record(beta);
     out.record(u);
   }
+}
+
+std::vector<std::string> unphysical_atom_values(const RunParameters& p) {
+  std::vector<std::string> notes;
+  const double c0 = double(kBetaToU);
+  const double rs[3] = {p.as, p.bs, p.cs};
+  const int pair[6][2] = {{0, 0}, {1, 1}, {2, 2}, {0, 1}, {0, 2}, {1, 2}};
+  static const char* const names[6] = {"U11", "U22", "U33", "U12", "U13", "U23"};
+  auto text = [](double v) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%g", v);
+    return std::string(buf);
+  };
+  for (std::size_t n = 0; n < p.atoms.size(); ++n) {
+    const Atom& a = p.atoms[n];
+    const int t = a.fnr > 0.0f && a.fnr < 1.0e6f ? static_cast<int>(std::lround(a.fnr)) : 0;
+    std::string atom = "atom " + std::to_string(n + 1);
+    if (t >= 1 && t <= static_cast<int>(p.types.size()))
+      atom += " (" + std::string(rec::rtrim(p.types[static_cast<std::size_t>(t - 1)].atn)) + ")";
+    if (a.afact < 0)
+      notes.push_back(atom + ": the occupancy multiplier " + text(a.afact) + " is negative");
+    else if (a.afact > 1)
+      notes.push_back(atom + ": the occupancy multiplier " + text(a.afact) +
+                      " puts more than one atom on a general position");
+    for (int j = 0; j < 6; ++j) {
+      const double u = c0 * a.bt[j] / (rs[pair[j][0]] * rs[pair[j][1]]);
+      if (j < 3 && u < 0)
+        notes.push_back(atom + ": " + names[j] + " = " + text(u) + " A**2 (beta" +
+                        std::to_string(pair[j][0] + 1) + std::to_string(pair[j][1] + 1) + " = " +
+                        text(a.bt[j]) + ") is negative");
+      else if (!(std::fabs(u) <= 1.0))
+        notes.push_back(atom + ": " + names[j] + " = " + text(u) + " A**2 (beta" +
+                        std::to_string(pair[j][0] + 1) + std::to_string(pair[j][1] + 1) + " = " +
+                        text(a.bt[j]) + ") is beyond 1 A**2");
+    }
+  }
+  return notes;
 }
 
 void list_beyond_absorption_table(Listing& out, const AbsorptionResult& r) {

@@ -4,6 +4,8 @@
 // and absorption records.
 #pragma once
 #include <span>
+#include <string>
+#include <vector>
 
 #include "input/run_parameters.hpp"
 #include "report/listing.hpp"
@@ -20,6 +22,13 @@ void list_lattice_constants(Listing& out, const RunParameters& par);
 void list_scattering_factors(Listing& out, std::span<const AtomType> types);
 // " Atomic position and temperature parameters:" with the U values.
 void list_atoms(Listing& out, const RunParameters& par);
+
+// Atom values no crystal has, each as one text naming the atom by its line (1 = the
+// first atom line) and element: a negative occupancy multiplier or one above 1 (more
+// than one atom on a general position), a negative U11, U22 or U33, and a displacement
+// |Uij| above 1 A**2 (an atom spread over more than a bond length). The run goes on with
+// them; they are said because they change the intensities by orders of magnitude.
+std::vector<std::string> unphysical_atom_values(const RunParameters& par);
 // A record for each type mue could not use (Z beyond its table).
 void list_beyond_absorption_table(Listing& out, const AbsorptionResult& mue);
 // Those records, density, linear absorption coefficient, and the notice when mu R

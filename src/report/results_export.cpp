@@ -3,13 +3,13 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
-#include <fstream>
 #include <limits>
 #include <sstream>
 
 #include "core/constants.hpp"
 #include "core/fixed_text.hpp"
 #include "core/number_text.hpp"
+#include "report/energy_map_export.hpp"
 #include "report/event_listing.hpp"
 #include "report/json_writer.hpp"
 
@@ -155,18 +155,30 @@ void event_rows(const RunParameters& par, const RunResult& r, const RowSink& sin
     const PassRecord& rec = r.passes[n];
     for (const MultipleDiffractionEvent& e : rec.events.events) {
       if (!listed_event(par, e)) continue;
-      const double triplet = triplet_phase_deg(par, e);
-      cells = {static_cast<int>(n + 1), rec.pass.lambda, index(e.h1), index(e.k1), index(e.l1), e.f1,
-               static_cast<float>(listed_phase_deg(e.phase1)), static_cast<float>(e.theta1 * kDeg),
-               index(e.h2), index(e.k2), index(e.l2), e.f2,
-               static_cast<float>(listed_phase_deg(e.phase2)), static_cast<float>(e.theta2 * kDeg),
-               static_cast<float>(triplet), e.ikaven, e.iaufhe, e.ikaven / e.fwhm, e.iaufhe / e.fwhm,
-               e.p12, e.abs, static_cast<float>(1.0 / e.abs),
-               std::string(e.crossing == static_cast<float>(Crossing::first) ? "in-out" : "out-in"),
-               e.fwhm, e.beta, e.psi};
+      cells = event_cells(static_cast<int>(n + 1), rec.pass.lambda, triplet_phase_deg(par, e), e);
       sink(cells);
     }
   }
+}
+
+std::vector<ResultCell> event_cells(int pass, float wavelength, double triplet,
+                                    const MultipleDiffractionEvent& e) {
+  return {pass, wavelength, index(e.h1), index(e.k1), index(e.l1), e.f1,
+          static_cast<float>(listed_phase_deg(e.phase1)), static_cast<float>(e.theta1 * kDeg),
+          index(e.h2), index(e.k2), index(e.l2), e.f2,
+          static_cast<float>(listed_phase_deg(e.phase2)), static_cast<float>(e.theta2 * kDeg),
+          static_cast<float>(triplet), e.ikaven, e.iaufhe, e.ikaven / e.fwhm, e.iaufhe / e.fwhm,
+          e.p12, e.abs, static_cast<float>(1.0 / e.abs),
+          std::string(e.crossing == static_cast<float>(Crossing::first) ? "in-out" : "out-in"),
+          e.fwhm, e.beta, e.psi};
+}
+
+void write_csv_header(std::ostream& os, const std::vector<ResultColumn>& columns) { csv_header(os, columns); }
+void write_csv_row(std::ostream& os, const std::vector<ResultCell>& cells) {
+  // One write of the whole line (the table of an energy map has hundreds of thousands).
+  std::string line;
+  append_csv_row(line, cells);
+  os.write(line.data(), static_cast<std::streamsize>(line.size()));
 }
 
 void scan_rows(const RunParameters& par, const RunResult& r, const RowSink& sink) {
@@ -351,7 +363,17 @@ void write_summary_json(std::ostream& os, const RunParameters& p, const RunResul
 
   j.key("scale").begin_object();
   j.key("source").value(scale_source(r.scale_source));
-  j.key("i0").value(p.i0);
+  // I0 as the listing gives it, per mm^2 (the run holds it per cm^2). The CAD4 estimates
+  // of the reference reflections are of K-alpha1 alone; the listing then gives both lines
+  // (K-alpha2 half as strong), and so does this, with the two shares.
+  const float i0_mm2 = static_cast<float>(0.01 * double(p.i0));
+  const bool both_lines = r.scale_source == ScaleSource::references && p.isyn == 0;
+  j.key("i0_counts_per_mm2_s").value(both_lines ? static_cast<float>(double(i0_mm2) * 1.5) : i0_mm2);
+  j.key("i0_kalpha_shares_counts_per_mm2_s");
+  if (both_lines)
+    j.begin_array(true).value(i0_mm2).value(static_cast<float>(double(i0_mm2) * 0.5)).end_array();
+  else
+    j.null();
   j.key("reference_reflections").value(r.measured.nref);
   j.end_object();
 
@@ -366,6 +388,9 @@ void write_summary_json(std::ostream& os, const RunParameters& p, const RunResul
   } else {
     j.null();
   }
+
+  if (status.energy_map) write_energy_map_summary(j, *status.energy_map);
+  if (status.energy_scan) write_energy_scan_summary(j, *status.energy_scan);
 
   j.key("files").begin_object();
   // The measured scan is read, not written; named here for completeness.
@@ -387,35 +412,6 @@ void write_summary_json(std::ostream& os, const RunParameters& p, const RunResul
   }
   j.end_object();
   j.end_object();
-}
-
-std::vector<std::string> write_exports(const std::filesystem::path& listing, bool csv, bool json,
-                                       const RunParameters& par, RunResult& result,
-                                       const RunStatus& status) {
-  std::vector<std::string> failed;
-  const ExportPaths paths = export_paths(listing);
-  auto write = [&](const std::filesystem::path& path, auto&& body) {
-    std::ofstream os(path, std::ios::out | std::ios::trunc);
-    if (os) body(os);
-    os.flush();
-    if (!os) failed.push_back("cannot write " + path.string());
-    return static_cast<bool>(os);
-  };
-  if (csv) {
-    if (write(paths.events_csv, [&](std::ostream& os) { write_events_csv(os, par, result); }))
-      result.files.events_csv = paths.events_csv.string();
-    if (status.complete &&
-        write(paths.scan_csv, [&](std::ostream& os) { write_scan_csv(os, par, result); }))
-      result.files.scan_csv = paths.scan_csv.string();
-  }
-  if (json) {
-    // The summary names itself among the files written.
-    result.files.summary_json = paths.summary_json.string();
-    if (!write(paths.summary_json,
-               [&](std::ostream& os) { write_summary_json(os, par, result, status); }))
-      result.files.summary_json.clear();
-  }
-  return failed;
 }
 
 }  // namespace kaven

@@ -41,12 +41,18 @@ ExportPaths export_paths(const std::filesystem::path& listing);
 enum class ExportKind { events_csv, scan_csv, summary_json };
 bool starts_as_kaven_export(std::istream& is, ExportKind kind);
 
+struct EnergyMapSummary;   // report/energy_map_export.hpp
+struct EnergyScanSummary;
+
 // What the summary says of the run besides its result.
 struct RunStatus {
   std::string input_file;  // empty for a run of an input text (null in the summary)
   bool complete = true;
   std::vector<std::string> stop_message;  // the records of the stop
   int ierr = 0;
+  // The plans computed beside the run (kaven --energy-map, --energy-scan), when asked.
+  const EnergyMapSummary* energy_map = nullptr;
+  const EnergyScanSummary* energy_scan = nullptr;
 };
 
 // The tables of the CSV files, for every reader of them: the CSV writer here and the
@@ -66,6 +72,13 @@ const std::vector<ResultColumn>& events_columns();
 const std::vector<ResultColumn>& scan_columns();
 // The events the listing lists, pass after pass, in the listing's order.
 void event_rows(const RunParameters& par, const RunResult& result, const RowSink& sink);
+// The cells of one event: of pass 1 or 2 at its wavelength, with its triplet phase (deg).
+std::vector<ResultCell> event_cells(int pass, float wavelength, double triplet_deg,
+                                    const MultipleDiffractionEvent& event);
+// A CSV header of the columns, and a row of cells (numbers in their shortest exact form,
+// empty when not finite).
+void write_csv_header(std::ostream& os, const std::vector<ResultColumn>& columns);
+void write_csv_row(std::ostream& os, const std::vector<ResultCell>& cells);
 // Every step of the scan; the measured value is NaN where the step holds no measurement.
 void scan_rows(const RunParameters& par, const RunResult& result, const RowSink& sink);
 
@@ -74,16 +87,15 @@ void scan_rows(const RunParameters& par, const RunResult& result, const RowSink&
 std::vector<std::string> message_lines(const std::vector<std::string>& records);
 
 void write_events_csv(std::ostream& os, const RunParameters& par, const RunResult& result);
+// The header row of the events CSV, and the fields of one event (pass 1 or 2 at its
+// wavelength, its triplet phase in degrees).
+const std::vector<std::string>& events_header();
+std::vector<std::string> event_csv_fields(int pass, float wavelength, double triplet_deg,
+                                          const MultipleDiffractionEvent& event);
+// One CSV row: the fields joined by commas, a line end.
+void write_csv_row(std::ostream& os, const std::vector<std::string>& fields);
 void write_scan_csv(std::ostream& os, const RunParameters& par, const RunResult& result);
 void write_summary_json(std::ostream& os, const RunParameters& par, const RunResult& result,
                         const RunStatus& status);
-
-// Writes the files asked for beside the listing and names them in result.files: the
-// events CSV (the passes the run listed), the scan CSV (only when the run reached its
-// end, so that every step holds a simulated value) and, last, the summary that names
-// them all. Returns a message for each file that could not be written.
-std::vector<std::string> write_exports(const std::filesystem::path& listing, bool csv, bool json,
-                                       const RunParameters& par, RunResult& result,
-                                       const RunStatus& status);
 
 }  // namespace kaven

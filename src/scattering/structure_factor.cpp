@@ -91,8 +91,10 @@ void StructureFactorCalculator::sum_over_operators(int h, int k, int l) {
 
 // F from the per-atom sums at s; `negated`: for -h, whose sine sums are those of h
 // with the opposite sign.
-StructureFactor StructureFactorCalculator::combine(float s, bool negated) {
-  const std::size_t na = par_.atoms.size();
+StructureFactor StructureFactorCalculator::combine(std::span<const float> cos_sums,
+                                                   std::span<const float> sin_sums, float s,
+                                                   bool negated) {
+  const std::size_t na = std::min({par_.atoms.size(), cos_sums.size(), sin_sums.size()});
   const bool acentric = par_.ic == 2;
   for (std::size_t f = 0; f < ff_.size(); ++f) {
     const AtomType& t = par_.types[f];
@@ -107,7 +109,7 @@ StructureFactor StructureFactorCalculator::combine(float s, bool negated) {
     if (t < 1 || t > static_cast<int>(ff_.size())) continue;
     const double ff = ff_[static_cast<std::size_t>(t - 1)];
     const double fpp = par_.types[static_cast<std::size_t>(t - 1)].fpp;
-    const double A = sumc_[i], B = negated ? -sums_[i] : sums_[i], w = a.afact;
+    const double A = cos_sums[i], B = negated ? -sin_sums[i] : sin_sums[i], w = a.afact;
     if (acentric) {
       re += w * (ff * A - fpp * B);
       im += w * (ff * B + fpp * A);
@@ -122,13 +124,27 @@ StructureFactor StructureFactorCalculator::combine(float s, bool negated) {
 StructureFactor StructureFactorCalculator::operator()(int h, int k, int l, float s) {
   if (s > 6.0f) return {};
   sum_over_operators(h, k, l);
-  return combine(s, false);
+  return combine(sumc_, sums_, s, false);
 }
 
 StructureFactorPair StructureFactorCalculator::pair(int h, int k, int l, float s) {
   if (s > 6.0f) return {};
   sum_over_operators(h, k, l);
-  return {combine(s, false), combine(s, true)};
+  return {combine(sumc_, sums_, s, false), combine(sumc_, sums_, s, true)};
+}
+
+void StructureFactorCalculator::atom_sums(int h, int k, int l, std::span<float> cos_sums,
+                                          std::span<float> sin_sums) {
+  sum_over_operators(h, k, l);
+  std::copy_n(sumc_.begin(), std::min(cos_sums.size(), sumc_.size()), cos_sums.begin());
+  std::copy_n(sums_.begin(), std::min(sin_sums.size(), sums_.size()), sin_sums.begin());
+}
+
+StructureFactor StructureFactorCalculator::from_atom_sums(std::span<const float> cos_sums,
+                                                          std::span<const float> sin_sums, float s,
+                                                          bool negated) {
+  if (s > 6.0f) return {};
+  return combine(cos_sums, sin_sums, s, negated);
 }
 
 StructureFactor fcalc1(const RunParameters& par, int h, int k, int l, float s) {

@@ -8,6 +8,7 @@
 // There is no extinction-rule test: absent reflections come out with |F| ~ 0, and
 // callers count |F| <= 0.001 as absent.
 #pragma once
+#include <span>
 #include <vector>
 
 #include "input/run_parameters.hpp"
@@ -43,9 +44,20 @@ class StructureFactorCalculator {
   // Each is what operator() gives for its indices.
   StructureFactorPair pair(int h, int k, int l, float s);
 
+  // The part of F(h k l) that depends on the indices alone: per atom the cosine and the
+  // sine sums over the operators (temperature factors included; the sine sums zero for
+  // a centrosymmetric set), one value per atom of the run record. Neither s nor f' and
+  // f'' enter them, so they serve F at any wavelength.
+  void atom_sums(int h, int k, int l, std::span<float> cos_sums, std::span<float> sin_sums);
+  // F at s from such sums with the types of the run record (f0 + f' and f''), exactly as
+  // operator() forms it; `negated`: F(-h) from the sums of h. Beyond s = 6: 0.
+  StructureFactor from_atom_sums(std::span<const float> cos_sums, std::span<const float> sin_sums,
+                                 float s, bool negated = false);
+
  private:
   void sum_over_operators(int h, int k, int l);
-  StructureFactor combine(float s, bool negated);
+  StructureFactor combine(std::span<const float> cos_sums, std::span<const float> sin_sums, float s,
+                          bool negated);
 
   const RunParameters& par_;
   std::vector<float> sumc_, sums_, ff_;

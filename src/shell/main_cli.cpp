@@ -1,5 +1,8 @@
 // kaven INPUT [OUTPUT] [--csv] [--json]: one simulation run from the command line, with
-// results for scripts beside the listing when asked.
+// results for scripts beside the listing when asked; with --energy-map or --energy-scan
+// also a plan of the measurement over energy (a synchrotron input).
+// kaven INPUT [OUTPUT] --fit [LIST] | --index: the same run with the analysis of its
+// measured scan (the fit of the simulation to it, or the table of its peaks).
 // kaven --from-cif STRUCTURE.cif --hkl H K L [options] -o NEW.inp: an input file from a
 // CIF.
 //
@@ -8,24 +11,33 @@
 // turned into an input file or the input file may not be written; 2 usage error (or an
 // option value of --from-cif that means nothing); 3 the run stopped early with a message in
 // the listing (the message also goes to standard error).
+#include <atomic>
 #include <charconv>
+#include <csignal>
+#include <thread>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <map>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "cif/input_from_cif.hpp"
+#include "report/fit_report.hpp"
 #include "report/record_format.hpp"
 #include "report/results_export.hpp"
+#include "shell/fit_command.hpp"
 #include "shell/output_file.hpp"
+#include "shell/energy_plan_command.hpp"
 #include "shell/run_command.hpp"
 #include "shell/run_driver.hpp"
 #include "shell/run_files.hpp"
 #include "shell/terminal_progress.hpp"
 
+#include <pthread.h>
+#include <signal.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -33,7 +45,9 @@ namespace fs = std::filesystem;
 namespace {
 
 void usage(std::ostream& os) {
-  os << "usage: kaven INPUT [OUTPUT] [--csv] [--json]\n"
+  os << "usage: kaven INPUT [OUTPUT] [--csv] [--json] [--energy-map E1 E2 N] [--energy-scan PSI E1 E2 N]\n"
+        "       kaven INPUT [OUTPUT] [--csv] [--json] --fit [LIST] [--dispersion] [--readings] [--interference N]\n"
+        "       kaven INPUT [OUTPUT] [--csv] [--json] --index\n"
         "       kaven --from-cif STRUCTURE.cif --hkl H K L [options] -o NEW.inp\n"
         "\n"
         "  Simulates the Renninger (psi) scan described by the input file INPUT and writes\n"
@@ -45,6 +59,34 @@ void usage(std::ostream& os) {
         "             the scan, calculated and measured, step by step (OUTPUT-scan.csv)\n"
         "    --json   also write a summary of the run for scripts (OUTPUT.json)\n"
         "  (OUTPUT here without its extension; the listing does not change.)\n"
+        "    --energy-map E1 E2 N\n"
+        "             for a synchrotron input, the events of its psi range at N energies\n"
+        "             from E1 to E2 keV (2 <= N <= 100000), each computed as a run at that\n"
+        "             energy lists them (f', f'' from Cromer-Liberman): OUTPUT-map.csv, one\n"
+        "             row per event per energy, and the map page OUTPUT-map.ps with its\n"
+        "             SVG copy OUTPUT-map.svg (psi across, energy up)\n"
+        "    --energy-scan PSI E1 E2 N\n"
+        "             the intensity of the primary reflection at PSI degrees against the\n"
+        "             energy (I-prim and every crossing of the turn), with the crossings\n"
+        "             that make it: OUTPUT-escan.csv and the plot OUTPUT-escan.svg\n"
+        "\n"
+        "  The measured scan named in the input (line 12), analysed beside the run:\n"
+        "    --index  the peaks and dips of the measured scan with the events that made them\n"
+        "             (a section of the listing after the measured summary)\n"
+        "    --fit [LIST]  least-squares fit of the simulation to the measured scan, the\n"
+        "             parameters of LIST refined (names separated by commas, default\n"
+        "             psi,lambda_a,scale,background; also slope, primary, events, diverp,\n"
+        "             divers, eta, radius); the peak tables before and after, the fit and\n"
+        "             the asymmetry of each peak in the listing, the fitted curve on the\n"
+        "             plot, OUTPUT-fit.json, and OUTPUT-fit.inp: the input with the refined\n"
+        "             values, which runs as an ordinary input (written only when the fit\n"
+        "             converged)\n"
+        "    --dispersion  with --fit, synchrotron: f' and f'' at the fitted energy\n"
+        "             (Cromer-Liberman) and the fit again with them; both reported\n"
+        "    --readings  with --fit: every reading of the measured psi axis the lattice\n"
+        "             allows (rotations about h_p), the one the model prefers kept\n"
+        "    --interference N  with --fit: the interference term nnn of the fitted model\n"
+        "             (default: the input's)\n"
         "\n"
         "  --from-cif writes an input file for the structure of a CIF (cell, space group,\n"
         "  atoms, displacement parameters) and the experiment given by the options:\n"
@@ -84,8 +126,9 @@ void usage(std::ostream& os) {
         "  only an empty file or an input file kaven wrote.\n"
         "\n"
         "exit status: 0 complete (or input written), 1 finished with an error (or the CIF\n"
-        "could not be converted, or NEW.inp may not be written), 2 usage (or an option value\n"
-        "that means nothing), 3 stopped early\n";
+        "could not be converted, or NEW.inp may not be written, or an unknown fit\n"
+        "parameter), 2 usage (or an option value that means nothing), 3 stopped early (or\n"
+        "the analysis asked for could not be made: no measured scan, a fit that failed)\n";
 }
 
 // The closing report on standard output: which files the run wrote.
@@ -232,8 +275,111 @@ int from_cif(Arguments& args) {
   return 0;
 }
 
-int run(const fs::path& input_path, const fs::path& output_path, bool csv, bool json) {
+// Ctrl-C, a termination request or a closed terminal ends the run as the desktop
+// program's close does: the run stops at its next check, its unfinished files are
+// removed and the listing says so. The signals are blocked and taken by a thread of its
+// own, which sets the run's cancel flag; a second signal ends the program at once.
+class InterruptWatch {
+ public:
+  explicit InterruptWatch(std::atomic<bool>& cancel) {
+    sigemptyset(&signals_);
+    sigaddset(&signals_, SIGINT);
+    sigaddset(&signals_, SIGTERM);
+    sigaddset(&signals_, SIGHUP);  // the terminal closed
+    pthread_sigmask(SIG_BLOCK, &signals_, &previous_);
+    thread_ = std::thread([this, &cancel] {
+      const timespec tick{0, 100'000'000};
+      while (!done_.load()) {
+        const int sig = sigtimedwait(&signals_, nullptr, &tick);
+        if (sig > 0 && cancel.exchange(true)) _exit(128 + sig);
+      }
+    });
+  }
+  ~InterruptWatch() {
+    done_.store(true);
+    thread_.join();
+    pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
+  }
+  InterruptWatch(const InterruptWatch&) = delete;
+  InterruptWatch& operator=(const InterruptWatch&) = delete;
+
+ private:
+  sigset_t signals_{}, previous_{};
+  std::atomic<bool> done_{false};
+  std::thread thread_;
+};
+
+// --energy-map E1 E2 N and --energy-scan PSI E1 E2 N.
+struct EnergyOptions {
+  std::optional<kaven::EnergyGrid> map;
+  std::optional<kaven::EnergyScanRequest> scan;
+  bool any() const { return map || scan; }
+};
+
+// Takes the option at argv[i] with its values when it is one of them (i then stands on
+// its last value).
+bool take_energy_option(int argc, char** argv, int& i, EnergyOptions& o) {
+  const std::string a = argv[i];
+  if (a != "--energy-map" && a != "--energy-scan") return false;
+  auto number = [&](auto& v) {
+    if (++i >= argc) throw UsageError{a + " needs its values"};
+    const std::string s = argv[i];
+    auto [p, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
+    if (ec != std::errc() || p != s.data() + s.size())
+      throw UsageError{a + ": '" + s + "' is not a number"};
+  };
+  kaven::EnergyGrid g;
+  float psi = 0;
+  if (a == "--energy-scan") number(psi);
+  number(g.e1_kev);
+  number(g.e2_kev);
+  number(g.n);
+  if (std::string why = kaven::energy_grid_problem(g); !why.empty()) throw UsageError{a + ": " + why};
+  if (a == "--energy-map") o.map = g;
+  else o.scan = kaven::EnergyScanRequest{psi, g};
+  return true;
+}
+
+// The request's plans after the run, from the input read beforehand (nothing is
+// written for an input that cannot be mapped over energy).
+void add_energy_plans(kaven::RunRequest& request, const EnergyOptions& o,
+                      const std::optional<kaven::EnergyCrystal>& crystal,
+                      std::vector<std::pair<std::string, std::string>>& written,
+                      kaven::EnergyMapSummary& map_summary, kaven::EnergyScanSummary& scan_summary) {
+  kaven::EnergyPlanRequest plan;
+  plan.map = o.map;
+  plan.scan = o.scan;
+  const kaven::EnergyPlanPaths paths = kaven::energy_plan_paths(request.output);
+  request.more_files = kaven::energy_plan_files(plan, paths);
+  request.after_run = [plan, paths, &crystal, &written, &map_summary, &scan_summary, &request](
+                          kaven::RunCommandResult& r, kaven::RunStatus& status) mutable {
+    if (!crystal) {
+      r.messages.push_back("no energy plan: the input could not be read (see the listing)");
+      return false;
+    }
+    plan.progress = request.progress;
+    plan.cancel = request.cancel;  // Ctrl-C ends the plans as it ends the run
+    const kaven::EnergyPlanOutcome out = kaven::run_energy_plans(*crystal, plan, paths);
+    r.messages.insert(r.messages.end(), out.messages.begin(), out.messages.end());
+    if (out.map) {
+      map_summary = *out.map;
+      status.energy_map = &map_summary;
+    }
+    if (out.scan) {
+      scan_summary = *out.scan;
+      status.energy_scan = &scan_summary;
+    }
+    written = out.written;
+    return out.ok;
+  };
+}
+
+int run(const fs::path& input_path, const fs::path& output_path, bool csv, bool json,
+        const EnergyOptions& energy) {
   kaven::RunRequest request;
+  std::atomic<bool> interrupted{false};
+  InterruptWatch watch(interrupted);
+  request.cancel = &interrupted;
   request.input = input_path;
   request.output = output_path;
   request.csv = csv;
@@ -242,13 +388,139 @@ int run(const fs::path& input_path, const fs::path& output_path, bool csv, bool 
   // of the run follow once the bar is gone.
   kaven::TerminalProgress progress(std::cerr, isatty(STDERR_FILENO) == 1);
   request.progress = [&progress](const kaven::RunProgress& p) { progress.report(p); };
+  // Said at once, before the work it announces; the bar is drawn again after it.
+  request.notice = [&progress](const std::string& text) {
+    progress.finish();
+    std::cerr << "kaven: " << text << std::endl;
+  };
+  // The plans over energy read the input first: a tube input is refused before any
+  // file is written.
+  std::optional<kaven::EnergyCrystal> crystal;
+  std::vector<std::pair<std::string, std::string>> planned;
+  kaven::EnergyMapSummary map_summary;
+  kaven::EnergyScanSummary scan_summary;
+  if (energy.any()) {
+    std::ifstream in(input_path);
+    try {
+      if (in) crystal = kaven::read_energy_crystal(in);
+    } catch (const kaven::RunStopped&) {
+      crystal.reset();  // the run lists the read error
+    }
+    if (crystal) {
+      kaven::EnergyPlanRequest check;
+      check.map = energy.map;
+      check.scan = energy.scan;
+      if (std::string why = kaven::energy_request_problem(check, *crystal); !why.empty()) {
+        std::cerr << "kaven: " << input_path.string() << ": " << why << "; nothing written\n";
+        return 1;
+      }
+    }
+    add_energy_plans(request, energy, crystal, planned, map_summary, scan_summary);
+  }
   const kaven::RunCommandResult r = kaven::run_command(request);
   progress.finish();
   for (const std::string& m : r.messages) std::cerr << "kaven: " << m << '\n';
   std::cerr << std::flush;
   if (r.status == 1) return 1;
   report_files(std::cout, r.outcome);
+  for (const auto& [what, file] : planned) {
+    const std::string label = what + ":";
+    std::cout << "  " << label << std::string(label.size() < 22 ? 22 - label.size() : 1, ' ') << file << '\n';
+  }
   return r.status;
+}
+
+// The analysis of the measured scan asked for on the command line.
+struct AnalysisArguments {
+  bool fit = false, index = false, dispersion = false, readings = false;
+  std::string list;  // the fit's parameters, empty for the default ones
+  int nnn = -1;
+  bool any() const { return fit || index || dispersion || readings || nnn >= 0; }
+};
+
+// A parameter list: names and commas only (a file name has a dot or a slash).
+bool looks_like_list(const std::string& a) {
+  return !a.empty() && a.find_first_not_of("abcdefghijklmnopqrstuvwxyz_0123456789,") == std::string::npos;
+}
+
+// Takes the analysis option at argv[i] with its values; false when argv[i] is none.
+bool analysis_argument(int argc, char** argv, int& i, AnalysisArguments& a) {
+  const std::string arg = argv[i];
+  if (arg == "--fit") {
+    a.fit = true;
+    if (i + 1 < argc && looks_like_list(argv[i + 1])) a.list = argv[++i];
+  } else if (arg.starts_with("--fit=")) {
+    a.fit = true;
+    a.list = arg.substr(6);
+  } else if (arg == "--index") {
+    a.index = true;
+  } else if (arg == "--dispersion") {
+    a.dispersion = true;
+  } else if (arg == "--readings") {
+    a.readings = true;
+  } else if (arg == "--interference") {
+    if (i + 1 >= argc) throw UsageError{"--interference needs a value"};
+    const std::string v = argv[++i];
+    int n = -1;
+    auto [p, ec] = std::from_chars(v.data(), v.data() + v.size(), n);
+    if (ec != std::errc() || p != v.data() + v.size() || n < 0)
+      throw UsageError{"--interference: '" + v + "' is not a count"};
+    a.nnn = n;
+  } else {
+    return false;
+  }
+  return true;
+}
+
+int run_analysis(const fs::path& input_path, const fs::path& output_path, bool csv, bool json,
+                 const AnalysisArguments& a) {
+  if (!a.fit && (a.dispersion || a.readings || a.nnn >= 0))
+    throw UsageError{"--dispersion, --readings and --interference go with --fit"};
+  kaven::AnalysisRequest request;
+  request.run.input = input_path;
+  request.run.output = output_path;
+  request.run.csv = csv;
+  request.run.json = json;
+  request.fit = a.fit;
+  request.index = a.index;
+  if (a.fit) {
+    const kaven::FitListResult list = kaven::parse_fit_parameters(a.list);
+    if (!list.error.empty()) {
+      std::cerr << "kaven: " << list.error << "; nothing written\n";
+      return 1;
+    }
+    request.options.refine = list.parameters;
+    request.options.dispersion_at_fitted_energy = a.dispersion;
+    request.options.readings = a.readings;
+    request.options.nnn = a.nnn;
+  }
+  std::atomic<bool> interrupted{false};
+  InterruptWatch watch(interrupted);
+  request.run.cancel = &interrupted;  // Ctrl-C ends the run and the fit
+  kaven::TerminalProgress progress(std::cerr, isatty(STDERR_FILENO) == 1);
+  request.run.progress = [&progress](const kaven::RunProgress& p) { progress.report(p); };
+  request.run.notice = [&progress](const std::string& text) {
+    progress.finish();
+    std::cerr << "kaven: " << text << std::endl;
+  };
+  const kaven::AnalysisResult r = kaven::analysis_command(request);
+  progress.finish();
+  for (const std::string& m : r.run.messages) std::cerr << "kaven: " << m << '\n';
+  std::cerr << std::flush;
+  if (r.run.status == 1) return 1;
+  report_files(std::cout, r.run.outcome);
+  if (!r.fit_json.empty()) std::cout << "  fit (JSON):           " << r.fit_json.string() << '\n';
+  if (!r.refined_input.empty()) std::cout << "  refined input:        " << r.refined_input.string() << '\n';
+  if (r.fit && r.fit->ok) {
+    const kaven::ScanFitSolution& s = kaven::written_solution(*r.fit);
+    char line[256];
+    std::snprintf(line, sizeof line,
+                  "  fit: R %.4f, R(w) %.4f, chi2/dof %.4g; wavelength %.6f A (%.2f eV), psi offset %.4f deg\n",
+                  s.quality.r, s.quality.r_weighted, s.quality.chi2_dof, s.wavelength_A, s.energy_eV,
+                  s.values[kaven::FitParameter::psi_offset]);
+    std::cout << line;
+  }
+  return r.run.status;
 }
 
 }  // namespace
@@ -273,10 +545,14 @@ int main(int argc, char** argv) {
       }
     std::vector<std::string> files;
     bool csv = false, json = false;
+    AnalysisArguments analysis;
+    EnergyOptions energy;
     for (int i = 1; i < argc; ++i) {
       const std::string a = argv[i];
       if (a == "--csv") csv = true;
       else if (a == "--json") json = true;
+      else if (analysis_argument(argc, argv, i, analysis)) continue;
+      else if (take_energy_option(argc, argv, i, energy)) continue;
       else if (a.starts_with("-")) throw UsageError{"unknown option " + a};
       else files.push_back(a);
     }
@@ -284,7 +560,10 @@ int main(int argc, char** argv) {
     const fs::path input_path = files[0];
     const fs::path output_path =
         files.size() == 2 ? fs::path(files[1]) : kaven::default_listing_name(input_path);
-    return run(input_path, output_path, csv, json);
+    if (analysis.any() && energy.any())
+      throw UsageError{"--fit and --index do not go with --energy-map or --energy-scan"};
+    if (analysis.any()) return run_analysis(input_path, output_path, csv, json, analysis);
+    return run(input_path, output_path, csv, json, energy);
   } catch (const UsageError& e) {
     if (!e.what.empty()) std::cerr << "kaven: " << e.what << '\n';
     usage(std::cerr);

@@ -113,6 +113,7 @@ struct OutputFile::State {
   std::unique_ptr<DescriptorBuffer> buffer;
   std::unique_ptr<std::ostream> stream;
   std::string error;
+  int error_number = 0;
   bool committed = false;
 
   void close_descriptor() {
@@ -164,11 +165,13 @@ bool OutputFile::open(const fs::path& path, std::size_t buffer_bytes) {
     if (s.fd >= 0) {
       s.temporary = tmp;
     } else if (errno != EEXIST) {
+      s.error_number = errno;
       s.error = "cannot create a file in " + folder.string() + ": " + describe(errno);
       return false;
     }
   }
   if (s.fd < 0) {
+    s.error_number = EEXIST;
     s.error = "cannot create a temporary file in " + folder.string();
     return false;
   }
@@ -206,12 +209,13 @@ bool OutputFile::commit() {
   const int close_error = errno;
   s.fd = -1;
   if (!written || closed != 0) {
-    s.error = "writing " + s.path.string() + " failed: " +
-              describe(write_error != 0 ? write_error : closed != 0 ? close_error : EIO);
+    s.error_number = write_error != 0 ? write_error : closed != 0 ? close_error : EIO;
+    s.error = "writing " + s.path.string() + " failed: " + describe(s.error_number);
     s.remove_temporary();
     return false;
   }
   if (std::rename(s.temporary.c_str(), s.path.c_str()) != 0) {
+    s.error_number = errno;
     s.error = "cannot rename the written file to " + s.path.string() + ": " + describe(errno);
     s.remove_temporary();
     return false;
@@ -231,6 +235,7 @@ bool OutputFile::committed() const { return s_ && s_->committed; }
 const fs::path& OutputFile::path() const { return s_->path; }
 const fs::path& OutputFile::temporary() const { return s_->temporary; }
 const std::string& OutputFile::error() const { return s_->error; }
+int OutputFile::error_number() const { return s_ ? s_->error_number : 0; }
 
 void OutputFile::fail_after_bytes(std::size_t bytes) {
   if (s_ && s_->buffer) s_->buffer->fail_after(bytes);

@@ -50,6 +50,7 @@ class OutputFile {
   const std::filesystem::path& path() const;       // the name the file gets
   const std::filesystem::path& temporary() const;  // where it is written meanwhile
   const std::string& error() const;                // why open() or commit() failed
+  int error_number() const;                        // its errno, or 0
 
   // Test hook: every write fails once this many bytes have been written (as on a full
   // disk). Not for production use.

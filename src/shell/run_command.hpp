@@ -16,6 +16,8 @@
 
 namespace kaven {
 
+struct RunCommandResult;
+
 struct RunRequest {
   std::filesystem::path input;
   // The input as text instead of a file (a script builds it): `input` is then not read,
@@ -29,6 +31,19 @@ struct RunRequest {
   int threads = 0;               // 0: all cores
   std::function<void(const RunProgress&)> progress;  // optional
   const std::atomic<bool>* cancel = nullptr;          // optional
+  // Analysis beside the run (RunEnvironment::analysis); optional.
+  std::function<void(const RunParameters&, RunResult&, Listing&)> analysis;
+  // Optional: what the user should hear before the work is done (that the run will be
+  // long), at once; without it such a text joins the messages.
+  std::function<void(const std::string&)> notice;
+  // Files the caller writes beside the run's (an energy map, the fit's files): checked
+  // with the exports before the listing is opened, and kept apart from the files the
+  // input names.
+  std::vector<ExportFile> more_files;
+  // Work after the run and before the exports (the energy plans), with the run's result
+  // and the status the summary takes: it adds its messages and summary parts; false when
+  // it failed (the status is then 1).
+  std::function<bool(RunCommandResult&, RunStatus&)> after_run;
 };
 
 // Exit status of a run: 0 complete, 1 finished with an error (a malformed input value,
@@ -62,6 +77,19 @@ std::filesystem::path default_listing_name(const std::filesystem::path& input);
 // folder its relative names are taken from.
 std::filesystem::path text_listing_name(const std::filesystem::path& folder);
 
+// Every file a run writes is whole or absent (shell/output_file.hpp), and a run leaves
+// under its names only files of its own: an earlier run's file under a name this run
+// claimed but did not write is removed. Two runs writing the same names at once each
+// write whole files; the one that finishes a file last leaves it.
 RunCommandResult run_command(const RunRequest& request);
+
+// Writes the exports asked for beside the listing and names them in result.files: the
+// events CSV (the passes the run listed), the scan CSV (only when the run reached its
+// end, so that every step holds a simulated value; an earlier run's scan CSV is removed
+// otherwise) and, last, the summary that names them all. Returns a message for each file
+// that could not be written (the name then keeps no file of an earlier run either).
+std::vector<std::string> write_exports(const std::filesystem::path& listing, bool csv, bool json,
+                                       const RunParameters& par, RunResult& result,
+                                       const RunStatus& status);
 
 }  // namespace kaven

@@ -1,7 +1,7 @@
 #include "shell/run_driver.hpp"
 
 #include <algorithm>
-#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <exception>
 #include <thread>
@@ -10,6 +10,7 @@
 #include "core/parallel.hpp"
 #include "crystal/centring.hpp"
 #include "crystal/geometry.hpp"
+#include "crystal/operator_group.hpp"
 #include "crystal/space_group.hpp"
 #include "input/free_format.hpp"
 #include "input/input_reader.hpp"
@@ -30,7 +31,7 @@
 #include "scattering/sphere_tables.hpp"
 #include "scattering/structure_factor.hpp"
 #include "simulation/event_search.hpp"
-#include "simulation/reference_direction.hpp"
+#include "simulation/run_phases.hpp"
 #include "simulation/scale_factor.hpp"
 #include "simulation/scan_simulation.hpp"
 
@@ -60,6 +61,12 @@ struct WorkArrays {
   }
 };
 
+// The output names the run has claimed (shell/run_files.hpp): each held nothing, an
+// empty file or kaven's own output of its kind when it was claimed.
+struct ClaimedOutputs {
+  std::filesystem::path plot, svg, cal;
+};
+
 // A file of the input that the run may not write (or read): it names the file and why.
 // `file` is the name as resolved, for the caller.
 [[noreturn]] void refuse_output(const std::string& name, const std::filesystem::path& file,
@@ -84,6 +91,27 @@ struct WorkArrays {
                    1, file.string(), error_number};
 }
 
+// Work far beyond an ordinary run is said before it starts, in the listing and to the
+// user at once, so that a run of many minutes is not taken for a hung one. An ordinary
+// search visits up to some ten million index triples and an ordinary scan sums some
+// ten million profile values (steps times crossings); these bounds are some fifty
+// times that, a minute or more of work on a desktop machine.
+constexpr double kLongSearchTriples = 5.0e8;
+constexpr double kLongScanValues = 5.0e9;
+
+std::string sci(double v) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%.1E", v);
+  return buf;
+}
+
+void announce(RunContext& run, const RunEnvironment& env, const std::string& text) {
+  run.out.blank();
+  run.out.record(" " + text);
+  if (env.notice) env.notice(text);
+  else if (run.err) *run.err << "kaven: " << text << '\n';
+}
+
 void check_cancel(RunContext& run, const RunEnvironment& env) {
   if (env.cancel && env.cancel->load()) run.stop({"", "", " The run was cancelled."});
 }
@@ -101,7 +129,7 @@ void write_banner(RunContext& run) {
 // 3. Lines 1 and 2; the plot file is opened at once.
 void read_title_and_plot_file(RunContext& run, LineSource& src, RunNames& names,
                               RunFiles& files, const RunEnvironment& env, RunFileGuard& guard,
-                              RunResult& result) {
+                              ClaimedOutputs& claims, RunResult& result) {
   // Every file the run writes is claimed before it is opened (shell/run_files.hpp).
   read_title(run.par, src);
   list_title(run.out, run.par.title);
@@ -111,10 +139,24 @@ void read_title_and_plot_file(RunContext& run, LineSource& src, RunNames& names,
   if (trim(run.par.dname1).empty()) cannot_open(run.par.dname1, plot, 0);
   if (std::string why = guard.write(plot, FileRole::plot); !why.empty())
     refuse_output(run.par.dname1, plot, why, FileRole::plot);
-  errno = 0;
-  files.plot.open(plot, std::ios::out | std::ios::trunc);
-  if (!files.plot) cannot_open(run.par.dname1, plot, errno);
+  claims.plot = plot;
+  // The page goes to a file beside the name, renamed over it once it is whole; opening
+  // it here tells at once whether the folder can take the plot.
+  if (!files.plot.open(plot)) cannot_open(run.par.dname1, plot, files.plot.error_number());
   result.files.plot = plot.string();
+}
+
+// Operators given explicitly are checked as a space group's: what may be intended (a
+// subgroup, an operator given twice) is a warning and the run goes on; a rotation that
+// is all zero leaves no structure factor with a meaning and ends the run.
+void check_explicit_operators(RunContext& run) {
+  const OperatorSetCheck check = check_operator_set(run.par.ops, run.par.ic);
+  if (check.zero_rotation > 0)
+    stop_run({"", "", "read-error in the symmetry information lines of the input-file",
+              " ( the rotation of symmetry operator " + std::to_string(check.zero_rotation) +
+                  " is all zero: no symmetry operation )"},
+             kStatusMalformed);
+  for (const std::string& w : check.warnings) run.message({" Warning: " + w});
 }
 
 // 5. The operators: from the table (with the lattice points of its lattice letter) or
@@ -128,6 +170,7 @@ void symmetry_phase(RunContext& run, LineSource& src) {
   } else {
     read_explicit_operators(par, src);
     list_explicit_operators(run.out, par);
+    check_explicit_operators(run);
   }
 }
 
@@ -158,7 +201,7 @@ void read_primary_lines(RunContext& run, LineSource& src, RunNames& names, RunRe
 // With the scan-file name known: the measured-scan file is none of the run's outputs,
 // and the calculated-scan file named after it (or the plot file) may be written.
 void claim_scan_files(RunContext& run, const RunNames& names, const RunEnvironment& env,
-                      RunFileGuard& guard) {
+                      RunFileGuard& guard, ClaimedOutputs& claims) {
   if (run.par.scan_present) {
     const std::filesystem::path scan = resolve(env, run.par.dname2);
     if (std::string why = guard.read(scan, FileRole::measured_scan); !why.empty())
@@ -168,6 +211,7 @@ void claim_scan_files(RunContext& run, const RunNames& names, const RunEnvironme
   const std::filesystem::path cal = resolve(env, calname);
   if (std::string why = guard.write(cal, FileRole::calculated_scan); !why.empty())
     refuse_output(calname, cal, why, FileRole::calculated_scan);
+  claims.cal = cal;
 }
 
 // 10. and 11. Scan steps and arrays, wavelength band, cell, the primary reflection with
@@ -175,15 +219,8 @@ void claim_scan_files(RunContext& run, const RunNames& names, const RunEnvironme
 void geometry_phase(RunContext& run, RunResult& result) {
   RunParameters& par = run.par;
   allocate_scan(par, result.profile.intensity, result.measured.intensity);
-  check_radiation(par);
-  wavelength_band(par);
-  reciprocal_cell(par);
-  check_cell(par);
-  primary_reflection(par);
-  // The largest index box of the passes, that of the shortest wavelength.
-  check_search_size(par, par.isyn == 0 ? std::min(par.alam1, par.alam2) : par.alam1);
-  sample_constants(par);
-  primary_structure_factor(par);
+  result.primary_f_computed = par.f == 0.0f;
+  derive_geometry(par);
   list_primary_warning(run.out, par);
 }
 
@@ -194,9 +231,11 @@ void list_crystal_data(RunContext& run) {
   for (AtomType& t : par.types) tabulate_f0(t);
   list_scattering_factors(run.out, par.types);
   list_atoms(run.out, par);
+  for (const std::string& note : unphysical_atom_values(par)) run.message({" Note: " + note});
 }
 
-// 13. Density and linear absorption coefficient, then the one from the dispersion terms.
+// 13. Density and linear absorption coefficient, then the one from the dispersion terms
+// (the steps of derive_absorption, each listed as it is formed).
 void absorption_phase(RunContext& run) {
   RunParameters& par = run.par;
   const AbsorptionResult tabulated = tabulated_absorption(par);
@@ -254,11 +293,21 @@ void scale_factor_phase(RunContext& run, RunResult& result) {
   run.zeit(run.out);
 }
 
-// 16. Reference direction and, with an orientation matrix, the psi offset PsiD.
-void reference_direction_phase(RunParameters& par, RunResult& result) {
-  result.reference = reference_direction(par);
-  const std::array<float, 3>& r = result.reference;
-  if (par.ub_read) par.psid = upsi(par, r[0], r[1], r[2]);
+// More than 600 events of a pass above drumin. Usually drumin is too small for the
+// crystal; but every intensity grows with the crystal's cross section, so a crystal
+// radius beyond any real crystal (1 cm) is the value to correct, and the stop says so.
+[[noreturn]] void too_many_events(const RunParameters& par, std::size_t count) {
+  const double radius_um = double(par.rkugel) * kMicronPerCm;
+  std::vector<std::string> records{"the number of output lines is to large"};
+  if (!(radius_um <= 1.0e4))
+    records.push_back(" the crystal radius of " + sci(radius_um) +
+                      " muemeter on the fifth input line makes every intensity that large:"
+                      " check it!");
+  else
+    records.push_back("please increase drumin on the sixth input line");
+  records.push_back(" ( " + std::to_string(count) + " events of the pass above drumin =" +
+                    rec::E(11, 4, par.drumin) + " cps, at most 600 )");
+  stop_run(std::move(records));
 }
 
 // 17. The wavelength passes: Kalpha1 and Kalpha2 of a tube, one synchrotron line.
@@ -266,36 +315,37 @@ void wavelength_passes_phase(RunContext& run, const ExtinctionTable& extinction,
                              const RunEnvironment& env, RunResult& result) {
   RunParameters& par = run.par;
   const std::vector<WavelengthPass> passes = wavelength_passes(par);
-  const double shortest = par.isyn == 0 ? std::min(par.alam1, par.alam2) : par.alam1;
-  const std::array<int, 3> lim = index_limits(par, shortest);
+  const std::array<int, 3> lim = search_limits(par);
   ReflectionCache cache(par, lim[0], lim[1], lim[2]);
+  // The index box of each pass, that of the shortest wavelength at most.
+  const double triples = double(passes.size()) * (2.0 * lim[0] + 1) * (2.0 * lim[1] + 1) *
+                         (2.0 * lim[2] + 1);
+  const bool long_search = triples > kLongSearchTriples;
+  if (long_search)
+    announce(run, env,
+             "This run is long: its event search visits " + sci(triples) +
+                 " index triples; it may take minutes.");
   for (std::size_t n = 0; n < passes.size(); ++n) {
-    const WavelengthPass& pass = passes[n];
-    par.alam = pass.lambda;
-    par.dlam = pass.dlam;
-    PassRecord rec{pass, primary_pass(par, extinction, pass), {}};
-    result.theta_prim_deg += rec.primary.theta_p * double(kRadToDeg);
-    EventSearchOptions opt;
+    PassOptions opt;
     opt.threads = env.threads;
+    opt.plain = env.plain;
     opt.cancel = env.cancel;
     if (env.progress) {
       const double share = 1.0 / double(passes.size());
-      opt.progress = [&env, n, share](double f) {
-        env.progress({"event search", (double(n) + f) * share});
+      opt.progress = [&env, n, share, long_search](double f) {
+        env.progress({long_search ? "event search (long)" : "event search", (double(n) + f) * share});
       };
     }
-    rec.events = env.plain ? search_events_plain(par, rec.primary, n == 0)
-                           : search_events(par, rec.primary, cache, n == 0, opt);
+    PassRecord rec = compute_pass(par, extinction, passes, n, &cache, opt);
+    result.theta_prim_deg += rec.primary.theta_p * double(kRadToDeg);
     check_cancel(run, env);
-    if (rec.events.events.size() > 600)
-      run.stop({"the number of output lines is to large",
-                "please increase drumin on the sixth input line"});
+    if (rec.events.events.size() > 600) too_many_events(par, rec.events.events.size());
     MeasuredPrimary measured;
     if (result.measured.present) {
       const MeasuredShare share = measured_share(par, result.reduction, static_cast<int>(n));
       measured = {share.intensity, share.error};
     }
-    list_event_pass(run.out, par, pass, rec.primary, rec.events, result.reference, measured);
+    list_event_pass(run.out, par, rec.pass, rec.primary, rec.events, result.reference, measured);
     run.zeit(run.out);
     result.crossings.insert(result.crossings.end(), rec.events.scan.begin(),
                             rec.events.scan.end());
@@ -309,15 +359,25 @@ void wavelength_passes_phase(RunContext& run, const ExtinctionTable& extinction,
 void simulation_and_summaries(RunContext& run, RunNames& names, RunFiles& files,
                               const RunEnvironment& env, RunResult& result) {
   RunParameters& par = run.par;
-  double iprim = 0;  // the passes' I-prim as they were listed
-  for (const PassRecord& rec : result.passes) iprim += static_cast<float>(rec.primary.iprim);
+  const float iprim = iprim_of_passes(result.passes);  // the passes' I-prim as they were listed
   ScanOptions opt;
   opt.threads = env.threads;
   opt.cancel = env.cancel;
-  if (env.progress) opt.progress = [&env](double f) { env.progress({"scan simulation", f}); };
+  // Every crossing adds its profile at every step.
+  const double values = double(par.nstep + 1) * double(result.crossings.size());
+  const bool long_scan = par.zsw1 > 0 && values > kLongScanValues;
+  if (long_scan)
+    announce(run, env,
+             "This run is long: its scan sums " + std::to_string(par.nstep + 1) + " steps x " +
+                 std::to_string(result.crossings.size()) + " crossings = " + sci(values) +
+                 " profile values; it may take minutes.");
+  if (env.progress)
+    opt.progress = [&env, long_scan](double f) {
+      env.progress({long_scan ? "scan simulation (long)" : "scan simulation", f});
+    };
   result.profile = ScanProfile{};  // the storage of the setup goes before the scan takes its own
-  result.profile = env.plain ? simulate_scan_plain(par, result.crossings, static_cast<float>(iprim))
-                             : simulate_scan(par, result.crossings, static_cast<float>(iprim), opt);
+  result.profile = env.plain ? simulate_scan_plain(par, result.crossings, iprim)
+                             : simulate_scan(par, result.crossings, iprim, opt);
   check_cancel(run, env);
 
   if (result.measured.present) {
@@ -325,19 +385,23 @@ void simulation_and_summaries(RunContext& run, RunNames& names, RunFiles& files,
     list_measured_summary(run.out, result.reduction, result.deviation);
     run.zeit(run.out);
   }
+  if (env.analysis) {
+    env.analysis(par, result, run.out);
+    check_cancel(run, env);
+    run.zeit(run.out);
+  }
   if (par.zsw1 > 0) list_calculated_summary(run.out, result.profile);
   list_scan_settings(run.out, par);
 
   names.calname = calculated_scan_name(names.dname2, names.dname1);
   const std::filesystem::path cal = resolve(env, names.calname);
-  errno = 0;
-  files.cal.open(cal, std::ios::out | std::ios::trunc);
-  if (!files.cal) cannot_open(names.calname, cal, errno);
-  write_calculated_scan(files.cal, par, result.profile);
-  files.cal.flush();
-  if (!files.cal)
-    throw RunStopped{{"", "", "     " + names.calname, " the calculated-scan file could not be written completely"},
-                     1, cal.string(), 0};
+  if (!files.cal.open(cal)) cannot_open(names.calname, cal, files.cal.error_number());
+  write_calculated_scan(files.cal.stream(), par, result.profile);
+  if (!files.cal.commit())
+    throw RunStopped{{"", "", "     " + names.calname,
+                      " the calculated-scan file could not be written completely",
+                      " ( " + files.cal.error() + " )"},
+                     1, cal.string(), files.cal.error_number()};
   result.files.cal = cal.string();
 
   list_event_count(run.out, par, result.profile);
@@ -347,17 +411,21 @@ void simulation_and_summaries(RunContext& run, RunNames& names, RunFiles& files,
 // 19. The plot, when the scan is plottable: the PostScript page in the plot file and
 // the same page as SVG beside it. The SVG cannot replace the plot file itself: a plot
 // file already named .svg gets a second extension.
+// Each page is renamed over its name only when it is whole: the PostScript page first,
+// whose failure ends the run (status 1), then the SVG copy, whose failure is said.
 void plot_phase(RunContext& run, RunFiles& files, RunFileGuard& guard, const RunEnvironment& env,
-                RunResult& result) {
+                ClaimedOutputs& claims, RunResult& result) {
   if (!result.plotted) return;
   // The SVG copy is a second view of the page: when its name is refused (a folder, a
   // file of the run, a file kaven did not write) the PostScript page is drawn alone.
   const std::filesystem::path svg_path = svg_plot_name(result.files.plot);
   const std::string refused = guard.write(svg_path, FileRole::plot_svg);
-  std::ofstream svg;
-  if (refused.empty()) svg.open(svg_path, std::ios::out | std::ios::trunc);
-  PostScriptPlotter postscript(files.plot, &run.out);
-  SvgPlotter svg_page(svg);
+  if (refused.empty()) {
+    claims.svg = svg_path;
+    files.svg.open(svg_path);  // when the folder refuses it, the stream takes nothing
+  }
+  PostScriptPlotter postscript(files.plot.stream(), &run.out);
+  SvgPlotter svg_page(files.svg.stream());
   const Zeit::Now now = run.zeit.now();
   if (thread_count(env.threads) > 1) {
     // The two pages drawn at once, each on a thread of its own: formatting the
@@ -382,12 +450,53 @@ void plot_phase(RunContext& run, RunFiles& files, RunFileGuard& guard, const Run
     PlotterPair both(postscript, svg_page);
     uplot(both, run.par, result, now);
   }
-  svg.close();
-  if (refused.empty() && svg) {
+  if (!files.plot.commit()) {
+    result.plotted = false;
+    throw RunStopped{{"", "", "     " + trim(run.par.dname1),
+                      " the plot file could not be written completely",
+                      " ( " + files.plot.error() + " )"},
+                     1, claims.plot.string(), files.plot.error_number()};
+  }
+  if (refused.empty() && files.svg.commit()) {
     result.files.plot_svg = svg_path.string();
   } else {
     run.message({" The SVG copy of the plot could not be written: " + svg_path.string()});
     if (!refused.empty()) run.message({" ( it " + refused + " )"});
+    else if (!files.svg.error().empty()) run.message({" ( " + files.svg.error() + " )"});
+  }
+}
+
+// A run leaves under each of its output names its own whole file or nothing. A name
+// claimed but not written by this run (the run stopped, drew no page, or could not
+// finish a file) holds an earlier run's result or an empty file, which the claim made
+// sure of: it is removed, so that no page or scan of another run stands beside this
+// run's listing as if it were this run's.
+void remove_stale_outputs(RunContext& run, RunFiles& files, RunFileGuard& guard,
+                          const ClaimedOutputs& claims) {
+  std::vector<std::filesystem::path> stale;
+  if (!claims.plot.empty() && !files.plot.committed()) {
+    files.plot.discard();
+    stale.push_back(claims.plot);
+  }
+  if (!claims.svg.empty() && !files.svg.committed()) {
+    files.svg.discard();
+    stale.push_back(claims.svg);
+  } else if (claims.svg.empty() && !claims.plot.empty()) {
+    // Not claimed by the plot phase: removed only where the run could have written it.
+    const std::filesystem::path svg = svg_plot_name(claims.plot);
+    if (guard.write(svg, FileRole::plot_svg).empty()) stale.push_back(svg);
+  }
+  if (!claims.cal.empty() && !files.cal.committed()) {
+    files.cal.discard();
+    stale.push_back(claims.cal);
+  }
+  for (const std::filesystem::path& p : stale) {
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(p, ec)) continue;
+    std::filesystem::remove(p, ec);
+    if (ec)
+      run.message({" The file " + p.string() + " of an earlier run could not be removed:",
+                   " ( " + ec.message() + " )"});
   }
 }
 
@@ -440,23 +549,24 @@ RunOutcome kaven(RunParameters& par, RunNames& names, RunFiles& files, std::istr
   result.files.listing = env.listing.string();
   // The files the caller has opened or will write, checked by the caller.
   RunFileGuard guard;
+  ClaimedOutputs claims;
   guard.add(env.input, FileRole::input);
   guard.add(env.listing, FileRole::listing);
   for (const ExportFile& e : env.exports) guard.add(e.file, e.role);
   try {
     const ExtinctionTable extinction = xtab1();                            // 1
     write_banner(run);                                                     // 2
-    read_title_and_plot_file(run, src, names, files, env, guard, result);  // 3
+    read_title_and_plot_file(run, src, names, files, env, guard, claims, result);  // 3
     read_crystal(run, src);                                                // 4 to 8
     read_primary_lines(run, src, names, result);                           // 9
-    claim_scan_files(run, names, env, guard);                              // 9
+    claim_scan_files(run, names, env, guard, claims);                      // 9
     set_up_crystal(run, result);                                           // 10 to 13
     read_measured_scan(run, src, files, extinction, env, result);          // 14
     scale_factor_phase(run, result);                                       // 15
-    reference_direction_phase(par, result);                                // 16
+    derive_reference(par, result);                                         // 16
     wavelength_passes_phase(run, extinction, env, result);                 // 17
     simulation_and_summaries(run, names, files, env, result);              // 18
-    plot_phase(run, files, guard, env, result);                            // 19
+    plot_phase(run, files, guard, env, claims, result);                    // 19
     finish_run(run);                                                       // 20
   } catch (const RunStopped& stop) {
     run.list_stop(stop);
@@ -465,6 +575,7 @@ RunOutcome kaven(RunParameters& par, RunNames& names, RunFiles& files, std::istr
     outcome.failed_file = stop.file;
     outcome.failed_errno = stop.error_number;
   }
+  remove_stale_outputs(run, files, guard, claims);
   outcome.ierr = run.ierr;
   return outcome;
 }

@@ -16,6 +16,8 @@
 
 #include "input/free_format.hpp"
 #include "input/run_parameters.hpp"
+#include "report/listing.hpp"
+#include "shell/output_file.hpp"
 #include "shell/run_context.hpp"
 #include "shell/run_files.hpp"
 #include "simulation/run_result.hpp"
@@ -30,11 +32,14 @@ struct RunNames {
 };
 
 // The files the run opens; the caller closes them (by destroying this) after the run,
-// whether or not they were opened.
+// whether or not they were opened. The files written are whole or absent: each is
+// written to a temporary file beside its name and renamed over the name when complete
+// (shell/output_file.hpp); what a run leaves uncommitted is discarded with this.
 struct RunFiles {
-  std::ofstream plot;  // unit 7
+  OutputFile plot;     // unit 7
+  OutputFile svg;      // the SVG copy of the page
   std::ifstream scan;  // unit 11
-  std::ofstream cal;   // unit 12
+  OutputFile cal;      // unit 12
 };
 
 enum class RunEnd {
@@ -75,6 +80,17 @@ struct RunEnvironment {
   bool plain = false;
   std::function<void(const RunProgress&)> progress;  // optional
   const std::atomic<bool>* cancel = nullptr;          // optional: set to end the run early
+  // Analysis beside the run (the peak table, the fit of a measured scan): called once
+  // the simulation has been compared with the measured scan, or would have been, before
+  // the calculated-scan summary, with the run record (the crystal still read), the result
+  // and the listing, where its sections follow the measured summary. The plot drawn
+  // afterwards shows what it leaves in the result. Optional; a run without it writes
+  // what it always wrote.
+  std::function<void(const RunParameters&, RunResult&, Listing&)> analysis;
+  // Optional: takes at once what the user should know before the work is done (that a
+  // run will be long), instead of the error stream, which a caller may show only at
+  // the end. The text is also in the listing.
+  std::function<void(const std::string&)> notice;
 };
 
 // Performs one run. `input` is positioned at the first line of the input file and

@@ -5,6 +5,8 @@
 #include "input/input_writer.hpp"
 #include "plot/postscript_plotter.hpp"
 #include "plot/svg_plotter.hpp"
+#include "report/fit_report.hpp"
+#include "report/energy_map_export.hpp"
 #include "report/listing.hpp"
 #include "report/results_export.hpp"
 #include "report/run_summary.hpp"
@@ -29,7 +31,14 @@ std::string_view kind_of_output(FileRole role) {
     case FileRole::events_csv: return "an events table";
     case FileRole::scan_csv: return "a scan table";
     case FileRole::summary_json: return "a run summary";
+    case FileRole::fit_json: return "a fit summary";
+    case FileRole::refined_input: return "an input file";
     case FileRole::converted_input: return "an input file";
+    case FileRole::map_csv: return "an energy-map table";
+    case FileRole::map_plot: return "a PostScript energy map";
+    case FileRole::map_svg: return "an SVG energy map";
+    case FileRole::escan_csv: return "an energy-scan table";
+    case FileRole::escan_svg: return "an SVG energy scan";
     default: return "an output";
   }
 }
@@ -43,7 +52,14 @@ bool starts_as(std::istream& is, FileRole role) {
     case FileRole::events_csv: return starts_as_kaven_export(is, ExportKind::events_csv);
     case FileRole::scan_csv: return starts_as_kaven_export(is, ExportKind::scan_csv);
     case FileRole::summary_json: return starts_as_kaven_export(is, ExportKind::summary_json);
+    case FileRole::fit_json: return starts_as_kaven_fit_json(is);
+    case FileRole::refined_input: return starts_as_kaven_input(is);
     case FileRole::converted_input: return starts_as_kaven_input(is);
+    case FileRole::map_csv: return starts_as_kaven_map_csv(is);
+    case FileRole::map_plot: return starts_as_kaven_postscript(is);
+    case FileRole::map_svg: return starts_as_kaven_svg(is);
+    case FileRole::escan_csv: return starts_as_kaven_escan_csv(is);
+    case FileRole::escan_svg: return starts_as_kaven_svg(is);
     default: return false;
   }
 }
@@ -61,7 +77,14 @@ std::string_view role_name(FileRole role) {
     case FileRole::events_csv: return "the events table";
     case FileRole::scan_csv: return "the scan table";
     case FileRole::summary_json: return "the run summary";
+    case FileRole::fit_json: return "the fit summary";
+    case FileRole::refined_input: return "the refined input";
     case FileRole::converted_input: return "the new input file";
+    case FileRole::map_csv: return "the energy-map table";
+    case FileRole::map_plot: return "the energy-map page";
+    case FileRole::map_svg: return "the SVG copy of the energy-map page";
+    case FileRole::escan_csv: return "the energy-scan table";
+    case FileRole::escan_svg: return "the energy-scan plot";
   }
   return "a file";
 }

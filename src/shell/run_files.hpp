@@ -11,7 +11,8 @@
 //    output of the same kind, recognised by its first lines: a listing beginning with
 //    kaven's banner, a PostScript plot with kaven's prolog, an SVG page with kaven's
 //    document head, a calculated scan whose lines are psi and intensity in their two
-//    columns, an export with its header row or the summary's opening.
+//    columns, an export with its header row or the summary's opening, the fit's JSON
+//    file with its opening, a refined input with the mark on its title line.
 // So wherever the names in an input file point, its run replaces no unrelated file.
 #pragma once
 #include <filesystem>
@@ -31,7 +32,14 @@ enum class FileRole {
   events_csv,
   scan_csv,
   summary_json,
+  fit_json,       // the fit's results (OUTPUT-fit.json)
+  refined_input,  // the input with the fitted values (OUTPUT-fit.inp)
   converted_input,  // an input file written from a CIF
+  map_csv,    // the energy map's table
+  map_plot,   // its PostScript page
+  map_svg,    // its SVG copy
+  escan_csv,  // the energy scan's table
+  escan_svg,  // its plot
 };
 
 // "the input file", "the plot file", ...

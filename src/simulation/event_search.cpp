@@ -4,8 +4,9 @@
 #include <atomic>
 #include <cmath>
 #include <cstdio>
-#include <string>
+#include <limits>
 #include <mutex>
+#include <string>
 
 #include "core/constants.hpp"
 #include "core/parallel.hpp"
@@ -102,33 +103,52 @@ double wrap_psi(double psi, int isyn) {
   return psi;
 }
 
-// One candidate h = (h1, k1, l1); structure factors from `sf`: sf.exact(h, k, l, s) the
-// value of the direct sum, and where weak crossings are skipped sf.screening(h, k, l),
-// within sf.margin() of it.
+// The part of a candidate's geometry that does not depend on the wavelength; false for
+// a point on the primary axis. The azimuth phi is left for later (NaN): most points of
+// the index box never reach the sphere.
+bool axial_geometry(const PassSetup& s, int h1, int k1, int l1, CandidateGeometry& g) {
+  g.h1 = h1, g.k1 = k1, g.l1 = l1;
+  g.hq = h1 * s.q1 + k1 * s.q2 + l1 * s.q3;
+  g.pax = g.hq / s.hp;  // component of h along the primary axis
+  g.hsq = s.g.length_sq(h1, k1, l1);
+  g.rho2 = g.hsq - g.pax * g.pax;
+  if (g.rho2 < 1e-6) return false;  // on the primary axis
+  g.rho = std::sqrt(g.rho2);
+  g.t = (s.hp / 2 - g.pax) * (s.hp / 2 - g.pax);
+  g.phi = std::numeric_limits<double>::quiet_NaN();
+  return true;
+}
+
+// Signed azimuth of h about the primary axis, from the reference direction: with chi
+// the angle between h and the axis, cos phi = h . G* r / (|r| |h| sin chi), and
+// |h| sin chi is the distance rho from the axis.
+double azimuth(const PassSetup& s, const CandidateGeometry& g) {
+  const double hgr = g.h1 * s.gr[0] + g.k1 * s.gr[1] + g.l1 * s.gr[2];
+  double cos_phi = hgr / (s.r_len * g.rho);
+  cos_phi = std::clamp(cos_phi, -1.0, 1.0);
+  double phi = std::fabs(std::acos(cos_phi));
+  if (s.rxh[0] * g.h1 + s.rxh[1] * g.k1 + s.rxh[2] * g.l1 < 0) phi = -phi;
+  return phi;
+}
+
+// The roles of a candidate's two reflections, for structure factors kept per candidate.
+enum class Role { secondary, coupling };
+
+// One candidate h = (h1, k1, l1) at the pass's wavelength; structure factors from `sf`:
+// sf.exact(role, h, k, l, s) the value of the direct sum, and where weak crossings are
+// skipped sf.screening(role, h, k, l), within sf.margin() of it.
 template <class StructureFactors>
-void candidate(const PassSetup& s, int h1, int k1, int l1, StructureFactors& sf, SearchChunk& out) {
+void candidate(const PassSetup& s, const CandidateGeometry& g, StructureFactors& sf, SearchChunk& out) {
   const RunParameters& p = s.p;
-  const double hq = h1 * s.q1 + k1 * s.q2 + l1 * s.q3;
-  const double pax = hq / s.hp;  // component of h along the primary axis
+  const int h1 = g.h1, k1 = g.k1, l1 = g.l1;
+  const double pax = g.pax, hsq = g.hsq, rho2 = g.rho2, rho = g.rho, t = g.t;
   if (pax < -(s.inv_lam - s.sp) || pax > s.inv_lam + s.sp) return;
-  const double hsq = s.g.length_sq(h1, k1, l1);
   if (hsq > 4 * s.inv_lam * s.inv_lam) return;  // outside the limiting sphere
-  const double rho2 = hsq - pax * pax;
-  if (rho2 < 1e-6) return;  // on the primary axis
-  const double rho = std::sqrt(rho2);
-  const double t = (s.hp / 2 - pax) * (s.hp / 2 - pax);
   const double cos_delta = (rho2 + s.R * s.R - (s.inv_lam * s.inv_lam - t)) / (2 * s.R * rho);
   if (std::fabs(cos_delta) > 1) return;  // never reaches the sphere
   const double delta = std::acos(cos_delta);
-  // Signed azimuth of h about the primary axis, from the reference direction: with chi
-  // the angle between h and the axis, cos phi = h . G* r / (|r| |h| sin chi), and
-  // |h| sin chi is the distance rho from the axis.
   const double hlen = std::sqrt(hsq);
-  const double hgr = h1 * s.gr[0] + k1 * s.gr[1] + l1 * s.gr[2];
-  double cos_phi = hgr / (s.r_len * rho);
-  cos_phi = std::clamp(cos_phi, -1.0, 1.0);
-  double phi = std::fabs(std::acos(cos_phi));
-  if (s.rxh[0] * h1 + s.rxh[1] * k1 + s.rxh[2] * l1 < 0) phi = -phi;
+  const double phi = std::isnan(g.phi) ? azimuth(s, g) : g.phi;
   const double psid = p.psid;
   const double psi_pos[2] = {wrap_psi((phi + delta) * 180 / kPi + psid, p.isyn),
                              wrap_psi((phi - delta) * 180 / kPi + psid, p.isyn)};
@@ -145,8 +165,9 @@ void candidate(const PassSetup& s, int h1, int k1, int l1, StructureFactors& sf,
   // bound takes the screening moduli within their margin; its own margin covers what a
   // change of |F| that small does to the profile.
   if (s.skip_weak) {
-    const double bound = screening_peak_bound(p, s.pp, rho, t, beta_deg, sf.screening(h1, k1, l1).fmod,
-                                              sf.screening(h2, k2, l2).fmod, sf.margin());
+    const double bound =
+        screening_peak_bound(p, s.pp, rho, t, beta_deg, sf.screening(Role::secondary, h1, k1, l1).fmod,
+                             sf.screening(Role::coupling, h2, k2, l2).fmod, sf.margin());
     const bool listable = p.drumin > 0 && !(bound < p.drumin) &&
                           std::any_of(psi_pos, psi_pos + 2, [&](double psi) {
                             return psi > p.psia - 5.0 && psi < p.psie + 5.0;
@@ -158,16 +179,16 @@ void candidate(const PassSetup& s, int h1, int k1, int l1, StructureFactors& sf,
       return;
     }
   }
-  const auto F1 = sf.exact(h1, k1, l1, static_cast<float>(s1));
-  const auto F2 = sf.exact(h2, k2, l2, static_cast<float>(s2));
+  const auto F1 = sf.exact(Role::secondary, h1, k1, l1, static_cast<float>(s1));
+  const auto F2 = sf.exact(Role::coupling, h2, k2, l2, static_cast<float>(s2));
   const float ext_code = F1.fmod < kAbsentF ? 2.0f : (F2.fmod < kAbsentF ? 3.0f : 0.0f);
-  EventGeometry g{rho, t, beta_deg, cos_delta, F1.fmod, F2.fmod, F1.phase, F2.phase, 0, 0};
-  const EventProfile profile = event_profile(p, s.pp, g);
+  EventGeometry eg{rho, t, beta_deg, cos_delta, F1.fmod, F2.fmod, F1.phase, F2.phase, 0, 0};
+  const EventProfile profile = event_profile(p, s.pp, eg);
   const double theta1 = std::asin(std::min(1.0, s.lam * s1));
   const double theta2 = std::asin(std::min(1.0, s.lam * s2));
-  g.theta1 = theta1;
-  g.theta2 = theta2;
-  const EventValues v = event_values(p, s.pp, g, profile);
+  eg.theta1 = theta1;
+  eg.theta2 = theta2;
+  const EventValues v = event_values(p, s.pp, eg, profile);
   const double kk = s.pp.k_block * s.pp.k_block;
   for (int c = 0; c < 2; ++c) {
     const Crossing crossing = c == 0 ? Crossing::first : Crossing::second;
@@ -196,7 +217,7 @@ void candidate(const PassSetup& s, int h1, int k1, int l1, StructureFactors& sf,
           e.phi_az = static_cast<float>(phi);
           e.h_sq = static_cast<float>(hsq);
           e.hp_sq = static_cast<float>(s.hp * s.hp);
-          e.hq = static_cast<float>(hq);
+          e.hq = static_cast<float>(g.hq);
           e.rho_sq = static_cast<float>(rho2);
           e.ext_code = ext_code;
         }
@@ -204,12 +225,14 @@ void candidate(const PassSetup& s, int h1, int k1, int l1, StructureFactors& sf,
       }
     }
     if (s.scan_requested && v.peak > p.drumin_scan) {
-      out.scan.push_back({static_cast<float>(psi), static_cast<float>(beta_deg),
-                          static_cast<float>(v.w_in), static_cast<float>(v.w_out),
-                          static_cast<float>(v.eta_m), static_cast<float>(v.ikaven),
-                          static_cast<float>(v.iaufhe), static_cast<float>(s.pp.k_block),
-                          static_cast<float>(v.triplet), static_cast<float>(v.c_int),
-                          static_cast<float>(s.pp.iprim), crossing});
+      ScanCrossing sc{static_cast<float>(psi), static_cast<float>(beta_deg),
+                      static_cast<float>(v.w_in), static_cast<float>(v.w_out),
+                      static_cast<float>(v.eta_m), static_cast<float>(v.ikaven),
+                      static_cast<float>(v.iaufhe), static_cast<float>(s.pp.k_block),
+                      static_cast<float>(v.triplet), static_cast<float>(v.c_int),
+                      static_cast<float>(s.pp.iprim), crossing};
+      sc.secondary = {h1, k1, l1};
+      out.scan.push_back(sc);
     }
   }
 }
@@ -217,10 +240,11 @@ void candidate(const PassSetup& s, int h1, int k1, int l1, StructureFactors& sf,
 template <class StructureFactors>
 void search_plane(const PassSetup& s, int h1, int kmax, int lmax, StructureFactors& sf,
                   SearchChunk& out) {
+  CandidateGeometry g;
   for (int k1 = -kmax; k1 <= kmax; ++k1)
     for (int l1 = -lmax; l1 <= lmax; ++l1) {
       if (h1 == 0 && k1 == 0 && l1 == 0) continue;
-      candidate(s, h1, k1, l1, sf, out);
+      if (axial_geometry(s, h1, k1, l1, g)) candidate(s, g, sf, out);
     }
 }
 
@@ -252,8 +276,8 @@ struct CachedFactors {
   ReflectionCache::Reader reader;
   double m;
   double margin() const { return m; }
-  ReflectionCache::Entry screening(int h, int k, int l) { return reader.screening(h, k, l); }
-  ReflectionCache::Entry exact(int h, int k, int l, float sv) { return reader.exact(h, k, l, sv); }
+  ReflectionCache::Entry screening(Role, int h, int k, int l) { return reader.screening(h, k, l); }
+  ReflectionCache::Entry exact(Role, int h, int k, int l, float sv) { return reader.exact(h, k, l, sv); }
 };
 
 // Every F formed afresh: the plain search, which skips nothing.
@@ -261,12 +285,12 @@ struct PlainFactors {
   const RunParameters& par;
   StructureFactorCalculator calc;
   double margin() const { return 0; }
-  ReflectionCache::Entry exact(int h, int k, int l, float sv) {
+  ReflectionCache::Entry exact(Role, int h, int k, int l, float sv) {
     const StructureFactor f = calc(h, k, l, sv);
     return {f.fmod, f.phase};
   }
-  ReflectionCache::Entry screening(int h, int k, int l) {
-    return exact(h, k, l, reflection_s(par, h, k, l));
+  ReflectionCache::Entry screening(Role role, int h, int k, int l) {
+    return exact(role, h, k, l, reflection_s(par, h, k, l));
   }
 };
 
@@ -277,7 +301,64 @@ void append(SearchChunk& into, SearchChunk&& part) {
   into.scan.insert(into.scan.end(), part.scan.begin(), part.scan.end());
 }
 
+// The structure factors of a search over given candidates, kept by their caller per
+// candidate: the candidate's index in the list and the role pick the value.
+struct ListFactors {
+  CandidateStructureFactors& sf;
+  std::size_t j = 0;
+  double margin() const { return sf.margin(); }
+  ReflectionCache::Entry screening(Role role, int, int, int) {
+    return sf.screening(j, role == Role::coupling);
+  }
+  ReflectionCache::Entry exact(Role role, int, int, int, float sv) {
+    return sf.exact(j, role == Role::coupling, sv);
+  }
+};
+
 }  // namespace
+
+std::vector<CandidateGeometry> candidate_reflections(const RunParameters& p, double shortest_lambda) {
+  // The set-up of a pass at the shortest wavelength: the frame (q, |h_p|, the reference
+  // direction) is the same at every wavelength, and the band filters of the search are
+  // widest there.
+  PrimaryPass pp{};
+  pp.lambda = shortest_lambda;
+  pp.theta_p = std::asin(std::min(1.0, shortest_lambda * double(p.hp_len) / 2));
+  const PassSetup s = make_setup(p, pp, false);
+  const std::array<int, 3> lim = index_limits(p, shortest_lambda);
+  std::vector<CandidateGeometry> list;
+  CandidateGeometry g;
+  for (int h1 = -lim[0]; h1 <= lim[0]; ++h1)
+    for (int k1 = -lim[1]; k1 <= lim[1]; ++k1)
+      for (int l1 = -lim[2]; l1 <= lim[2]; ++l1) {
+        if (h1 == 0 && k1 == 0 && l1 == 0) continue;
+        if (!axial_geometry(s, h1, k1, l1, g)) continue;
+        if (g.pax < -(s.inv_lam - s.sp) || g.pax > s.inv_lam + s.sp) continue;
+        if (g.hsq > 4 * s.inv_lam * s.inv_lam) continue;
+        g.phi = azimuth(s, g);
+        list.push_back(g);
+      }
+  return list;
+}
+
+EventPassResult search_candidates(const RunParameters& p, const PrimaryPass& pp,
+                                  std::span<const CandidateGeometry> candidates,
+                                  CandidateStructureFactors& sf, bool first_pass,
+                                  const EventSearchOptions& opt) {
+  const PassSetup s = make_setup(p, pp, first_pass);
+  const std::array<int, 3> lim = index_limits(p, pp.lambda);
+  ListFactors list{sf};
+  SearchChunk all;
+  for (std::size_t j = 0; j < candidates.size(); ++j) {
+    if ((j & 4095) == 0 && opt.cancel && opt.cancel->load(std::memory_order_relaxed)) break;
+    const CandidateGeometry& c = candidates[j];
+    // Within the box of this wavelength, as the search of a pass takes it.
+    if (std::abs(c.h1) > lim[0] || std::abs(c.k1) > lim[1] || std::abs(c.l1) > lim[2]) continue;
+    list.j = j;
+    candidate(s, c, list, all);
+  }
+  return finish(p, pp, lim, std::move(all));
+}
 
 EventPassResult search_events(const RunParameters& p, const PrimaryPass& pp,
                               ReflectionCache& cache, bool first_pass,

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <span>
 #include <vector>
 
 #include "input/run_parameters.hpp"
@@ -69,6 +70,7 @@ struct ScanCrossing {
   float c_int;    // interference polarisation
   float iprim;    // I-prim of the pass (cps)
   Crossing crossing;
+  std::array<int, 3> secondary{};  // the secondary reflection h
 };
 
 struct EventPassResult {
@@ -98,6 +100,45 @@ EventPassResult search_events(const RunParameters& par, const PrimaryPass& pp,
 // and to measure it against.
 EventPassResult search_events_plain(const RunParameters& par, const PrimaryPass& pp,
                                     bool first_pass);
+
+// Many searches over one list of reflections (one at each of many wavelengths): the
+// geometry of a candidate that does not depend on the wavelength, formed once.
+struct CandidateGeometry {
+  int h1 = 0, k1 = 0, l1 = 0;  // the secondary reflection h
+  double hq = 0;    // h . G* h_p (Å^-2)
+  double pax = 0;   // component of h along the primary axis (Å^-1)
+  double hsq = 0;   // |h|^2 (Å^-2)
+  double rho2 = 0;  // squared distance of h from the primary axis (Å^-2)
+  double rho = 0;   // its distance (Å^-1)
+  double t = 0;     // (|h_p|/2 - p)^2 (Å^-2)
+  double phi = 0;   // signed azimuth about the primary axis from the reference direction (radians)
+};
+
+// The reflections that a search at any wavelength from `shortest_lambda` up may meet
+// (inside the limiting sphere and the axial band of that wavelength, off the primary
+// axis), in the order of the search, with their geometry as the search forms it.
+std::vector<CandidateGeometry> candidate_reflections(const RunParameters& par, double shortest_lambda);
+
+// The structure factors of a search over such a list, kept by the caller per candidate
+// j: of its secondary reflection h or its coupling reflection h_p - h (`coupling`).
+// The values are those of the direct sum at the run record's f' and f''; screening
+// values need only lie within margin() of them.
+class CandidateStructureFactors {
+ public:
+  virtual ~CandidateStructureFactors() = default;
+  virtual double margin() const = 0;
+  virtual ReflectionCache::Entry screening(std::size_t j, bool coupling) = 0;
+  // s: sin(theta)/lambda of the reflection as the search forms it (|h|/2).
+  virtual ReflectionCache::Entry exact(std::size_t j, bool coupling, float s) = 0;
+};
+
+// The search of one pass over the candidates given, on the calling thread (the
+// options' thread count is not used): what search_events gives at that wavelength when
+// the list holds every reflection the pass can meet.
+EventPassResult search_candidates(const RunParameters& par, const PrimaryPass& pp,
+                                  std::span<const CandidateGeometry> candidates,
+                                  CandidateStructureFactors& sf, bool first_pass,
+                                  const EventSearchOptions& opt = {});
 
 // The index limits INT(2a/lambda), INT(2b/lambda), INT(2c/lambda): every reciprocal-lattice
 // point inside the limiting sphere |h| <= 2/lambda has |h| <= 2a/lambda and so on.

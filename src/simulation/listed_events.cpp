@@ -12,7 +12,11 @@ bool listed_event(const RunParameters& p, const MultipleDiffractionEvent& e) {
 }
 
 double triplet_phase_deg(const RunParameters& par, const MultipleDiffractionEvent& e) {
-  double triplet = std::remainder((double(e.phase1) + e.phase2 - par.phi) * double(kRadToDeg), 360.0);
+  return triplet_phase_deg(par.phi, e);
+}
+
+double triplet_phase_deg(float primary_phase, const MultipleDiffractionEvent& e) {
+  double triplet = std::remainder((double(e.phase1) + e.phase2 - primary_phase) * double(kRadToDeg), 360.0);
   if (triplet <= -180) triplet += 360;
   return triplet;
 }

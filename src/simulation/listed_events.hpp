@@ -18,6 +18,8 @@ bool listed_event(const RunParameters& par, const MultipleDiffractionEvent& even
 // The triplet phase Phi = phase1 + phase2 - phase of the primary, the phase the
 // interference term turns with, in degrees within (-180, 180].
 double triplet_phase_deg(const RunParameters& par, const MultipleDiffractionEvent& event);
+// The same with the primary's phase (radians) given: of a run at another energy.
+double triplet_phase_deg(float primary_phase, const MultipleDiffractionEvent& event);
 
 struct ListedEvent {
   int pass = 0;        // 1 for K-alpha1 or the synchrotron line, 2 for K-alpha2

@@ -46,4 +46,41 @@ float upsi(const RunParameters& p, float h1, float h2, float h3) {
   return static_cast<float>(psi);
 }
 
+std::array<float, 9> ub_turned(const RunParameters& p, double delta_deg) {
+  const auto& u = p.ub;
+  const double h = p.h, k = p.k, l = p.l;
+  std::array<double, 3> n{u[0] * h + u[1] * k + u[2] * l, u[3] * h + u[4] * k + u[5] * l,
+                          u[6] * h + u[7] * k + u[8] * l};
+  const double len = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
+  if (!(len > 0)) return u;
+  for (double& c : n) c /= len;
+  const std::array<float, 3> r = reference_direction(p);
+  auto turned = [&](double angle_deg) {
+    // Rodrigues' rotation about n, applied to the matrix from the left.
+    const double a = angle_deg * kDegree, c = std::cos(a), s = std::sin(a);
+    double R[3][3];
+    for (int i = 0; i < 3; ++i)
+      for (int j = 0; j < 3; ++j) R[i][j] = (i == j ? c : 0.0) + (1 - c) * n[i] * n[j];
+    R[0][1] -= s * n[2], R[0][2] += s * n[1], R[1][0] += s * n[2];
+    R[1][2] -= s * n[0], R[2][0] -= s * n[1], R[2][1] += s * n[0];
+    std::array<float, 9> out{};
+    for (int i = 0; i < 3; ++i)
+      for (int j = 0; j < 3; ++j) {
+        double v = 0;
+        for (int m = 0; m < 3; ++m) v += R[i][m] * u[3 * m + j];
+        out[3 * i + j] = static_cast<float>(v);
+      }
+    return out;
+  };
+  // Which sense of the turn moves psi forward depends on the handedness of the frame:
+  // the one that comes nearer to the wanted PsiD is taken.
+  auto miss = [&](const std::array<float, 9>& m) {
+    RunParameters q = p;
+    q.ub = m;
+    return std::fabs(std::remainder(double(upsi(q, r[0], r[1], r[2])) - double(upsi(p, r[0], r[1], r[2])) - delta_deg, 360.0));
+  };
+  const std::array<float, 9> plus = turned(delta_deg), minus = turned(-delta_deg);
+  return miss(plus) <= miss(minus) ? plus : minus;
+}
+
 }  // namespace kaven

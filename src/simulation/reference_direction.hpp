@@ -16,4 +16,10 @@ std::array<float, 3> reference_direction(const RunParameters& par);
 // of the orientation matrix par.ub (degrees, negative for a negative u_c).
 float upsi(const RunParameters& par, float h1, float h2, float h3);
 
+// The orientation matrix of the run turned about the primary scattering vector as the
+// diffractometer sees it (UB h_p), by the angle that moves PsiD by `delta_deg`: the
+// crystal turned about the axis of the scan, which moves every event by that angle
+// and nothing else.
+std::array<float, 9> ub_turned(const RunParameters& par, double delta_deg);
+
 }  // namespace kaven

@@ -153,14 +153,12 @@ class ReflectionCache::Store {
   std::size_t budget_;
 };
 
-namespace {
-
 // The bound of |F_screening - F_exact| (see screening_margin). Each term of the direct
 // sum is (f0 + f') T exp(i arg) with arg rounded to single precision (an error of up
 // to |arg| 2^-24 radians), T and the per-atom sums over the operators rounded likewise
 // (a relative 2^-24 per operation); the screening values are formed in double or from
 // such a sum by an exact relation, off by as much again at most.
-double screening_margin_of(const RunParameters& par, int hb, int kb, int lb) {
+double screening_margin(const RunParameters& par, int hb, int kb, int lb) {
   const std::size_t n_ops = std::min<std::size_t>(static_cast<std::size_t>(std::max(par.ns, 0)), par.ops.size());
   double xmax[3] = {0, 0, 0};
   for (const Atom& a : par.atoms) {
@@ -195,8 +193,6 @@ double screening_margin_of(const RunParameters& par, int hb, int kb, int lb) {
   return 4 * f000 * relative + 1e-6;
 }
 
-}  // namespace
-
 ReflectionCache::ReflectionCache(const RunParameters& par, int hmax, int kmax, int lmax, Method method,
                                  std::size_t budget)
     : par_(par), symmetry_(par) {
@@ -208,7 +204,7 @@ ReflectionCache::ReflectionCache(const RunParameters& par, int hmax, int kmax, i
     // Rows pay when their runs are filled: where the index box is large.
     rows_ = rows_ && std::size_t(2 * hb + 1) * std::size_t(2 * kb + 1) * std::size_t(2 * lb + 1) > 2'000'000;
   }
-  margin_ = screening_margin_of(par, hb, kb, lb);
+  margin_ = kaven::screening_margin(par, hb, kb, lb);
   screening_ = std::make_unique<Store>(hb, kb, lb, used_, budget);
   exact_ = std::make_unique<Store>(hb, kb, lb, used_, budget);
 }

@@ -104,6 +104,11 @@ class ReflectionCache {
   std::atomic<std::size_t> used_{0};  // bytes of both stores
 };
 
+// The bound of |F| between a screening value and the direct sum (electrons) for
+// reflections within the index box |h| <= hb, |k| <= kb, |l| <= lb, at the run
+// record's f' and f'' (see screening_margin()).
+double screening_margin(const RunParameters& par, int hb, int kb, int lb);
+
 // s = sin(theta)/lambda = |h|/2 of a reflection, as the event search forms it.
 float reflection_s(const RunParameters& par, int h, int k, int l);
 

@@ -41,12 +41,21 @@ struct RunResult {
   // Primary Bragg angle (degrees): the sum over the passes while they run, then their
   // mean in the laboratory mode (the single value in the synchrotron modes).
   double theta_prim_deg = 0;
+  // The primary structure factor was formed by the run (read as 0), not given: a run
+  // with another cell forms it again.
+  bool primary_f_computed = false;
 
   MeasuredScan measured;
   ScaleSource scale_source = ScaleSource::default_i0;
   ScanReduction reduction;
   ScanProfile profile;
   Deviation deviation;
+
+  // A simulation fitted to the measured scan (analysis beside the run), in the units of
+  // the measured scan at every step (kNoMeasurement where it is not drawn), with its R:
+  // the plot draws it over the measured scan. Empty without a fit.
+  std::vector<float> fitted;
+  float fitted_r = 0;
 
   bool plotted = false;  // a plottable scan: crossings entered and max > min
   // Structure factors of the passes: sums formed, reflections kept, storage (none for

@@ -625,57 +625,73 @@ ScanProfile simulate_scan(const RunParameters& par, const std::vector<ScanCrossi
   return profile;
 }
 
+namespace {
+
+// What crossing c adds at step i with the formula as written: its profile on the side
+// the step lies (the inner side cut at beta), the intensities and the interference term
+// with atan and cos. The plain scan sums it over every step and crossing.
+double crossing_at_step(const RunParameters& par, const ScanCrossing& c, long i) {
+  const double eta = c.eta_m, w_in = c.w_in, w_out = c.w_out;
+  if (!(w_out > 0)) return 0;
+  auto peak = [&](double w) { return eta * kLorentzPeak / w + (1 - eta) * kGaussPeak / w; };
+  const double sig_in = kSigmaPerHwhm * w_in, sig_out = kSigmaPerHwhm * w_out;
+  const double p_out = peak(w_out);
+  const double p_in = w_in > 0 ? peak(w_in) : p_out;
+  const double k = c.k_block, ip = double(c.iprim) / k;
+  // n_e as a real (ANINT): a crossing any number of steps away splits the steps right
+  const double ne = std::round((double(c.psi) - par.psia) * double(par.zsw));
+  const double psi_i = step_psi(par, i);
+  const bool below = double(i) <= ne;
+  const bool inner = c.crossing == Crossing::first ? below : !below;
+  const double x = c.crossing == Crossing::first ? psi_i - c.psi : c.psi - psi_i;
+  double f;
+  if (inner) {
+    if (std::fabs(x) > c.beta) return 0;
+    if (w_in > 0) {
+      f = 2 * p_out / (p_in + p_out) *
+          (eta * kLorentzPeak / w_in / (1 + (x / w_in) * (x / w_in)) +
+           (1 - eta) * (kGaussPeak / w_in) * std::exp(-x * x / (2 * sig_in * sig_in)));
+    } else {
+      f = p_out;
+    }
+  } else {
+    f = 2 * p_in / (p_in + p_out) *
+        (eta * kLorentzPeak / w_out / (1 + (x / w_out) * (x / w_out)) +
+         (1 - eta) * (kGaussPeak / w_out) * std::exp(-x * x / (2 * sig_out * sig_out)));
+  }
+  const double u = c.ikaven * f;
+  double d = c.iaufhe * f;
+  double j = 0;
+  if (par.nnn != 0) {
+    if (ip <= d) {
+      d = ip;
+    } else {
+      const double s = (inner ? sig_in : sig_out) * par.nnn;
+      const double angle = s != 0 ? std::atan(x / s) : (x <= 0 ? -kPi / 2 : kPi / 2);
+      j = 2 * std::sqrt((ip - d) * u) * std::cos(double(c.triplet) + kPi / 2 + angle) *
+          c.c_int;
+    }
+  }
+  return k * j + k * k * (u - d);
+}
+
+}  // namespace
+
+std::vector<double> step_contributions(const RunParameters& par,
+                                       const std::vector<ScanCrossing>& crossings, long step) {
+  std::vector<double> out(crossings.size(), 0.0);
+  if (!(par.zsw > 0) || step < 0 || step > par.nstep) return out;
+  for (std::size_t i = 0; i < crossings.size(); ++i) out[i] = crossing_at_step(par, crossings[i], step);
+  return out;
+}
+
 ScanProfile simulate_scan_plain(const RunParameters& par,
                                 const std::vector<ScanCrossing>& crossings, float iprim_total) {
   const long n = par.nstep;
   std::vector<double> acc(static_cast<std::size_t>(n + 1), 0.0);
-  for (const ScanCrossing& c : crossings) {
-    if (!(par.zsw > 0)) break;
-    const double eta = c.eta_m, w_in = c.w_in, w_out = c.w_out;
-    if (!(w_out > 0)) continue;
-    auto peak = [&](double w) { return eta * kLorentzPeak / w + (1 - eta) * kGaussPeak / w; };
-    const double sig_in = kSigmaPerHwhm * w_in, sig_out = kSigmaPerHwhm * w_out;
-    const double p_out = peak(w_out);
-    const double p_in = w_in > 0 ? peak(w_in) : p_out;
-    const double k = c.k_block, ip = double(c.iprim) / k;
-    // n_e as a real (ANINT): a crossing any number of steps away splits the steps right
-    const double ne = std::round((double(c.psi) - par.psia) * double(par.zsw));
-    for (long i = 0; i <= n; ++i) {
-      const double psi_i = step_psi(par, i);
-      const bool below = double(i) <= ne;
-      const bool inner = c.crossing == Crossing::first ? below : !below;
-      const double x = c.crossing == Crossing::first ? psi_i - c.psi : c.psi - psi_i;
-      double f;
-      if (inner) {
-        if (std::fabs(x) > c.beta) continue;
-        if (w_in > 0) {
-          f = 2 * p_out / (p_in + p_out) *
-              (eta * kLorentzPeak / w_in / (1 + (x / w_in) * (x / w_in)) +
-               (1 - eta) * (kGaussPeak / w_in) * std::exp(-x * x / (2 * sig_in * sig_in)));
-        } else {
-          f = p_out;
-        }
-      } else {
-        f = 2 * p_in / (p_in + p_out) *
-            (eta * kLorentzPeak / w_out / (1 + (x / w_out) * (x / w_out)) +
-             (1 - eta) * (kGaussPeak / w_out) * std::exp(-x * x / (2 * sig_out * sig_out)));
-      }
-      const double u = c.ikaven * f;
-      double d = c.iaufhe * f;
-      double j = 0;
-      if (par.nnn != 0) {
-        if (ip <= d) {
-          d = ip;
-        } else {
-          const double s = (inner ? sig_in : sig_out) * par.nnn;
-          const double angle = s != 0 ? std::atan(x / s) : (x <= 0 ? -kPi / 2 : kPi / 2);
-          j = 2 * std::sqrt((ip - d) * u) * std::cos(double(c.triplet) + kPi / 2 + angle) *
-              c.c_int;
-        }
-      }
-      acc[static_cast<std::size_t>(i)] += k * j + k * k * (u - d);
-    }
-  }
+  if (par.zsw > 0)
+    for (const ScanCrossing& c : crossings)
+      for (long i = 0; i <= n; ++i) acc[static_cast<std::size_t>(i)] += crossing_at_step(par, c, i);
   ScanProfile profile;
   profile.iprim_total = iprim_total;
   profile.entered = static_cast<long>(crossings.size());

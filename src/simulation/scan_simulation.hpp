@@ -87,6 +87,12 @@ inline double step_psi(const RunParameters& par, long i) {
 ScanProfile simulate_scan(const RunParameters& par, const std::vector<ScanCrossing>& crossings,
                           float iprim_total, const ScanOptions& opt = {});
 
+// What each crossing adds at step `step` of the scan (cps, I-prim not included), in the
+// order given: the terms of the plain scan at that step (simulate_scan_plain), whose sum
+// with I-prim total is its value there.
+std::vector<double> step_contributions(const RunParameters& par,
+                                       const std::vector<ScanCrossing>& crossings, long step);
+
 // The deliberately plain variant: one thread, every step of every crossing evaluated
 // with the formula as written (atan and cos for the interference term, the Gaussian
 // at every distance): the exact sum, in time of steps times crossings. Kept to check

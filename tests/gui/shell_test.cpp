@@ -221,6 +221,7 @@ TEST(Shell, FilesThatCannotBeOpenedAreSaidAndTheProgramStaysUsable) {
   EXPECT_TRUE(contains(log, "status " + folder +
                                 " is a folder, not a file; choose another print-output file"));
   EXPECT_TRUE(contains(log, "status cannot write the print-output file " + in_missing_folder +
+                                ": cannot create a file in " + rig.path("no-such-folder").string() +
                                 ": No such file or directory"));
   // The input chosen as print output would be emptied by the run: refused, kept.
   EXPECT_TRUE(contains(log, "status " + inp +
@@ -253,8 +254,9 @@ TEST(Shell, ARunWithAMalformedLineGivesTheErrorReport) {
   EXPECT_EQ(rig.layer.pages[gui::Page::listing], file_text(out));
   EXPECT_EQ(tail(split_records(file_text(out)), 1),
             Lines{"read-error in the third line of the input-file"});
-  // The plot file was opened from the input's folder before the error.
-  EXPECT_TRUE(fs::exists(rig.path("yig.ps")));
+  // The plot file, opened from the input's folder before the error, is never drawn: no
+  // file stays under its name.
+  EXPECT_FALSE(fs::exists(rig.path("yig.ps")));
 }
 
 TEST(Shell, AStoppedRunIsReportedAsStoppedWithItsMessage) {

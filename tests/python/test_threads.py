@@ -73,8 +73,9 @@ def test_ctrl_c_cancels_the_run_and_raises_keyboard_interrupt(example):
     folder = example("yig")
 
     def interrupt():
-        # the plot file is opened as the run begins, well before the event search
-        while not (folder / "yig.ps").exists():
+        # the plot file is opened as the run begins, well before the event search: its
+        # page goes to a hidden temporary file beside the name until it is whole
+        while not any(folder.glob(".yig.ps.*.tmp")):
             threading.Event().wait(0.002)
         os.kill(os.getpid(), signal.SIGINT)
 
