@@ -327,28 +327,26 @@ void json_asymmetry(JsonWriter& j, const Asymmetry& a) {
   j.end_object();
 }
 
-void json_solution(JsonWriter& j, const RunParameters& par, const ScanFitSolution& s) {
-  j.begin_object();
-  j.key("converged").value(s.converged);
-  j.key("message").value(s.message);
-  j.key("termination").value(s.termination);
-  j.key("iterations").value(s.iterations);
-  j.key("reading_deg").value(s.reading_deg);
-  j.key("nnn").value(s.nnn);
+// The parameters of a solution (with the input values and the bound flags in the full
+// record of a fit; the summary at the top level leaves them out).
+void json_parameters(JsonWriter& j, const ScanFitSolution& s, bool full) {
   j.key("parameters").begin_object();
   for (const FittedParameter& p : s.parameters) {
     j.key(name_of(p.id)).begin_object();
     j.key("value").value(p.value);
     j.key("sigma").value(p.sigma);
     j.key("start").value(p.start);
-    j.key("input").value(p.input);
+    if (full) j.key("input").value(p.input);
     j.key("lower").value(p.lower);
     j.key("upper").value(p.upper);
     j.key("refined").value(p.refined);
-    j.key("at_bound").value(p.at_bound);
+    if (full) j.key("at_bound").value(p.at_bound);
     j.end_object();
   }
   j.end_object();
+}
+
+void json_correlations(JsonWriter& j, const ScanFitSolution& s) {
   j.key("correlations").begin_object();
   j.key("names").begin_array(true);
   for (FitParameter p : s.refined) j.value(name_of(p));
@@ -361,6 +359,18 @@ void json_solution(JsonWriter& j, const RunParameters& par, const ScanFitSolutio
   }
   j.end_array();
   j.end_object();
+}
+
+void json_solution(JsonWriter& j, const RunParameters& par, const ScanFitSolution& s) {
+  j.begin_object();
+  j.key("converged").value(s.converged);
+  j.key("message").value(s.message);
+  j.key("termination").value(s.termination);
+  j.key("iterations").value(s.iterations);
+  j.key("reading_deg").value(s.reading_deg);
+  j.key("nnn").value(s.nnn);
+  json_parameters(j, s, true);
+  json_correlations(j, s);
   j.key("start");
   json_quality(j, s.start_quality);
   j.key("fitted");
@@ -469,30 +479,8 @@ void write_fit_json(std::ostream& os, const RunParameters& par, const ScanFitRes
     // The values the refined input takes at the top level, for scripts that look no
     // further: the fit at the fitted energy when it was made, else the fit.
     const ScanFitSolution& s = written_solution(r);
-    j.key("parameters").begin_object();
-    for (const FittedParameter& p : s.parameters) {
-      j.key(name_of(p.id)).begin_object();
-      j.key("value").value(p.value);
-      j.key("sigma").value(p.sigma);
-      j.key("start").value(p.start);
-      j.key("lower").value(p.lower);
-      j.key("upper").value(p.upper);
-      j.key("refined").value(p.refined);
-      j.end_object();
-    }
-    j.end_object();
-    j.key("correlations").begin_object();
-    j.key("names").begin_array(true);
-    for (FitParameter p : s.refined) j.value(name_of(p));
-    j.end_array();
-    j.key("matrix").begin_array();
-    for (const std::vector<double>& row : s.correlation) {
-      j.begin_array(true);
-      for (double v : row) j.value(v);
-      j.end_array();
-    }
-    j.end_array();
-    j.end_object();
+    json_parameters(j, s, false);
+    json_correlations(j, s);
     j.key("R").value(s.quality.r);
     j.key("R_weighted").value(s.quality.r_weighted);
     j.key("chi2_per_dof").value(s.quality.chi2_dof);
