@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <fstream>
 
 #include "core/run_stop.hpp"
 #include "input/free_format.hpp"
@@ -232,6 +233,45 @@ std::string write_energy_scan_files(const EnergyPlanPaths& paths, const EnergyPl
   if (std::string why = files.open(); !why.empty()) return why;
   for (const EnergyScanPoint& p : points) files.add(p);
   return files.finish();
+}
+
+std::string read_plan_crystal(const fs::path& input, EnergyPlansBesideRun& beside) {
+  beside.crystal.reset();
+  std::ifstream in(input);
+  try {
+    if (in) beside.crystal = read_energy_crystal(in);
+  } catch (const RunStopped&) {
+    return {};  // the run lists the read error
+  }
+  if (!beside.crystal) return {};
+  return energy_request_problem(beside.plan, *beside.crystal);
+}
+
+void add_energy_plans(RunRequest& request, EnergyPlansBesideRun& beside) {
+  const EnergyPlanPaths paths = energy_plan_paths(request.output);
+  const std::vector<ExportFile> files = energy_plan_files(beside.plan, paths);
+  request.more_files.insert(request.more_files.end(), files.begin(), files.end());
+  request.after_run = [paths, &beside, &request](RunCommandResult& r, RunStatus& status) {
+    if (!beside.crystal) {
+      r.messages.push_back("no energy plan: the input could not be read (see the listing)");
+      return false;
+    }
+    EnergyPlanRequest plan = beside.plan;
+    plan.progress = request.progress;
+    plan.cancel = request.cancel;  // a cancel ends the plans as it ends the run
+    beside.outcome = run_energy_plans(*beside.crystal, plan, paths);
+    const EnergyPlanOutcome& out = beside.outcome;
+    r.messages.insert(r.messages.end(), out.messages.begin(), out.messages.end());
+    if (out.map) {
+      beside.map_summary = *out.map;
+      status.energy_map = &beside.map_summary;
+    }
+    if (out.scan) {
+      beside.scan_summary = *out.scan;
+      status.energy_scan = &beside.scan_summary;
+    }
+    return out.ok;
+  };
 }
 
 }  // namespace kaven

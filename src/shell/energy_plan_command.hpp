@@ -19,6 +19,7 @@
 #include "planning/energy_map.hpp"
 #include "report/energy_map_export.hpp"
 #include "report/listing.hpp"
+#include "shell/run_command.hpp"
 #include "shell/run_driver.hpp"
 #include "shell/run_files.hpp"
 
@@ -75,5 +76,26 @@ std::string write_energy_map_files(const EnergyPlanPaths& paths, const EnergyPla
 std::string write_energy_scan_files(const EnergyPlanPaths& paths, const EnergyPlan& plan,
                                     const EnergyScanRequest& scan, const std::vector<EnergyScanPoint>& points,
                                     EnergyScanSummary* summary = nullptr);
+
+// The plans beside a run, as `kaven INPUT --energy-map ...` and the desktop program's
+// energy map compute them: the input read before the run, the files checked with the
+// run's before its listing is opened, the plans computed after the run.
+struct EnergyPlansBesideRun {
+  EnergyPlanRequest plan;
+  std::optional<EnergyCrystal> crystal;  // none: the input could not be read (the run lists why)
+  EnergyPlanOutcome outcome;
+  EnergyMapSummary map_summary;  // the summaries the run's JSON file names
+  EnergyScanSummary scan_summary;
+};
+
+// Reads the crystal of `input` into `beside` and says why its plans cannot be computed
+// (a tube input, a psi off the psi axis): then nothing may be written. Empty when they
+// can, or when the input cannot be read (the run then stops with the read error).
+std::string read_plan_crystal(const std::filesystem::path& input, EnergyPlansBesideRun& beside);
+
+// Adds the plans to the run of `request`: their files (named after request.output) join
+// the caller's files, and after the run they are computed with the run's progress and
+// cancel flag. `beside` and `request` must outlive run_command.
+void add_energy_plans(RunRequest& request, EnergyPlansBesideRun& beside);
 
 }  // namespace kaven

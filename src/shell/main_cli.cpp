@@ -340,40 +340,6 @@ bool take_energy_option(int argc, char** argv, int& i, EnergyOptions& o) {
   return true;
 }
 
-// The request's plans after the run, from the input read beforehand (nothing is
-// written for an input that cannot be mapped over energy).
-void add_energy_plans(kaven::RunRequest& request, const EnergyOptions& o,
-                      const std::optional<kaven::EnergyCrystal>& crystal,
-                      std::vector<std::pair<std::string, std::string>>& written,
-                      kaven::EnergyMapSummary& map_summary, kaven::EnergyScanSummary& scan_summary) {
-  kaven::EnergyPlanRequest plan;
-  plan.map = o.map;
-  plan.scan = o.scan;
-  const kaven::EnergyPlanPaths paths = kaven::energy_plan_paths(request.output);
-  request.more_files = kaven::energy_plan_files(plan, paths);
-  request.after_run = [plan, paths, &crystal, &written, &map_summary, &scan_summary, &request](
-                          kaven::RunCommandResult& r, kaven::RunStatus& status) mutable {
-    if (!crystal) {
-      r.messages.push_back("no energy plan: the input could not be read (see the listing)");
-      return false;
-    }
-    plan.progress = request.progress;
-    plan.cancel = request.cancel;  // Ctrl-C ends the plans as it ends the run
-    const kaven::EnergyPlanOutcome out = kaven::run_energy_plans(*crystal, plan, paths);
-    r.messages.insert(r.messages.end(), out.messages.begin(), out.messages.end());
-    if (out.map) {
-      map_summary = *out.map;
-      status.energy_map = &map_summary;
-    }
-    if (out.scan) {
-      scan_summary = *out.scan;
-      status.energy_scan = &scan_summary;
-    }
-    written = out.written;
-    return out.ok;
-  };
-}
-
 int run(const fs::path& input_path, const fs::path& output_path, bool csv, bool json,
         const EnergyOptions& energy) {
   kaven::RunRequest request;
@@ -395,27 +361,15 @@ int run(const fs::path& input_path, const fs::path& output_path, bool csv, bool 
   };
   // The plans over energy read the input first: a tube input is refused before any
   // file is written.
-  std::optional<kaven::EnergyCrystal> crystal;
-  std::vector<std::pair<std::string, std::string>> planned;
-  kaven::EnergyMapSummary map_summary;
-  kaven::EnergyScanSummary scan_summary;
+  kaven::EnergyPlansBesideRun plans;
   if (energy.any()) {
-    std::ifstream in(input_path);
-    try {
-      if (in) crystal = kaven::read_energy_crystal(in);
-    } catch (const kaven::RunStopped&) {
-      crystal.reset();  // the run lists the read error
+    plans.plan.map = energy.map;
+    plans.plan.scan = energy.scan;
+    if (std::string why = kaven::read_plan_crystal(input_path, plans); !why.empty()) {
+      std::cerr << "kaven: " << input_path.string() << ": " << why << "; nothing written\n";
+      return 1;
     }
-    if (crystal) {
-      kaven::EnergyPlanRequest check;
-      check.map = energy.map;
-      check.scan = energy.scan;
-      if (std::string why = kaven::energy_request_problem(check, *crystal); !why.empty()) {
-        std::cerr << "kaven: " << input_path.string() << ": " << why << "; nothing written\n";
-        return 1;
-      }
-    }
-    add_energy_plans(request, energy, crystal, planned, map_summary, scan_summary);
+    kaven::add_energy_plans(request, plans);
   }
   const kaven::RunCommandResult r = kaven::run_command(request);
   progress.finish();
@@ -423,7 +377,7 @@ int run(const fs::path& input_path, const fs::path& output_path, bool csv, bool 
   std::cerr << std::flush;
   if (r.status == 1) return 1;
   report_files(std::cout, r.outcome);
-  for (const auto& [what, file] : planned) {
+  for (const auto& [what, file] : plans.outcome.written) {
     const std::string label = what + ":";
     std::cout << "  " << label << std::string(label.size() < 22 ? 22 - label.size() : 1, ' ') << file << '\n';
   }
