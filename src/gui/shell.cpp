@@ -344,8 +344,17 @@ void Shell::open_cif() {
     return;
   }
 
+  // What was mended while reading, as the command line says it on standard error.
+  std::string mended;
+  for (const std::string& w : structure.warnings) {
+    const std::string line = cif + (w.starts_with("line ") ? " " : ": ") + w;
+    mended += (mended.empty() ? "Warning: " : "; ") + line;
+  }
+  if (!mended.empty()) layer_.windowoutstring(100, 4000, mended);
+
   // The dialog until its values convert, or the user gives up.
   CifDialogValues values = cif_dialog_defaults(cif, structure.formula);
+  values.warnings = structure.warnings;
   std::string message;
   fs::path input;
   CifConversion conversion;
@@ -354,18 +363,15 @@ void Shell::open_cif() {
     message.clear();
     const std::string name = values.input_name;
     input = fs::path(cif).parent_path() / name;
+    const CifRunOptions options = cif_run_options(values, input);
     std::error_code ec;
     if (name.empty() || fs::path(name).has_parent_path() || name == "." || name == "..")
       message = "name the new input file (a name, without a folder: it is written beside the CIF)";
-    else if (fs::is_directory(input, ec))
-      message = input.string() + " is a folder, not a file";
-    else if (same_file(input, cif))
-      message = input.string() + " is the CIF itself";
-    else if (fs::exists(input, ec) && !fs::is_regular_file(input, ec))
-      message = input.string() + " is not a regular file";
+    else  // the files as a run takes them: the new input replaces no file kaven did not write
+      message = conversion_file_refusal(cif, input, options.plot_file, options.scan_file);
     if (message.empty()) {
       try {
-        conversion = input_from_cif(structure, cif_run_options(values, input));
+        conversion = input_from_cif(structure, options);
       } catch (const CifError& e) {
         message = e.what();
       }
@@ -391,6 +397,7 @@ void Shell::open_cif() {
   std::string notes;
   for (const std::string& note : conversion.notes) notes += (notes.empty() ? "Note: " : "; ") + note;
   if (!notes.empty()) layer_.windowoutstring(100, 3000, notes);
+  if (!mended.empty()) layer_.windowoutstring(100, 4000, mended);
   status(written);
   if (layer_.question(shell_text::cif_title, "Run " + input.string() + " now?"))
     run_cycle(input.string());

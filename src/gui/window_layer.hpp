@@ -86,6 +86,7 @@ enum class Page {
 struct CifDialogValues {
   std::string cif;      // the CIF (shown, not edited)
   std::string formula;  // its formula, for the heading
+  std::vector<std::string> warnings;  // what was mended while reading it ("line 9: ...")
   std::array<int, 3> hkl{};
   std::string radiation = "Cu";  // "Cu", "Mo", "Ag" or "synchrotron"
   float wavelength = 0;          // Å, the synchrotron line
