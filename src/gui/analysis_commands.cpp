@@ -72,7 +72,7 @@ std::string fit_options_of(const FitDialogValues& values, FitOptions& options) {
 bool Shell::choose_files() {
   // The current files are proposed: the commands work on the input last run.
   std::string input = input_name_;
-  layer_.wselectfile2(shell_text::input_filter, 0, input, shell_text::input_dialog);
+  layer_.wselectfile2(shell_text::input_filter, file_dialog::confirm, input, shell_text::input_dialog);
   if (layer_.winfodialog(4) != 1) return false;
   std::string output = output_name_.empty() || input != input_name_
                            ? default_listing_name(input).string()

@@ -396,7 +396,10 @@ void QtWindowLayer::wselectfile2(std::string_view filter, int mode, std::string&
 
   d.confirmed = false;
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
-  const QString chosen = dialog.selectedFiles().front();
+  // One file is chosen. A name typed over the proposed one can leave the proposed
+  // file selected in the list beside it; the name field, which the dialog lists last,
+  // holds what the user sees as the choice.
+  const QString chosen = dialog.selectedFiles().back();
   if (!save && confirm && !QFileInfo::exists(chosen)) {
     const auto answer = QMessageBox::question(
         d.window, qs(title),

@@ -61,6 +61,10 @@ TEST(AnalysisCommands, TheEnergyMapAsksForItsEnergiesAndShowsItsPage) {
   EXPECT_NEAR(first.e2_kev - first.e1_kev, 1.0, 1e-9);
   EXPECT_EQ(first.n, 101);
   EXPECT_EQ(first.input, rig.path("si.inp").string());
+  // The listing proposed beside the input, as the command line names it by default.
+  EXPECT_NE(find_prefix(log, "dialog Print-output file | Output file|*.out;*.aus| mode 2 proposing " +
+                                 rig.path("si.out").string()),
+            log.size());
   EXPECT_TRUE(contains(log, "energy map dialog '" +
                                 kaven::energy_grid_problem({first.e2_kev, first.e2_kev, 101}) + "'"));
 
