@@ -137,7 +137,8 @@ class QtWindowTest : public QObject {
     QCOMPARE(w->windowTitle(), QStringLiteral("kaven-99"));
     QStringList captions;
     for (QAction* a : w->menuBar()->actions()) captions << a->text();
-    QCOMPARE(captions, QStringList({"&Start KAVEN-99", "Open &CIF", "&Ghostview",
+    QCOMPARE(captions, QStringList({"&Start KAVEN-99", "Open &CIF", "Energy &map...",
+                                    "&Fit measured scan...", "&Index peaks", "&Ghostview",
                                     "&Edit input-file", "&Help input-file", "&Edit output-file",
                                     "&Exit"}));
     // Width 0: 80 % of the screen; height as given.
