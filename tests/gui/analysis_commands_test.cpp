@@ -135,6 +135,7 @@ TEST(AnalysisCommands, AFitReportsRAndTheEnergyAndOffersTheRefinedInput) {
   // As after a run: the listing with the fit, the scan with the measured one.
   EXPECT_NE(rig.layer.pages[gui::Page::listing].find(" Refined run:"), std::string::npos);
   EXPECT_FALSE(rig.layer.scan.measured.empty());
+  EXPECT_EQ(rig.layer.scan.fitted.size(), rig.layer.scan.calculated.size());  // drawn over it
 }
 
 TEST(AnalysisCommands, WithoutAMeasuredScanTheFitSaysWhyAndThePeakTableCounts) {
