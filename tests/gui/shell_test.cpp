@@ -630,3 +630,22 @@ TEST(Shell, TheCifCommandReplacesNoFileUnaskedAndSaysWhatItCannotRead) {
   EXPECT_EQ(rig.layer.status, said);
   EXPECT_FALSE(fs::exists(rig.path("broken.inp")));
 }
+
+TEST(Shell, TheCifCommandShowsWhatWasMendedWhileReadingTheCif) {
+  ShellRig rig;
+  Lines cif = read_lines(fs::path(KAVEN_SOURCE_DIR) / "examples/si/si.cif");
+  cif.insert(cif.begin() + 10, "_cell_length_a 5.0");  // given twice: the first value stays
+  write_lines(rig.path("si.cif"), cif);
+  rig.layer.cif_answers = {[](gui::CifDialogValues& v) { v.hkl = {1, 1, 1}; }};
+  rig.script({command(open_cif)}, {rig.path("si.cif").string()});
+  rig.play();
+  ASSERT_EQ(rig.layer.cif_dialog_shown.size(), 1u);
+  const std::vector<std::string>& mended = rig.layer.cif_dialog_shown[0].warnings;
+  ASSERT_EQ(mended.size(), 1u);
+  EXPECT_EQ(mended[0].rfind("line 11: ", 0), 0u) << mended[0];
+  const auto said = std::find_if(rig.layer.texts.begin(), rig.layer.texts.end(),
+                                 [](const gui::PlacedText& t) { return t.y == 4000; });
+  ASSERT_NE(said, rig.layer.texts.end());
+  EXPECT_EQ(said->text, "Warning: " + rig.path("si.cif").string() + " " + mended[0]);
+  EXPECT_EQ(read_lines(rig.path("si.inp"))[2].substr(0, 6), "5.4309");
+}
