@@ -1,6 +1,7 @@
-# make run : install what is missing, build, run the bundled example end to end
-# make test: the same set-up, then every test
-# make gui : the same set-up, then the desktop program kaven-gui
+# make run : install what is missing, build the command-line program, run the bundled
+#            example end to end
+# make test: the same set-up, build everything, then every test
+# make gui : the same set-up, build the desktop program kaven-gui and start it
 # make sanitize: clang build with AddressSanitizer and UndefinedBehaviorSanitizer, every
 #            test and every fuzz target on its seed corpus (and FUZZ_TEST_SECONDS of fuzzing)
 # make fuzz: the fuzz targets (FUZZ_TARGETS), each for FUZZ_SECONDS, corpus kept in
@@ -30,20 +31,25 @@ configure: deps
 build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
-run: build
+# run and gui build what they start, not the tests and benchmarks
+run: configure
+	cmake --build $(BUILD) -j $(JOBS) --target kaven
 	@$(BUILD)/kaven $(EXAMPLE)
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
-gui: build
-	@test -x $(BUILD)/kaven-gui || { echo "kaven-gui was not built: Qt 6 was not found"; exit 1; }
+gui: configure
+	@cmake --build $(BUILD) --target help | grep -E '(^|[ .])kaven-gui(:| |$$)' >/dev/null || \
+	  { echo "kaven-gui was not built: Qt 6 was not found"; exit 1; }
+	cmake --build $(BUILD) -j $(JOBS) --target kaven-gui
 	$(BUILD)/kaven-gui
 
 bench: build
 	$(BUILD)/benchmarks/event_search_bench
 	$(BUILD)/benchmarks/scan_simulation_bench
 	$(BUILD)/benchmarks/whole_run_bench
+	$(BUILD)/benchmarks/output_bench
 
 sanitize-build: deps
 	cmake -S . -B $(SAN_BUILD) -DCMAKE_CXX_COMPILER=clang++ -DKAVEN_SANITIZE=ON -DKAVEN_FUZZ=ON \

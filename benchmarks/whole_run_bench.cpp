@@ -5,6 +5,10 @@
 //   on all cores, on one, and with the plain variants of the search and the scan (one
 //   thread, every structure factor formed afresh); the speed-up of the first over the
 //   last is printed at the end;
+// - Si 2 2 2 over a full turn at 1000 steps per degree with the interference term and
+//   Al 0 0 2 from a small CIF over a full turn at 50 steps per degree
+//   (example_inputs.hpp), on all cores and on one: the scan of many steps and the
+//   files written of it;
 // - a large cell without symmetry: 2000 atoms in P 1 (a = b = c = 30 Å) with
 //   anisotropic betas, Mo K-alpha (two passes), a 10 degree psi range. The index limits
 //   reach 84, the candidate box holds 4.8 million points and some 1.5 million
@@ -33,6 +37,7 @@
 #include <string>
 
 #include "shell/run_driver.hpp"
+#include "example_inputs.hpp"
 #include "yig_setup.hpp"
 
 namespace {
@@ -129,6 +134,19 @@ void BM_YigWholeRun(benchmark::State& state) {
   run_benchmark(state, text, "kaven-bench-yig", std::max(arg, 0), arg < 0);
 }
 BENCHMARK(BM_YigWholeRun)->Arg(0)->Arg(1)->Arg(-1)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// state.range(0): threads (0 all cores).
+void BM_SiFullTurnWholeRun(benchmark::State& state) {
+  static const std::string text = kaven::bench::si_full_turn_text();
+  run_benchmark(state, text, "kaven-bench-si-full-turn", static_cast<int>(state.range(0)), false);
+}
+BENCHMARK(BM_SiFullTurnWholeRun)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_AlWholeRun(benchmark::State& state) {
+  static const std::string text = kaven::bench::al_text();
+  run_benchmark(state, text, "kaven-bench-al", static_cast<int>(state.range(0)), false);
+}
+BENCHMARK(BM_AlWholeRun)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // state.range(0): atoms.
 void BM_LargeCellWholeRun(benchmark::State& state) {

@@ -44,11 +44,17 @@ TEST(PlotFiles, ARunWithoutMeasuredScanDrawsTheCalculatedPanelOnly) {
   ASSERT_FALSE(svg.empty());
   EXPECT_EQ(svg.back(), "</svg>");
 
-  // The same run again, at the same instant: the same two files.
+  // The same run again, at the same instant: the same two files, also when the two
+  // pages are drawn one after the other on one thread.
   Session again;
   again.run(si_lines());
   EXPECT_EQ(read_lines(again.dir.path() / "si222.ps"), ps);
   EXPECT_EQ(read_lines(again.dir.path() / "si222.svg"), svg);
+  Session serial;
+  serial.threads = 1;
+  serial.run(si_lines());
+  EXPECT_EQ(read_lines(serial.dir.path() / "si222.ps"), ps);
+  EXPECT_EQ(read_lines(serial.dir.path() / "si222.svg"), svg);
 }
 
 TEST(PlotFiles, ARunWithAMeasuredScanDrawsBothCurves) {

@@ -3,6 +3,9 @@
 // every viewer. Each case compares the whole records a call writes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -10,6 +13,7 @@
 #include "plot/postscript_plotter.hpp"
 #include "plot/svg_plotter.hpp"
 #include "report/listing.hpp"
+#include "report/record_format.hpp"
 
 namespace {
 
@@ -123,6 +127,27 @@ TEST(PostScriptPrimitives, LineWritesFourPointsToARecord) {
             (Records{"    28.3   141.7 m",
                      "    31.2   170.1 l    34.0   198.4 l    36.9   226.8 l    39.7   255.1 l",
                      "    42.5   283.5 l", "st"}));
+}
+
+TEST(PostScriptPrimitives, ALongCurveIsWrittenWholeThoughInPieces) {
+  // 30001 points (the scan of a full turn at a fine step, more than the 64 kB pieces the
+  // page is written in): every point once, four to a record, in order.
+  std::vector<float> y(30001);
+  for (std::size_t i = 0; i < y.size(); ++i) y[i] = static_cast<float>(5 + 4 * std::sin(0.01 * double(i)));
+  const float dx = 20.0f / 30000;
+  const Records r = written([&](PostScriptPlotter& p) { p.line(dx, y, 30001); }).page;
+  ASSERT_EQ(r.size(), 2u + 7500u);
+  auto point = [&](std::size_t i) {
+    return kaven::rec::F(8, 1, (1.0 + double(i) * dx) * double(kaven::kPointsPerCm)) +
+           kaven::rec::F(8, 1, double(y[i]) * double(kaven::kPointsPerCm));
+  };
+  EXPECT_EQ(r.front(), point(0) + " m");
+  for (std::size_t k = 1; k + 1 < r.size(); ++k) {
+    std::string expected;
+    for (std::size_t i = 4 * k - 3; i <= 4 * k; ++i) expected += point(i) + " l";
+    ASSERT_EQ(r[k], expected) << "record " << k;
+  }
+  EXPECT_EQ(r.back(), "st");
 }
 
 TEST(PostScriptPrimitives, FrameGoesRoundTheRectangleEvenWithNegativeWidth) {
@@ -246,6 +271,27 @@ TEST(SvgPrimitives, SameSheetCoordinatesPensAndDashesAsThePostScriptPage) {
                    "stroke=\"#ff0000\" stroke-width=\"0.50\" stroke-dasharray=\"5 3\"/>"),
             std::string::npos)
       << s;
+}
+
+TEST(SvgPrimitives, ALongCurveIsOnePathWrittenWhole) {
+  // 30001 points, written in pieces of 64 kB: one path through all of them, the page
+  // closed after it.
+  std::vector<float> y(30001);
+  for (std::size_t i = 0; i < y.size(); ++i) y[i] = static_cast<float>(5 + 4 * std::sin(0.01 * double(i)));
+  const std::string s = svg_of([&](kaven::SvgPlotter& p) { p.line(20.0f / 30000, y, 30001); });
+  const std::size_t path = s.find("<path d=\"M48.35 ");
+  ASSERT_NE(path, std::string::npos);
+  EXPECT_EQ(s.find("<path", path + 1), std::string::npos);
+  const std::size_t end = s.find('"', path + 9);
+  const std::string d = s.substr(path + 9, end - path - 9);
+  EXPECT_EQ(std::count(d.begin(), d.end(), 'L'), 30000);
+  EXPECT_EQ(std::count(d.begin(), d.end(), 'M'), 1);
+  // the last point: x = 1 + 20 cm, y(30000), on the sheet
+  char last[64];
+  std::snprintf(last, sizeof last, "L%.2f %.2f", 20 + 21 * double(kaven::kPointsPerCm),
+                610 - double(y.back()) * double(kaven::kPointsPerCm));
+  EXPECT_TRUE(d.ends_with(last)) << d.substr(d.size() - 40) << " " << last;
+  EXPECT_TRUE(s.ends_with("</g>\n</svg>\n"));
 }
 
 TEST(SvgPrimitives, TextsTurnContinueAndShowGreekLetters) {

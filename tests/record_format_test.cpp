@@ -4,12 +4,17 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <sstream>
 #include <string>
+
+#include "core/number_text.hpp"
 
 using namespace kaven::rec;
 
@@ -107,4 +112,56 @@ TEST(RecordFields, AgreeWithGfortransFields) {
   EXPECT_GT(per_letter['F'], 1000);
   EXPECT_GT(per_letter['I'], 100);
   std::printf("      %d fields compared with gfortran's\n", compared);
+}
+
+// Fixed-point digits from integer arithmetic against the exact decimal expansion of the
+// binary value (printf with enough places), rounded by hand: ties away from zero for
+// the fields, to even as printf rounds. Values of every kind: exact binary ties,
+// decimal fractions that are no ties, floats, large and tiny values.
+TEST(RecordFields, FixedDigitsAgreeWithTheExactDecimalExpansion) {
+  std::uint64_t state = 12345;
+  auto next = [&] {
+    state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+    return state >> 11;
+  };
+  auto rounded_up = [](std::string t) {  // the last digit raised by one, carrying
+    std::size_t i = t.size();
+    while (i > 0 && t[i - 1] == '9') t[--i] = '0';
+    if (i > 0) ++t[i - 1];
+    else t.insert(t.begin(), '1');
+    return t;
+  };
+  static char exact[1400], printed[1400];
+  for (int it = 0; it < 20000; ++it) {
+    const int d = static_cast<int>(next() % 8);
+    double v = 0;
+    switch (next() % 5) {
+      case 0: v = std::ldexp(double(next() % 100000), -static_cast<int>(next() % 16)); break;
+      case 1: v = double(next() % 2000000) / std::pow(10.0, double(next() % 7)); break;
+      case 2: v = double(std::ldexp(float(next() % (1 << 24)), -static_cast<int>(next() % 40))); break;
+      case 3: v = std::ldexp(double(next() % (1ULL << 53)), static_cast<int>(next() % 40) - 60); break;
+      default: v = std::ldexp(double(next() % 1000), static_cast<int>(next() % 2000) - 1000); break;
+    }
+    if (next() % 2) v = -v;
+    std::snprintf(exact, sizeof exact, "%.1100f", std::fabs(v));
+    const std::string s(exact);
+    const std::size_t dot = s.find('.'), cut = dot + 1 + static_cast<std::size_t>(d);
+    const std::string digits = s.substr(0, dot) + s.substr(dot + 1, static_cast<std::size_t>(d));
+    const bool tie = s[cut] == '5' && s.find_first_not_of('0', cut + 1) == std::string::npos;
+    const std::string away = s[cut] >= '5' ? rounded_up(digits) : digits;
+    const std::size_t n_int = away.size() - static_cast<std::size_t>(d);
+    std::string int_part = away.substr(0, n_int);
+    int_part.erase(0, std::min(int_part.find_first_not_of('0'), int_part.size()));
+    const std::string body = std::string(std::signbit(v) ? "-" : "") +
+                             (int_part.empty() ? "0" : int_part) + "." + away.substr(n_int);
+    EXPECT_EQ(F(static_cast<int>(body.size()) + 1, d, v), " " + body) << v << " to " << d << " places";
+    const std::optional<std::uint64_t> count = kaven::decimal_count(std::fabs(v), d, kaven::Ties::to_even);
+    if (!count) continue;  // 10^d |v| from 2^52 on
+    char text[48];
+    std::string mine(kaven::put_decimal_count(text + sizeof text, *count, d), text + sizeof text);
+    if (mine[0] == '.') mine.insert(mine.begin(), '0');
+    if (d == 0) mine.pop_back();  // printf writes no point without decimals
+    std::snprintf(printed, sizeof printed, "%.*f", d, std::fabs(v));
+    EXPECT_EQ(mine, printed) << v << " to " << d << " places" << (tie ? " (a tie)" : "");
+  }
 }

@@ -9,6 +9,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <sstream>
 
@@ -169,6 +172,42 @@ TEST(ResultsExport, ScanRowsHoldEmptyFieldsWhereNothingWasMeasured) {
             "10.5,2.25,0\n"
             "11,1e-06,12.5\n"
             "11.5,,\n");
+}
+
+TEST(ResultsExport, ALongScanIsWrittenWholeAndEveryNumberReadsBack) {
+  // 50 001 rows, more than a megabyte (the pieces the file is written in); every number read back
+  // through double is the value written (float values as floats).
+  kaven::RunParameters par;
+  par.psia = -180;
+  par.zsw = 555.5f;
+  kaven::RunResult r;
+  r.profile.intensity.resize(50001);
+  r.measured.intensity.assign(50001, kaven::kNoMeasurement);
+  std::uint32_t bits = 0x3f800000;
+  for (std::size_t i = 0; i < r.profile.intensity.size(); ++i) {
+    bits = bits * 1664525u + 1013904223u;
+    float v = 0;
+    std::memcpy(&v, &bits, sizeof v);
+    r.profile.intensity[i] = std::isfinite(v) ? v : 0.0f;
+    if (i % 3 == 0) r.measured.intensity[i] = float(i) * 0.37f;
+  }
+  std::ostringstream os;
+  kaven::write_scan_csv(os, par, r);
+  const Lines rows = split_records(os.str());
+  ASSERT_EQ(rows.size(), 50002u);
+  for (std::size_t i = 0; i < 50001; ++i) {
+    const std::string& row = rows[i + 1];
+    const std::size_t a = row.find(','), b = row.find(',', a + 1);
+    ASSERT_NE(b, std::string::npos) << row;
+    ASSERT_EQ(std::strtod(row.substr(0, a).c_str(), nullptr), kaven::step_psi(par, long(i))) << row;
+    ASSERT_EQ(static_cast<float>(std::strtod(row.substr(a + 1, b - a - 1).c_str(), nullptr)),
+              r.profile.intensity[i])
+        << row;
+    if (i % 3 == 0)
+      ASSERT_EQ(static_cast<float>(std::strtod(row.substr(b + 1).c_str(), nullptr)), r.measured.intensity[i]) << row;
+    else
+      ASSERT_EQ(b + 1, row.size()) << row;
+  }
 }
 
 TEST(ResultsExport, ReferenceDirectionIsWrittenWithoutTheNoiseOfTheSinglePrecisionMetric) {

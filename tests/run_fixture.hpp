@@ -111,6 +111,7 @@ struct Session {
   ScratchDir dir;
   kaven::RunParameters par;
   kaven::RunNames names;
+  int threads = 0;  // of the run: 0 all cores, 1 serial
 
   ListedRun run(const Lines& lines) { return run_text(join_lines(lines)); }
   ListedRun run_text(const std::string& text) {
@@ -121,6 +122,7 @@ struct Session {
       kaven::RunFiles files;  // closed when the run is over, whether opened or not
       kaven::RunEnvironment env;
       env.base_dir = dir.path();
+      env.threads = threads;
       r.outcome = kaven::kaven(par, names, files, in, out, env);
     }
     r.records = split_records(out.str());

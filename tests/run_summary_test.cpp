@@ -8,6 +8,7 @@
 
 #include <sstream>
 
+#include "report/record_format.hpp"
 #include "run_fixture.hpp"
 
 using namespace kaven;
@@ -122,4 +123,17 @@ TEST(RunSummary, CalculatedScanFileRecords) {
                                             "   176.001            187.5678",
                                             "   176.002             -0.2500",
                                             "   176.003      123456792.0000"}));
+
+  // 40 degrees at 1000 steps per degree: 40 001 records, more than a megabyte (the
+  // pieces the file is written in), each one step in order.
+  par.psia = 0, par.psie = 40, par.nstep = 40000;
+  p.intensity.assign(40001, 0.0f);
+  for (std::size_t i = 0; i < p.intensity.size(); ++i) p.intensity[i] = 8.11f + 0.001f * float(i % 7919);
+  std::ostringstream full;
+  write_calculated_scan(full, par, p);
+  const Lines records = split_records(full.str());
+  ASSERT_EQ(records.size(), 40001u);
+  for (std::size_t i = 0; i < records.size(); ++i)
+    ASSERT_EQ(records[i], rec::F(10, 3, double(i) / 1000) + rec::F(20, 4, p.intensity[i])) << "step " << i;
+  EXPECT_EQ(records.back(), "    40.000              8.5150");
 }

@@ -31,12 +31,8 @@ std::size_t line1_split(std::span<const float> x, float w, std::size_t n) {
   return p + 1 == n ? n : p;
 }
 
-std::vector<PlotPoint> line_points(float dx, std::span<const float> y, int n) {
-  std::vector<PlotPoint> pts;
-  const std::size_t m = std::min(y.size(), static_cast<std::size_t>(std::max(n, 0)));
-  pts.reserve(m);
-  for (std::size_t i = 0; i < m; ++i) pts.push_back({1.0 + double(i) * dx, double(y[i])});
-  return pts;
+LinePoints line_points(float dx, std::span<const float> y, int n) {
+  return {dx, y.first(std::min(y.size(), static_cast<std::size_t>(std::max(n, 0))))};
 }
 
 std::vector<PlotPoint> line2_points(float dx, std::span<const float> y, int k, int n) {

@@ -88,8 +88,16 @@ struct PlotPoint {
   double x, y;  // cm
 };
 
-// The points line draws.
-std::vector<PlotPoint> line_points(float dx, std::span<const float> y, int n);
+// The points line draws, (1 + i dx, y(i)) for i = 0..n-1, formed when asked for (a
+// scan has hundreds of thousands).
+struct LinePoints {
+  float dx;
+  std::span<const float> y;
+  std::size_t size() const { return y.size(); }
+  bool empty() const { return y.empty(); }
+  PlotPoint operator[](std::size_t i) const { return {1.0 + double(i) * dx, double(y[i])}; }
+};
+LinePoints line_points(float dx, std::span<const float> y, int n);
 // The points line2 draws, in order.
 std::vector<PlotPoint> line2_points(float dx, std::span<const float> y, int k, int n);
 

@@ -17,27 +17,18 @@ double points(double cm) { return cm * double(kPointsPerCm); }
 
 // A point (x, y) in cm as two fields of width w with one decimal, in points.
 template <class T>
+void append_point(std::string& r, int w, T x, T y) {
+  rec::append_F(r, w, 1, points(x));
+  rec::append_F(r, w, 1, points(y));
+}
+template <class T>
 std::string pt(int w, T x, T y) {
-  return F(w, 1, points(x)) + F(w, 1, points(y));
+  std::string r;
+  append_point(r, w, x, y);
+  return r;
 }
 
 std::string shown(std::string_view text) { return "(" + postscript_escape(text) + ") s"; }
-
-// Polyline records: "x y l" items, `per_record` to a record.
-void lineto_records(std::ostream& out, const std::vector<PlotPoint>& p, std::size_t from,
-                    std::size_t to, int w, std::size_t per_record) {
-  std::string r;
-  std::size_t on_record = 0;
-  for (std::size_t i = from; i < to; ++i) {
-    r += pt(w, p[i].x, p[i].y) + " l";
-    if (++on_record == per_record) {
-      out << r << '\n';
-      r.clear();
-      on_record = 0;
-    }
-  }
-  if (on_record > 0) out << r << '\n';
-}
 
 const char* const kTimesRoman14 = "/Times-Roman findfont [14 0 0 14 0 0] makefont setfont";
 
@@ -169,13 +160,32 @@ void PostScriptPlotter::frame(int /*i*/, float x1, float x2, float y1, float y2)
   record("  0.5 setlinewidth st");
 }
 
-void PostScriptPlotter::line(float dx, std::span<const float> y, int n) {
-  const std::vector<PlotPoint> p = line_points(dx, y, n);
-  if (!p.empty()) {
-    record(pt(8, p[0].x, p[0].y) + " m");
-    lineto_records(out_, p, 1, p.size(), 8, 4);
+// Polyline records: "x y l" items, `per_record` to a record.
+template <class Points>
+void PostScriptPlotter::lineto_records(const Points& p, std::size_t from, std::size_t to, int w,
+                                       std::size_t per_record) {
+  std::size_t on_record = 0;
+  for (std::size_t i = from; i < to; ++i) {
+    append_point(text_, w, p[i].x, p[i].y);
+    text_ += " l";
+    if (++on_record == per_record) {
+      text_ += '\n';
+      on_record = 0;
+      write_if_large();
+    }
   }
-  record("st");
+  if (on_record > 0) text_ += '\n';
+}
+
+void PostScriptPlotter::line(float dx, std::span<const float> y, int n) {
+  const LinePoints p = line_points(dx, y, n);
+  if (!p.empty()) {
+    append_point(text_, 8, p[0].x, p[0].y);
+    text_ += " m\n";
+    lineto_records(p, 1, p.size(), 8, 4);
+  }
+  text_ += "st\n";
+  write();
 }
 
 void PostScriptPlotter::line1(std::span<const float> x, std::span<const float> y, float w, int n) {
@@ -185,24 +195,28 @@ void PostScriptPlotter::line1(std::span<const float> x, std::span<const float> y
   p.reserve(m);
   for (std::size_t i = 0; i < m; ++i) p.push_back({double(x[i]), double(y[i])});
   const std::size_t split = line1_split(x, w, m);
-  if (split == m) {
-    record(pt(6, p[0].x, p[0].y) + " m");
-    lineto_records(out_, p, 0, m, 6, 5);
-    record("st");
-    return;
-  }
-  record(pt(6, p[0].x, p[0].y) + " m");
-  lineto_records(out_, p, 0, split, 6, 5);
-  record("st");
-  record(pt(6, p[split].x, p[split].y) + " m");
-  lineto_records(out_, p, split, m, 6, 5);
-  record("st");
+  // one stroke, or two split at the wrap-around; each starts with a move to its first
+  // point and draws from it again
+  auto stroke = [&](std::size_t from, std::size_t to) {
+    append_point(text_, 6, p[from].x, p[from].y);
+    text_ += " m\n";
+    lineto_records(p, from, to, 6, 5);
+    text_ += "st\n";
+  };
+  stroke(0, split);
+  if (split < m) stroke(split, m);
+  write();
 }
 
 void PostScriptPlotter::line2(float dx, std::span<const float> y, int k, int n) {
   const std::vector<PlotPoint> p = line2_points(dx, y, k, n);
-  for (std::size_t i = 0; i < p.size(); ++i) record(pt(8, p[i].x, p[i].y) + (i == 0 ? " m" : " l"));
-  record("st");
+  for (std::size_t i = 0; i < p.size(); ++i) {
+    append_point(text_, 8, p[i].x, p[i].y);
+    text_ += i == 0 ? " m\n" : " l\n";
+    write_if_large();
+  }
+  text_ += "st\n";
+  write();
 }
 
 void PostScriptPlotter::axis(float x, float y, std::string_view text, int n, float length,

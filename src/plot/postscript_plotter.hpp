@@ -5,6 +5,8 @@
 #pragma once
 #include <istream>
 #include <ostream>
+#include <string>
+#include <vector>
 
 #include "plot/pen_plotter.hpp"
 
@@ -38,7 +40,20 @@ class PostScriptPlotter final : public PenPlotter {
 
  private:
   void record(std::string_view r) { out_ << r << '\n'; }
+  // The records of a polyline (tens of thousands of points for a long scan) are
+  // formatted into memory and written in pieces of 64 kB, and the rest at its end.
+  void write_if_large() {
+    if (text_.size() >= 65536) write();
+  }
+  void write() {
+    out_.write(text_.data(), static_cast<std::streamsize>(text_.size()));
+    text_.clear();
+  }
+  template <class Points>
+  void lineto_records(const Points& p, std::size_t from, std::size_t to, int w,
+                      std::size_t per_record);
   std::ostream& out_;
+  std::string text_;
   Listing* messages_;
 };
 

@@ -2,10 +2,11 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
+#include <charconv>
 #include <cstdlib>
 #include <sstream>
 
+#include "core/number_text.hpp"
 #include "report/record_format.hpp"
 
 namespace kaven {
@@ -26,12 +27,36 @@ constexpr const char* kFontStyle =
     ".monospace{font-family:Courier,'Courier New',monospace}"
     ".sans-serif{font-family:Helvetica,Arial,sans-serif}</style>\n";
 
+// A coordinate, size or angle with two decimals (correctly rounded; a negative value
+// that rounds to zero is written 0.00).
+void append_num(std::string& out, double v) {
+  if (const std::optional<std::uint64_t> count = decimal_count(std::fabs(v), 2, Ties::to_even)) {
+    char buf[32];
+    char* const end = buf + sizeof buf;
+    char* p = put_decimal_count(end, *count, 2);
+    if (*p == '.') *--p = '0';
+    if (v < 0 && *count > 0) *--p = '-';
+    out.append(p, static_cast<std::size_t>(end - p));
+    return;
+  }
+  char b[400];  // a double has at most 309 integer digits
+  const auto r = std::to_chars(b, b + sizeof b, v, std::chars_format::fixed, 2);
+  const std::string_view s(b, static_cast<std::size_t>(r.ptr - b));
+  out += s == "-0.00" ? std::string_view("0.00") : s;
+}
+
 std::string num(double v) {
-  char b[32];
-  std::snprintf(b, sizeof b, "%.2f", v);
-  std::string s(b);
-  if (s == "-0.00") s = "0.00";
+  std::string s;
+  append_num(s, v);
   return s;
+}
+
+// "L" or "M" and the point, on a path.
+void append_point(std::string& path, char op, double u, double v) {
+  path += op;
+  append_num(path, u);
+  path += ' ';
+  append_num(path, v);
 }
 
 std::string xml_escape(std::string_view text) {
@@ -115,7 +140,7 @@ void SvgPlotter::moveto(double x_cm, double y_cm) {
   end_text();
   const ViewPoint p = view(x_cm, y_cm);
   if (!path_has_segment_) path_.clear();  // a move after a move replaces it
-  path_ += "M" + num(p.u) + " " + num(p.v);
+  append_point(path_, 'M', p.u, p.v);
   current_ = p;
   subpath_start_ = p;
 }
@@ -127,7 +152,7 @@ void SvgPlotter::lineto(double x_cm, double y_cm) {
     return;
   }
   const ViewPoint p = view(x_cm, y_cm);
-  path_ += "L" + num(p.u) + " " + num(p.v);
+  append_point(path_, 'L', p.u, p.v);
   path_has_segment_ = true;
   current_ = p;
 }
@@ -135,7 +160,7 @@ void SvgPlotter::lineto(double x_cm, double y_cm) {
 void SvgPlotter::rlineto(double dx_pt, double dy_pt) {
   if (!current_) return;
   const ViewPoint p{current_->u + dx_pt, current_->v - dy_pt};
-  path_ += "L" + num(p.u) + " " + num(p.v);
+  append_point(path_, 'L', p.u, p.v);
   path_has_segment_ = true;
   current_ = p;
 }
@@ -143,14 +168,44 @@ void SvgPlotter::rlineto(double dx_pt, double dy_pt) {
 void SvgPlotter::stroke() {
   end_text();
   if (path_has_segment_) {
-    body_ += "<path d=\"" + path_ + "\" stroke=\"" + colour_ + "\" stroke-width=\"" +
-             num(line_width_) + "\"";
-    if (!dasharray_.empty()) body_ += " stroke-dasharray=\"" + dasharray_ + "\"";
-    body_ += "/>\n";
+    body_ += "<path d=\"";
+    body_ += path_;
+    end_path_element();
   }
   path_.clear();
   path_has_segment_ = false;
   current_.reset();  // stroking ends the path and its current point
+}
+
+void SvgPlotter::end_path_element() {
+  body_ += "\" stroke=\"";
+  body_ += colour_;
+  body_ += "\" stroke-width=\"";
+  append_num(body_, line_width_);
+  body_ += '"';
+  if (!dasharray_.empty()) body_ += " stroke-dasharray=\"" + dasharray_ + "\"";
+  body_ += "/>\n";
+  if (body_.size() >= 65536) write_body();
+}
+
+template <class Points>
+void SvgPlotter::stroke_polyline(PlotPoint start, const Points& p, std::size_t from, std::size_t to) {
+  // As moveto(start), lineto for each point and stroke() would draw it, written as it
+  // is formed: a path drawn by one primitive has no other element inside it.
+  end_text();
+  path_.clear();
+  path_has_segment_ = false;
+  current_.reset();
+  if (from >= to) return;  // a move alone draws nothing
+  body_ += "<path d=\"";
+  ViewPoint v = view(start.x, start.y);
+  append_point(body_, 'M', v.u, v.v);
+  for (std::size_t i = from; i < to; ++i) {
+    v = view(p[i].x, p[i].y);
+    append_point(body_, 'L', v.u, v.v);
+    if (body_.size() >= 65536) write_body();
+  }
+  end_path_element();
 }
 
 void SvgPlotter::show(std::string_view text) {
@@ -171,12 +226,10 @@ void SvgPlotter::show(std::string_view text) {
   current_.reset();
 }
 
-void SvgPlotter::polyline(const std::vector<PlotPoint>& p, std::size_t from, std::size_t to) {
-  for (std::size_t i = from; i < to; ++i) lineto(p[i].x, p[i].y);
-}
 
 void SvgPlotter::plots() {
   body_.clear();
+  head_written_ = false;
   tx_ = ty_ = 0;
   font_ = Font{};
   colour_ = "#000000";
@@ -245,14 +298,23 @@ void SvgPlotter::plot(float x, float y, int ipen) {
     stroke();
   } else if (ipen == 999) {
     end_text();
+    write_body();
+    out_ << "</g>\n</svg>\n";
+    out_.flush();
+    head_written_ = false;
+  }
+}
+
+void SvgPlotter::write_body() {
+  if (!head_written_) {
     out_ << svg_document_head() << "<rect x=\"0\" y=\"0\" width=\"" << kSheetWidth << "\" height=\""
          << kSheetHeight << "\" fill=\"#ffffff\"/>\n"
          << "<g fill=\"none\" stroke-linecap=\"butt\" stroke-linejoin=\"miter\" "
-            "stroke-miterlimit=\"10\">\n"
-         << body_ << "</g>\n</svg>\n";
-    out_.flush();
-    body_.clear();
+            "stroke-miterlimit=\"10\">\n";
+    head_written_ = true;
   }
+  out_.write(body_.data(), static_cast<std::streamsize>(body_.size()));
+  body_.clear();
 }
 
 void SvgPlotter::symbol(float x, float y, float /*height*/, std::string_view text, float angle,
@@ -290,37 +352,31 @@ void SvgPlotter::frame(int /*i*/, float x1, float x2, float y1, float y2) {
 }
 
 void SvgPlotter::line(float dx, std::span<const float> y, int n) {
-  const std::vector<PlotPoint> p = line_points(dx, y, n);
-  if (!p.empty()) {
-    moveto(p[0].x, p[0].y);
-    polyline(p, 1, p.size());
-  }
-  stroke();
+  const LinePoints p = line_points(dx, y, n);
+  if (p.empty())
+    stroke();
+  else
+    stroke_polyline(p[0], p, 1, p.size());
 }
 
 void SvgPlotter::line1(std::span<const float> x, std::span<const float> y, float w, int n) {
   const std::size_t m = std::min({x.size(), y.size(), static_cast<std::size_t>(std::max(n, 0))});
   if (m == 0) return;
   std::vector<PlotPoint> p;
+  p.reserve(m);
   for (std::size_t i = 0; i < m; ++i) p.push_back({double(x[i]), double(y[i])});
   const std::size_t split = line1_split(x, w, m);
-  moveto(p[0].x, p[0].y);
-  polyline(p, 0, split);
-  stroke();
-  if (split < m) {
-    moveto(p[split].x, p[split].y);
-    polyline(p, split, m);
-    stroke();
-  }
+  // each stroke draws from its first point again, as the PostScript page does
+  stroke_polyline(p[0], p, 0, split);
+  if (split < m) stroke_polyline(p[split], p, split, m);
 }
 
 void SvgPlotter::line2(float dx, std::span<const float> y, int k, int n) {
   const std::vector<PlotPoint> p = line2_points(dx, y, k, n);
-  if (!p.empty()) {
-    moveto(p[0].x, p[0].y);
-    polyline(p, 1, p.size());
-  }
-  stroke();
+  if (p.empty())
+    stroke();
+  else
+    stroke_polyline(p[0], p, 1, p.size());
 }
 
 void SvgPlotter::axis(float x, float y, std::string_view text, int n, float length, float /*angle*/,

@@ -6,7 +6,8 @@
 // fallback (Times serif, Courier monospace, Helvetica sans-serif); texts in the Symbol
 // font are written as the Greek letters they stand for (y psi, l lambda, q theta, j phi).
 //
-// The page is collected and written when it is complete (plot with pen code 999).
+// The page is written as it is drawn, in pieces of 64 kB behind its head, and ends with
+// plot(..., 999).
 #pragma once
 #include <istream>
 #include <optional>
@@ -60,10 +61,17 @@ class SvgPlotter final : public PenPlotter {
   void stroke();
   void show(std::string_view text);
   void end_text();
-  void polyline(const std::vector<PlotPoint>& p, std::size_t from, std::size_t to);
+  // A path from `start` through the points from..to-1, stroked: what moveto, lineto and
+  // stroke draw, formed directly on the page.
+  template <class Points>
+  void stroke_polyline(PlotPoint start, const Points& p, std::size_t from, std::size_t to);
+  void end_path_element();  // the attributes of the pen and the end of a path element
+  // What is drawn so far, behind the page's head (written first, once a page).
+  void write_body();
 
   std::ostream& out_;
-  std::string body_;
+  std::string body_;  // drawn and not yet written
+  bool head_written_ = false;
   double tx_ = 0, ty_ = 0;  // translation, points
   Font font_;
   std::string colour_ = "#000000";

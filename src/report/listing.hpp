@@ -45,6 +45,8 @@ class Zeit {
     double clock_s;
   };
   Now now() const;
+  // Whether the instant is fixed (SOURCE_DATE_EPOCH): elapsed times then print as zero.
+  bool fixed() const { return fixed_.has_value(); }
 
  private:
   void write_date_block(Listing& out, const Now& n);

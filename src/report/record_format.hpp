@@ -31,4 +31,9 @@ std::string A(int w, std::string_view s);
 // nX: n blanks.
 std::string X(int n);
 
+// Iw, Fw.d and Ew.d appended to a record or a file's text, for writers of many fields.
+void append_I(std::string& out, int w, long long v);
+void append_F(std::string& out, int w, int d, double v);
+void append_E(std::string& out, int w, int d, double v);
+
 }  // namespace kaven::rec

@@ -1,5 +1,7 @@
 #include "report/results_export.hpp"
 
+#include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <limits>
 #include <sstream>
@@ -17,24 +19,51 @@ namespace {
 
 constexpr double kDeg = double(kRadToDeg);
 
-// A CSV field of a cell; a number that is not finite is an empty field.
+// A CSV field of a cell appended to a text; a number that is not finite is an empty
+// field.
 struct CsvField {
-  std::string operator()(int v) const { return std::to_string(v); }
-  std::string operator()(float v) const { return std::isfinite(v) ? shortest(v) : std::string(); }
-  std::string operator()(double v) const { return std::isfinite(v) ? shortest(v) : std::string(); }
-  std::string operator()(const std::string& v) const { return v; }
+  std::string& text;
+  void operator()(int v) const {
+    char buf[16];
+    text.append(buf, std::to_chars(buf, buf + sizeof buf, v).ptr);
+  }
+  void operator()(float v) const {
+    if (std::isfinite(v)) append_shortest(text, v);
+  }
+  void operator()(double v) const {
+    if (std::isfinite(v)) append_shortest(text, v);
+  }
+  void operator()(const std::string& v) const { text += v; }
 };
 
-void csv_row(std::ostream& os, const std::vector<ResultCell>& cells) {
-  // One write of the whole line (the table of an energy map has hundreds of thousands).
-  std::string line;
+void append_csv_row(std::string& text, const std::vector<ResultCell>& cells) {
   for (std::size_t i = 0; i < cells.size(); ++i) {
-    if (i) line += ',';
-    line += std::visit(CsvField{}, cells[i]);
+    if (i) text += ',';
+    std::visit(CsvField{text}, cells[i]);
   }
-  line += '\n';
-  os.write(line.data(), static_cast<std::streamsize>(line.size()));
+  text += '\n';
 }
+
+// Rows formatted into memory and written in blocks of about a megabyte: a scan of a
+// full turn at a fine step has hundreds of thousands.
+class CsvRows {
+ public:
+  explicit CsvRows(std::ostream& os) : os_(os) { text_.reserve(kBlock + 4096); }
+  ~CsvRows() { write(); }
+  void operator()(const std::vector<ResultCell>& cells) {
+    append_csv_row(text_, cells);
+    if (text_.size() >= kBlock) write();
+  }
+
+ private:
+  static constexpr std::size_t kBlock = std::size_t(1) << 20;
+  void write() {
+    os_.write(text_.data(), static_cast<std::streamsize>(text_.size()));
+    text_.clear();
+  }
+  std::ostream& os_;
+  std::string text_;
+};
 
 void csv_header(std::ostream& os, const std::vector<ResultColumn>& columns) {
   for (std::size_t i = 0; i < columns.size(); ++i) os << (i ? "," : "") << columns[i].name;
@@ -145,7 +174,12 @@ std::vector<ResultCell> event_cells(int pass, float wavelength, double triplet,
 }
 
 void write_csv_header(std::ostream& os, const std::vector<ResultColumn>& columns) { csv_header(os, columns); }
-void write_csv_row(std::ostream& os, const std::vector<ResultCell>& cells) { csv_row(os, cells); }
+void write_csv_row(std::ostream& os, const std::vector<ResultCell>& cells) {
+  // One write of the whole line (the table of an energy map has hundreds of thousands).
+  std::string line;
+  append_csv_row(line, cells);
+  os.write(line.data(), static_cast<std::streamsize>(line.size()));
+}
 
 void scan_rows(const RunParameters& par, const RunResult& r, const RowSink& sink) {
   const std::vector<float>& calc = r.profile.intensity;
@@ -192,12 +226,14 @@ std::vector<std::string> message_lines(const std::vector<std::string>& records) 
 
 void write_events_csv(std::ostream& os, const RunParameters& par, const RunResult& r) {
   csv_header(os, events_columns());
-  event_rows(par, r, [&os](const std::vector<ResultCell>& cells) { csv_row(os, cells); });
+  CsvRows rows(os);
+  event_rows(par, r, [&rows](const std::vector<ResultCell>& cells) { rows(cells); });
 }
 
 void write_scan_csv(std::ostream& os, const RunParameters& par, const RunResult& r) {
   csv_header(os, scan_columns());
-  scan_rows(par, r, [&os](const std::vector<ResultCell>& cells) { csv_row(os, cells); });
+  CsvRows rows(os);
+  scan_rows(par, r, [&rows](const std::vector<ResultCell>& cells) { rows(cells); });
 }
 
 void write_summary_json(std::ostream& os, const RunParameters& p, const RunResult& r,

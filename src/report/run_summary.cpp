@@ -1,5 +1,6 @@
 #include "report/run_summary.hpp"
 
+#include <algorithm>
 #include <string>
 #include <string_view>
 
@@ -95,8 +96,21 @@ void list_event_count(Listing& out, const RunParameters& p, const ScanProfile& p
 }
 
 void write_calculated_scan(std::ostream& os, const RunParameters& p, const ScanProfile& profile) {
-  for (std::size_t i = 0; i < profile.intensity.size(); ++i)
-    os << F(10, 3, step_psi(p, static_cast<long>(i))) << F(20, 4, profile.intensity[i]) << '\n';
+  // 31 characters a step, formatted into memory and written in blocks of about a
+  // megabyte (the whole file when it is smaller)
+  constexpr std::size_t kRecord = 31, kBlock = std::size_t(1) << 20;
+  std::string text;
+  text.reserve(std::min(profile.intensity.size() * kRecord, kBlock) + kRecord);
+  for (std::size_t i = 0; i < profile.intensity.size(); ++i) {
+    rec::append_F(text, 10, 3, step_psi(p, static_cast<long>(i)));
+    rec::append_F(text, 20, 4, profile.intensity[i]);
+    text += '\n';
+    if (text.size() >= kBlock) {
+      os.write(text.data(), static_cast<std::streamsize>(text.size()));
+      text.clear();
+    }
+  }
+  os.write(text.data(), static_cast<std::streamsize>(text.size()));
 }
 
 namespace {

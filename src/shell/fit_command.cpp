@@ -140,6 +140,8 @@ AnalysisResult analysis_command(const AnalysisRequest& request) {
           run.progress({p.stage, p.max_iterations > 0 ? std::min(1.0, double(p.iteration) / p.max_iterations) : 0.0});
         };
       out.fit = fit_measured_scan(par, result, o);
+      // The fit's time is an elapsed time: zero with a fixed instant, as the listing's.
+      if (Zeit::from_environment().fixed()) out.fit->seconds = 0;
       list_fit(lst, par, *out.fit);
       if (out.fit->ok) {
         const ScanFitSolution& s = written_solution(*out.fit);

@@ -3,8 +3,11 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
+#include <thread>
 
 #include "core/constants.hpp"
+#include "core/parallel.hpp"
 #include "crystal/centring.hpp"
 #include "crystal/geometry.hpp"
 #include "crystal/operator_group.hpp"
@@ -410,8 +413,8 @@ void simulation_and_summaries(RunContext& run, RunNames& names, RunFiles& files,
 // file already named .svg gets a second extension.
 // Each page is renamed over its name only when it is whole: the PostScript page first,
 // whose failure ends the run (status 1), then the SVG copy, whose failure is said.
-void plot_phase(RunContext& run, RunFiles& files, RunFileGuard& guard, ClaimedOutputs& claims,
-                RunResult& result) {
+void plot_phase(RunContext& run, RunFiles& files, RunFileGuard& guard, const RunEnvironment& env,
+                ClaimedOutputs& claims, RunResult& result) {
   if (!result.plotted) return;
   // The SVG copy is a second view of the page: when its name is refused (a folder, a
   // file of the run, a file kaven did not write) the PostScript page is drawn alone.
@@ -423,8 +426,30 @@ void plot_phase(RunContext& run, RunFiles& files, RunFileGuard& guard, ClaimedOu
   }
   PostScriptPlotter postscript(files.plot.stream(), &run.out);
   SvgPlotter svg_page(files.svg.stream());
-  PlotterPair both(postscript, svg_page);
-  uplot(both, run.par, result, run.zeit.now());
+  const Zeit::Now now = run.zeit.now();
+  if (thread_count(env.threads) > 1) {
+    // The two pages drawn at once, each on a thread of its own: formatting the
+    // coordinates of a long scan is most of the work of writing them.
+    std::exception_ptr svg_failure;
+    std::thread svg_thread([&] {
+      try {
+        uplot(svg_page, run.par, result, now);
+      } catch (...) {
+        svg_failure = std::current_exception();
+      }
+    });
+    try {
+      uplot(postscript, run.par, result, now);
+    } catch (...) {
+      svg_thread.join();
+      throw;
+    }
+    svg_thread.join();
+    if (svg_failure) std::rethrow_exception(svg_failure);
+  } else {
+    PlotterPair both(postscript, svg_page);
+    uplot(both, run.par, result, now);
+  }
   if (!files.plot.commit()) {
     result.plotted = false;
     throw RunStopped{{"", "", "     " + trim(run.par.dname1),
@@ -541,7 +566,7 @@ RunOutcome kaven(RunParameters& par, RunNames& names, RunFiles& files, std::istr
     derive_reference(par, result);                                         // 16
     wavelength_passes_phase(run, extinction, env, result);                 // 17
     simulation_and_summaries(run, names, files, env, result);              // 18
-    plot_phase(run, files, guard, claims, result);                         // 19
+    plot_phase(run, files, guard, env, claims, result);                    // 19
     finish_run(run);                                                       // 20
   } catch (const RunStopped& stop) {
     run.list_stop(stop);
