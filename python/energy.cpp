@@ -174,7 +174,7 @@ void add_energy(py::module_& m) {
         r.energies["events"] = py::array_t<int>(py::ssize_t(events.size()), events.data());
         r.energies["note"] = py::module_::import("numpy").attr("array")(notes, py::arg("dtype") = "str");
         r.summary = summary_part(r.result, "energy_map");
-        r.files = out.written;
+        r.files = out.plans.outcome.written;
         return r;
       },
       kMapDoc, py::arg("input"), py::arg("e1"), py::arg("e2"), py::arg("n"),
@@ -230,7 +230,7 @@ void add_energy(py::module_& m) {
         r.shares["psi"] = array(share_psi, py::arg("dtype") = "float32");
         r.shares["cps"] = array(cps, py::arg("dtype") = "float64");
         r.summary = summary_part(r.result, "energy_scan");
-        r.files = out.written;
+        r.files = out.plans.outcome.written;
         return r;
       },
       kScanDoc, py::arg("input"), py::arg("psi"), py::arg("e1"), py::arg("e2"), py::arg("n"),

@@ -27,7 +27,7 @@ CifDialogValues cif_dialog_defaults(const fs::path& cif, const std::string& form
   v.formula = formula;
   v.radiation = kCifRadiations[0];
   v.psi = default_psi_range(v.radiation);
-  v.input_name = fs::path(cif.filename()).replace_extension(".inp").string();
+  v.input_name = default_input_file(cif).filename().string();
   return v;
 }
 
@@ -35,7 +35,7 @@ CifRunOptions cif_run_options(const CifDialogValues& v, const fs::path& input) {
   CifRunOptions o = radiation_options(v.radiation, v.wavelength);
   o.hkl = v.hkl;
   o.psi_range = v.psi;
-  o.plot_file = fs::path(input.filename()).replace_extension(".ps").string();
+  o.plot_file = default_plot_file(input);
   o.cif_name = fs::path(v.cif).filename().string();
   return o;
 }

@@ -44,6 +44,16 @@ bool run_cif_dialog(QWidget* parent, CifDialogValues& values, std::string_view m
   auto* head = new QLabel(heading);
   head->setTextInteractionFlags(Qt::TextSelectableByMouse);
   layout->addWidget(head);
+  if (!values.warnings.empty()) {
+    // What was mended while reading the CIF: the user should know what was assumed.
+    QString text = QStringLiteral("Mended while reading:");
+    for (const std::string& w : values.warnings) text += QStringLiteral("\n  ") + qs(w);
+    auto* mended = new QLabel(text);
+    mended->setObjectName(QStringLiteral("warnings"));
+    mended->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    mended->setStyleSheet(QStringLiteral("color: #8a5a00"));
+    layout->addWidget(mended);
+  }
 
   auto* form = new QFormLayout;
   auto* hkl_row = new QHBoxLayout;

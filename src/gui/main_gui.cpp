@@ -19,7 +19,9 @@ int main(int argc, char** argv) {
       std::cout << "usage: kaven-gui\n"
                    "  The desktop program of kaven: \"Start KAVEN-99\" asks for the input file\n"
                    "  and the print-output file, runs the simulation and shows the plot and\n"
-                   "  the listing. The editor is $VISUAL or $EDITOR when started from a\n"
+                   "  the listing; \"Energy map...\", \"Fit measured scan...\" and \"Index peaks\"\n"
+                   "  run the same with --energy-map, --fit or --index. The editor is\n"
+                   "  $VISUAL or $EDITOR when started from a\n"
                    "  terminal, otherwise the desktop's application for text (xdg-open).\n";
       return 0;
     }

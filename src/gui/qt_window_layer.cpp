@@ -31,6 +31,7 @@
 #include <mutex>
 #include <thread>
 
+#include "gui/analysis_dialogs.hpp"
 #include "gui/cif_dialog.hpp"
 #include "gui/scan_view.hpp"
 #include "report/record_format.hpp"
@@ -153,6 +154,7 @@ struct QtWindowLayer::Impl {
   DrawingArea* area = nullptr;
   QTabWidget* tabs = nullptr;
   PlotView* plot = nullptr;
+  PlotView* energy_map = nullptr;  // its tab appears with the first map
   ScanView* scan = nullptr;
   QTableView* events = nullptr;
   QStandardItemModel* event_model = nullptr;
@@ -284,6 +286,8 @@ void QtWindowLayer::windowopen(const WindowStyle& style, int) {
   d.tabs->addTab(d.plot, QStringLiteral("Plot page"));
   d.tabs->addTab(d.listing, QStringLiteral("Listing"));
   d.tabs->addTab(d.help, QStringLiteral("Input description"));
+  d.energy_map = new PlotView;
+  d.tabs->setTabVisible(d.tabs->addTab(d.energy_map, QStringLiteral("Energy map")), false);
   d.tabs->hide();
   layout->addWidget(d.tabs, 1);
   d.window->setCentralWidget(central);
@@ -392,7 +396,10 @@ void QtWindowLayer::wselectfile2(std::string_view filter, int mode, std::string&
 
   d.confirmed = false;
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
-  const QString chosen = dialog.selectedFiles().front();
+  // One file is chosen. A name typed over the proposed one can leave the proposed
+  // file selected in the list beside it; the name field, which the dialog lists last,
+  // holds what the user sees as the choice.
+  const QString chosen = dialog.selectedFiles().back();
   if (!save && confirm && !QFileInfo::exists(chosen)) {
     const auto answer = QMessageBox::question(
         d.window, qs(title),
@@ -432,6 +439,11 @@ void QtWindowLayer::show_page(Page page, const std::string& content) {
     case Page::plot:
       d.plot->load(qs(content));
       d.tabs->setCurrentWidget(d.plot);
+      break;
+    case Page::energy_map:
+      d.energy_map->load(qs(content));
+      d.tabs->setTabVisible(d.tabs->indexOf(d.energy_map), true);
+      d.tabs->setCurrentWidget(d.energy_map);
       break;
     case Page::scan: d.tabs->setCurrentWidget(d.scan); break;
     case Page::events: d.tabs->setCurrentWidget(d.events); break;
@@ -487,6 +499,14 @@ void QtWindowLayer::show_scan(const ScanData& data) {
 
 bool QtWindowLayer::cif_dialog(CifDialogValues& values, std::string_view message) {
   return run_cif_dialog(d_->window, values, message);
+}
+
+bool QtWindowLayer::energy_map_dialog(EnergyMapValues& values, std::string_view message) {
+  return run_energy_map_dialog(d_->window, values, message);
+}
+
+bool QtWindowLayer::fit_dialog(FitDialogValues& values, std::string_view message) {
+  return run_fit_dialog(d_->window, values, message);
 }
 
 bool QtWindowLayer::question(std::string_view title, std::string_view text) {
@@ -556,6 +576,7 @@ std::optional<Page> QtWindowLayer::current_page() const {
   if (w == d.scan) return Page::scan;
   if (w == d.events) return Page::events;
   if (w == d.listing) return Page::listing;
+  if (w == d.energy_map) return Page::energy_map;
   return Page::input_help;
 }
 
@@ -564,6 +585,7 @@ QString QtWindowLayer::page_text(Page page) const {
   if (!d.tabs) return {};
   switch (page) {
     case Page::plot: return d.plot->path;
+    case Page::energy_map: return d.energy_map->path;
     case Page::listing: return d.listing->toPlainText();
     case Page::input_help: return d.help->toPlainText();
     case Page::scan:
@@ -573,6 +595,11 @@ QString QtWindowLayer::page_text(Page page) const {
 }
 
 bool QtWindowLayer::plot_valid() const { return d_->plot && d_->plot->shown; }
+
+bool QtWindowLayer::energy_map_shown() const {
+  const Impl& d = *d_;
+  return d.energy_map && d.tabs->isTabVisible(d.tabs->indexOf(d.energy_map)) && d.energy_map->shown;
+}
 
 QString QtWindowLayer::progress_text() const {
   const Impl& d = *d_;

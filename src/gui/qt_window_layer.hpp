@@ -49,6 +49,8 @@ class QtWindowLayer final : public WindowLayer {
   void show_progress(std::string_view stage, double fraction) override;
   void show_scan(const ScanData& data) override;
   bool cif_dialog(CifDialogValues& values, std::string_view message) override;
+  bool energy_map_dialog(EnergyMapValues& values, std::string_view message) override;
+  bool fit_dialog(FitDialogValues& values, std::string_view message) override;
   bool question(std::string_view title, std::string_view text) override;
 
   // What the window shows, for tests and for checking the program by eye.
@@ -57,8 +59,9 @@ class QtWindowLayer final : public WindowLayer {
   QString status_text(int field = 1) const;
   std::vector<PlacedText> texts() const;
   std::optional<Page> current_page() const;
-  QString page_text(Page page) const;  // the plot page: the SVG path shown ("" none)
+  QString page_text(Page page) const;  // plot, energy map: the SVG path shown ("" none)
   bool plot_valid() const;             // an SVG drawing is shown
+  bool energy_map_shown() const;       // the tab of the energy map is there, its page drawn
   QString progress_text() const;       // "event search 40%" while shown, else ""
   int bells() const;
   ScanView* scan_view() const;  // the page of the scan to explore

@@ -39,6 +39,10 @@ ScanData scan_data(const RunParameters& par, const RunResult& r) {
     d.measured.resize(d.calculated.size(), kNoMeasurement);
     // A deviation reset to zero draws the scan unshifted.
     d.measured_shift = r.deviation.dev != 0 ? r.deviation.shift : 0;
+    if (!r.fitted.empty()) {
+      d.fitted = r.fitted;
+      d.fitted.resize(d.calculated.size(), kNoMeasurement);
+    }
   }
   d.iprim = r.profile.iprim_total;
   d.passes = static_cast<int>(r.passes.size());

@@ -26,6 +26,9 @@ struct ScanData {
   // best match with the calculation).
   std::vector<float> measured;
   int measured_shift = 0;
+  // The simulation fitted to the measured scan (a fit beside the run), in its units and
+  // moved with it, kNoMeasurement where not drawn; empty without a fit.
+  std::vector<float> fitted;
   float iprim = 0;       // I-prim of the calculation (cps): the level without events
   int passes = 1;        // 2 for the two K-alpha lines of a tube
   std::vector<ListedEvent> events;

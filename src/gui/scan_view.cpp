@@ -268,34 +268,48 @@ void ScanView::paintEvent(QPaintEvent*) {
     }
     // The curve: every step, or the lowest and highest of each pixel column when the
     // steps are denser than the pixels. Gaps of a measured scan are joined over.
-    QPolygonF line;
-    const bool dense = double(last - first) > 2 * r.width();
-    long column = -1;
-    double cmin = 0, cmax = 0, cx = 0;
-    auto flush = [&] {
-      if (column < 0) return;
-      line << QPointF(cx, y_at(cmin));
-      if (cmax != cmin) line << QPointF(cx, y_at(cmax));
+    auto curve = [&](auto&& at) {
+      QPolygonF line;
+      const bool dense = double(last - first) > 2 * r.width();
+      long column = -1;
+      double cmin = 0, cmax = 0, cx = 0;
+      auto flush = [&] {
+        if (column < 0) return;
+        line << QPointF(cx, y_at(cmin));
+        if (cmax != cmin) line << QPointF(cx, y_at(cmax));
+      };
+      for (long j = first; j <= last; ++j) {
+        const auto y = at(j);
+        if (!y) continue;
+        const double x = x_at(grid[j]);
+        if (!dense) {
+          line << QPointF(x, y_at(*y));
+          continue;
+        }
+        const long c = std::lround(x);
+        if (c != column) {
+          flush();
+          column = c, cx = static_cast<double>(c), cmin = cmax = *y;
+        } else {
+          cmin = std::min(cmin, *y), cmax = std::max(cmax, *y);
+        }
+      }
+      if (dense) flush();
+      return line;
     };
-    for (long j = first; j <= last; ++j) {
-      const auto y = value(j);
-      if (!y) continue;
-      const double x = x_at(grid[j]);
-      if (!dense) {
-        line << QPointF(x, y_at(*y));
-        continue;
-      }
-      const long c = std::lround(x);
-      if (c != column) {
-        flush();
-        column = c, cx = static_cast<double>(c), cmin = cmax = *y;
-      } else {
-        cmin = std::min(cmin, *y), cmax = std::max(cmax, *y);
-      }
-    }
-    if (dense) flush();
+    const QPolygonF line = curve(value);
     p.setPen(QPen(panel.values == &data_.measured ? QColor(200, 0, 0) : QColor(Qt::black), 1.2));
     p.drawPolyline(line);
+    // The fitted simulation over the measured scan, blue as on the plot page.
+    if (panel.values == &data_.measured && !data_.fitted.empty()) {
+      const std::vector<float>& f = data_.fitted;
+      p.setPen(QPen(QColor(40, 40, 230), 1.2));
+      p.drawPolyline(curve([&](long j) -> std::optional<double> {
+        const long i = j - panel.shift;
+        if (i < 0 || i >= static_cast<long>(f.size()) || f[i] >= kNoMeasurement) return std::nullopt;
+        return f[i];
+      }));
+    }
     p.restore();
     p.setPen(Qt::black);
     p.setBrush(Qt::NoBrush);

@@ -14,6 +14,7 @@ const char* page_name(Page p) {
     case Page::input_help: return "input_help";
     case Page::scan: return "scan";
     case Page::events: return "events";
+    case Page::energy_map: return "energy_map";
   }
   return "?";
 }
@@ -165,6 +166,35 @@ bool ScriptedWindowLayer::cif_dialog(CifDialogValues& values, std::string_view m
   cif_answers.front()(values);
   cif_answers.pop_front();
   return true;
+}
+
+namespace {
+
+// One scripted dialog: the answer at the front changes the values and confirms them;
+// an empty function, or none left, cancels.
+template <class Values>
+bool answer_dialog(std::deque<std::function<void(Values&)>>& answers, Values& values) {
+  if (answers.empty() || !answers.front()) {
+    if (!answers.empty()) answers.pop_front();
+    return false;
+  }
+  answers.front()(values);
+  answers.pop_front();
+  return true;
+}
+
+}  // namespace
+
+bool ScriptedWindowLayer::energy_map_dialog(EnergyMapValues& values, std::string_view message) {
+  log.push_back("energy map dialog" + (message.empty() ? std::string() : " '" + std::string(message) + "'"));
+  energy_map_dialog_shown.push_back(values);
+  return answer_dialog(energy_map_answers, values);
+}
+
+bool ScriptedWindowLayer::fit_dialog(FitDialogValues& values, std::string_view message) {
+  log.push_back("fit dialog" + (message.empty() ? std::string() : " '" + std::string(message) + "'"));
+  fit_dialog_shown.push_back(values);
+  return answer_dialog(fit_answers, values);
 }
 
 bool ScriptedWindowLayer::question(std::string_view title, std::string_view text) {

@@ -28,6 +28,8 @@ class ScriptedWindowLayer final : public WindowLayer {
   // Answers of the CIF dialog: each changes the values shown and confirms them; an
   // empty function (or none left) cancels.
   std::deque<std::function<void(CifDialogValues&)>> cif_answers;
+  std::deque<std::function<void(EnergyMapValues&)>> energy_map_answers;  // as cif_answers
+  std::deque<std::function<void(FitDialogValues&)>> fit_answers;
   std::deque<bool> answers;  // yes or no to questions; none left: no
 
   // What the window shows.
@@ -40,6 +42,8 @@ class ScriptedWindowLayer final : public WindowLayer {
   std::optional<Page> front_page;
   ScanData scan;                               // the scan view and the event table
   std::vector<CifDialogValues> cif_dialog_shown;  // the values each dialog opened with
+  std::vector<EnergyMapValues> energy_map_dialog_shown;
+  std::vector<FitDialogValues> fit_dialog_shown;
   int bells = 0;
   bool open = false, closed = false;
   bool task_running = false;
@@ -67,6 +71,8 @@ class ScriptedWindowLayer final : public WindowLayer {
   void show_progress(std::string_view stage, double fraction) override;
   void show_scan(const ScanData& data) override;
   bool cif_dialog(CifDialogValues& values, std::string_view message) override;
+  bool energy_map_dialog(EnergyMapValues& values, std::string_view message) override;
+  bool fit_dialog(FitDialogValues& values, std::string_view message) override;
   bool question(std::string_view title, std::string_view text) override;
 
   WindowStyle style;  // as opened

@@ -40,9 +40,10 @@ std::string read_file(const std::string& path) {
 }
 
 // The menu commands in the order the run cycle disables them; the CIF command last.
-constexpr int kCommands[] = {menu_id::start,  menu_id::edit_input, menu_id::edit_output,
-                             menu_id::viewer, menu_id::help,       menu_id::exit,
-                             menu_id::open_cif};
+constexpr int kCommands[] = {menu_id::start,    menu_id::edit_input, menu_id::edit_output,
+                             menu_id::viewer,   menu_id::help,       menu_id::exit,
+                             menu_id::open_cif, menu_id::energy_map, menu_id::fit,
+                             menu_id::index};
 
 }  // namespace
 
@@ -121,6 +122,9 @@ void Shell::act(int id) {
     case menu_id::viewer: start_viewer(); break;
     case menu_id::help: show_input_help(); break;
     case menu_id::open_cif: open_cif(); break;
+    case menu_id::energy_map: energy_map(); break;
+    case menu_id::fit: analyse(true); break;
+    case menu_id::index: analyse(false); break;
     default: break;  // not a command of this window
   }
 }
@@ -262,10 +266,17 @@ void Shell::run_cycle(const std::string& input_given) {
     fs::remove(output_name_, ec);  // an earlier run's listing does not stand for this one
   }
 
+  if (failure.empty() && !outcome.result.files.plot.empty())
+    last_plot_ = outcome.result.plotted ? outcome.result.files.plot : std::string();
+  report_run(outcome, par_, failure);
+  set_menu(true);
+  state_ = State::idle;
+}
+
+
+void Shell::report_run(const RunOutcome& outcome, const RunParameters& par, const std::string& failure) {
   const std::string listed = read_file(output_name_);
   const RunResult& result = outcome.result;
-  if (failure.empty() && !result.files.plot.empty())
-    last_plot_ = result.plotted ? result.files.plot : std::string();
 
   if (!failure.empty() || outcome.ierr > 0) {
     layer_.windowoutstring(100, 4000, "kaven99 finished with an error");
@@ -307,11 +318,9 @@ void Shell::run_cycle(const std::string& input_given) {
     }
     // The scan to explore and the events as a table; the view comes to the front when
     // there is a scan worth looking at.
-    layer_.show_scan(scan_data(par_, result));
+    layer_.show_scan(scan_data(par, result));
     if (result.plotted) layer_.show_page(Page::scan, std::string());
   }
-  set_menu(true);
-  state_ = State::idle;
 }
 
 }  // namespace kaven::gui
@@ -335,8 +344,17 @@ void Shell::open_cif() {
     return;
   }
 
+  // What was mended while reading, as the command line says it on standard error.
+  std::string mended;
+  for (const std::string& w : structure.warnings) {
+    const std::string line = cif + (w.starts_with("line ") ? " " : ": ") + w;
+    mended += (mended.empty() ? "Warning: " : "; ") + line;
+  }
+  if (!mended.empty()) layer_.windowoutstring(100, 4000, mended);
+
   // The dialog until its values convert, or the user gives up.
   CifDialogValues values = cif_dialog_defaults(cif, structure.formula);
+  values.warnings = structure.warnings;
   std::string message;
   fs::path input;
   CifConversion conversion;
@@ -345,18 +363,15 @@ void Shell::open_cif() {
     message.clear();
     const std::string name = values.input_name;
     input = fs::path(cif).parent_path() / name;
+    const CifRunOptions options = cif_run_options(values, input);
     std::error_code ec;
     if (name.empty() || fs::path(name).has_parent_path() || name == "." || name == "..")
       message = "name the new input file (a name, without a folder: it is written beside the CIF)";
-    else if (fs::is_directory(input, ec))
-      message = input.string() + " is a folder, not a file";
-    else if (same_file(input, cif))
-      message = input.string() + " is the CIF itself";
-    else if (fs::exists(input, ec) && !fs::is_regular_file(input, ec))
-      message = input.string() + " is not a regular file";
+    else  // the files as a run takes them: the new input replaces no file kaven did not write
+      message = conversion_file_refusal(cif, input, options.plot_file, options.scan_file);
     if (message.empty()) {
       try {
-        conversion = input_from_cif(structure, cif_run_options(values, input));
+        conversion = input_from_cif(structure, options);
       } catch (const CifError& e) {
         message = e.what();
       }
@@ -382,6 +397,7 @@ void Shell::open_cif() {
   std::string notes;
   for (const std::string& note : conversion.notes) notes += (notes.empty() ? "Note: " : "; ") + note;
   if (!notes.empty()) layer_.windowoutstring(100, 3000, notes);
+  if (!mended.empty()) layer_.windowoutstring(100, 4000, mended);
   status(written);
   if (layer_.question(shell_text::cif_title, "Run " + input.string() + " now?"))
     run_cycle(input.string());

@@ -13,7 +13,9 @@
 
 #include "gui/external_programs.hpp"
 #include "gui/window_layer.hpp"
+#include "analysis/scan_fit.hpp"
 #include "input/run_parameters.hpp"
+#include "shell/run_command.hpp"
 #include "shell/run_driver.hpp"
 
 namespace kaven::gui {
@@ -28,6 +30,9 @@ inline constexpr int edit_output = 30005;
 inline constexpr int viewer = 30006;
 inline constexpr int help = 30007;
 inline constexpr int open_cif = 30008;
+inline constexpr int energy_map = 30009;
+inline constexpr int fit = 30010;
+inline constexpr int index = 30011;
 }  // namespace menu_id
 
 // What the shell takes from the process it runs in.
@@ -74,6 +79,20 @@ class Shell {
   // wrote) and the print-output dialog proposes NAME.out beside it.
   void run_cycle(const std::string& input = {});
   void open_cif();
+  // The energy map of a synchrotron input beside its run, the fit of the simulation to
+  // the measured scan and the peak table of the scan: each the command line's run with
+  // its option (kaven INPUT OUTPUT --energy-map E1 E2 N, --fit, --index), off the
+  // interface thread, then reported as a run is.
+  void energy_map();
+  void analyse(bool fit);
+  // Asks for the input and the print-output files, proposing the current ones; false
+  // when a dialog was cancelled.
+  bool choose_files();
+  // Runs a command-line run off the interface thread with the window's progress and
+  // cancel, then reports it as the run cycle reports a run.
+  RunCommandResult run_request(RunRequest& request, const std::function<RunCommandResult()>& work);
+  // The report of a run that has ended: the texts, the status bar, the pages.
+  void report_run(const RunOutcome& outcome, const RunParameters& par, const std::string& failure);
   void edit(const std::string& file, const char* which);
   void start_viewer();
   void show_input_help();
@@ -106,10 +125,21 @@ inline constexpr const char* running = "kaven-99 running";
 inline constexpr const char* cif_filter = "CIF|*.cif;*.CIF|";
 inline constexpr const char* cif_dialog = "CIF file";
 inline constexpr const char* cif_title = "Input file from a CIF";
+inline constexpr const char* fit_title = "Fit measured scan";
 }  // namespace shell_text
 
 // The records of a run's stop message as one line: blank records dropped, each
 // record without its leading and trailing blanks, joined by one blank.
 std::string stop_summary(const std::vector<std::string>& records);
+
+// The energy map's first energies for an input at `input_kev`: 0.5 keV on either side in
+// steps of 10 eV (101 energies), wide enough for the fine structure near an edge.
+EnergyMapValues energy_map_defaults(const std::string& input, double input_kev);
+// The fit dialog's first values: every parameter of the fit, the library's default list
+// checked; the options off, the interference term the input's.
+FitDialogValues fit_dialog_defaults(const std::string& input);
+// The fit options of the dialog's values, or why they cannot be fitted (the library's
+// message for a list it refuses, or for no parameter at all).
+std::string fit_options_of(const FitDialogValues& values, FitOptions& options);
 
 }  // namespace kaven::gui

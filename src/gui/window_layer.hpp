@@ -16,6 +16,8 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "gui/scan_data.hpp"
 
@@ -77,17 +79,38 @@ enum class Page {
   input_help,  // content: the input description
   scan,        // the run's scan to explore (show_scan); content unused
   events,      // the run's listed events as a table (show_scan); content unused
+  energy_map,  // content: the path of the energy map's SVG page
 };
 
 // What the dialog of the CIF command asks: the experiment the CIF does not give.
 struct CifDialogValues {
   std::string cif;      // the CIF (shown, not edited)
   std::string formula;  // its formula, for the heading
+  std::vector<std::string> warnings;  // what was mended while reading it ("line 9: ...")
   std::array<int, 3> hkl{};
   std::string radiation = "Cu";  // "Cu", "Mo", "Ag" or "synchrotron"
   float wavelength = 0;          // Å, the synchrotron line
   std::array<float, 2> psi{};    // psia, psie (degrees)
   std::string input_name;        // the new input file, in the folder of the CIF
+};
+
+// What the dialog of the energy map asks: the energies to map (keV, evenly spaced, both
+// included), for the input named.
+struct EnergyMapValues {
+  std::string input;     // the input (shown, not edited)
+  double input_kev = 0;  // its own energy (shown)
+  double e1_kev = 0, e2_kev = 0;
+  int n = 0;
+};
+
+// What the dialog of the fit asks: the parameters to refine (every parameter by name,
+// checked when refined) and the options of the fit.
+struct FitDialogValues {
+  std::string input;  // the input (shown, not edited)
+  std::vector<std::pair<std::string, bool>> parameters;
+  bool dispersion = false;  // f', f'' at the fitted energy (synchrotron)
+  bool readings = false;    // every reading of the measured psi axis
+  int nnn = -1;             // the interference term; -1 the input's
 };
 
 class WindowLayer {
@@ -144,6 +167,11 @@ class WindowLayer {
   // message saying what was wrong with the values last given. True with the values the
   // user confirmed; false when cancelled (`values` then as they were).
   virtual bool cif_dialog(CifDialogValues& values, std::string_view message) = 0;
+  // The dialogs of the energy map and of the fit, as the CIF dialog: `values` filled
+  // in, `message` what was wrong with the values last given; true with the values the
+  // user confirmed.
+  virtual bool energy_map_dialog(EnergyMapValues& values, std::string_view message) = 0;
+  virtual bool fit_dialog(FitDialogValues& values, std::string_view message) = 0;
   // A question answered yes (true) or no.
   virtual bool question(std::string_view title, std::string_view text) = 0;
 };

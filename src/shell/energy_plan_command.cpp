@@ -242,48 +242,60 @@ std::string write_energy_scan_files(const EnergyPlanPaths& paths, const EnergyPl
   return files.finish();
 }
 
+std::string read_plan_crystal(const fs::path& input, EnergyPlansBesideRun& beside) {
+  beside.crystal.reset();
+  std::ifstream in(input);
+  try {
+    if (in) beside.crystal = read_energy_crystal(in);
+  } catch (const RunStopped&) {
+    return {};  // the run lists the read error
+  }
+  if (!beside.crystal) return {};
+  return energy_request_problem(beside.plan, *beside.crystal);
+}
+
+void add_energy_plans(RunRequest& request, EnergyPlansBesideRun& beside) {
+  const EnergyPlanPaths paths = energy_plan_paths(request.output);
+  const std::vector<ExportFile> files = energy_plan_files(beside.plan, paths);
+  request.more_files.insert(request.more_files.end(), files.begin(), files.end());
+  request.after_run = [paths, &beside, &request](RunCommandResult& r, RunStatus& status) {
+    if (!beside.crystal) {
+      r.messages.push_back("no energy plan: the input could not be read (see the listing)");
+      return false;
+    }
+    EnergyPlanRequest plan = beside.plan;
+    plan.threads = request.threads;
+    plan.progress = request.progress;
+    plan.cancel = request.cancel;  // a cancel ends the plans as it ends the run
+    beside.outcome = run_energy_plans(*beside.crystal, plan, paths);
+    const EnergyPlanOutcome& out = beside.outcome;
+    r.messages.insert(r.messages.end(), out.messages.begin(), out.messages.end());
+    if (out.map) {
+      beside.map_summary = *out.map;
+      status.energy_map = &beside.map_summary;
+    }
+    if (out.scan) {
+      beside.scan_summary = *out.scan;
+      status.energy_scan = &beside.scan_summary;
+    }
+    return out.ok;
+  };
+}
+
 void energy_run_command(const EnergyRunRequest& request, EnergyRunResult& out) {
   RunRequest run = request.run;
-  EnergyPlanRequest plan;
+  if (run.output.empty()) run.output = default_listing_name(run.input);
+  EnergyPlanRequest& plan = out.plans.plan;
   plan.map = request.map;
   plan.scan = request.scan;
   plan.map_point = request.map_point;
   plan.scan_point = request.scan_point;
-  std::optional<EnergyCrystal> crystal;
-  const fs::path listing = run.output.empty() ? default_listing_name(run.input) : run.output;
-  const EnergyPlanPaths paths = energy_plan_paths(listing);
   if (plan.map || plan.scan) {
-    std::ifstream in(run.input);
-    try {
-      if (in) crystal = read_energy_crystal(in);
-    } catch (const RunStopped&) {
-      crystal.reset();  // the run lists the read error
+    if (std::string why = read_plan_crystal(run.input, out.plans); !why.empty()) {
+      out.refused = run.input.string() + ": " + why;
+      return;
     }
-    if (crystal) {
-      if (std::string why = energy_request_problem(plan, *crystal); !why.empty()) {
-        out.refused = run.input.string() + ": " + why;
-        return;
-      }
-    }
-    const std::vector<ExportFile> files = energy_plan_files(plan, paths);
-    run.more_files.insert(run.more_files.end(), files.begin(), files.end());
-    run.after_run = [&](RunCommandResult& r, RunStatus& status) {
-      if (!crystal) {
-        r.messages.push_back("no energy plan: the input could not be read (see the listing)");
-        return false;
-      }
-      plan.threads = run.threads;
-      plan.progress = run.progress;
-      plan.cancel = run.cancel;  // Ctrl-C ends the plans as it ends the run
-      EnergyPlanOutcome o = run_energy_plans(*crystal, plan, paths);
-      r.messages.insert(r.messages.end(), o.messages.begin(), o.messages.end());
-      out.map = std::move(o.map);
-      out.scan = std::move(o.scan);
-      if (out.map) status.energy_map = &*out.map;
-      if (out.scan) status.energy_scan = &*out.scan;
-      out.written = std::move(o.written);
-      return o.ok;
-    };
+    add_energy_plans(run, out.plans);
   }
   out.run = run_command(run);
 }

@@ -81,6 +81,27 @@ std::string write_energy_scan_files(const EnergyPlanPaths& paths, const EnergyPl
                                     const EnergyScanRequest& scan, const std::vector<EnergyScanPoint>& points,
                                     EnergyScanSummary* summary = nullptr);
 
+// The plans beside a run, as `kaven INPUT --energy-map ...` and the desktop program's
+// energy map compute them: the input read before the run, the files checked with the
+// run's before its listing is opened, the plans computed after the run.
+struct EnergyPlansBesideRun {
+  EnergyPlanRequest plan;
+  std::optional<EnergyCrystal> crystal;  // none: the input could not be read (the run lists why)
+  EnergyPlanOutcome outcome;
+  EnergyMapSummary map_summary;  // the summaries the run's JSON file names
+  EnergyScanSummary scan_summary;
+};
+
+// Reads the crystal of `input` into `beside` and says why its plans cannot be computed
+// (a tube input, a psi off the psi axis): then nothing may be written. Empty when they
+// can, or when the input cannot be read (the run then stops with the read error).
+std::string read_plan_crystal(const std::filesystem::path& input, EnergyPlansBesideRun& beside);
+
+// Adds the plans to the run of `request`: their files (named after request.output) join
+// the caller's files, and after the run they are computed with the run's progress and
+// cancel flag. `beside` and `request` must outlive run_command.
+void add_energy_plans(RunRequest& request, EnergyPlansBesideRun& beside);
+
 // A run with its plans over energy after it, as `kaven INPUT [OUTPUT] --energy-map E1 E2 N
 // --energy-scan PSI E1 E2 N` makes it. The input's first twelve lines are read before
 // the run: an input the plans cannot take (tube radiation, a psi off the axis) is
@@ -95,13 +116,11 @@ struct EnergyRunRequest {
   std::function<void(const EnergyScanPoint&)> scan_point;  // as in EnergyPlanRequest
 };
 
-// run.summary points at `map` and `scan` here: the result stays where it was filled.
+// run.summary points at the summaries in `plans`: the result stays where it was filled.
 struct EnergyRunResult {
   std::string refused;  // why the plans cannot be made for the input; nothing was run
   RunCommandResult run;
-  std::optional<EnergyMapSummary> map;
-  std::optional<EnergyScanSummary> scan;
-  std::vector<std::pair<std::string, std::string>> written;  // the plans' files: what, file
+  EnergyPlansBesideRun plans;  // plans.outcome.written: the plans' files (what, file)
 
   EnergyRunResult() = default;
   EnergyRunResult(const EnergyRunResult&) = delete;

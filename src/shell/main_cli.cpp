@@ -373,7 +373,7 @@ int run(const fs::path& input_path, const fs::path& output_path, bool csv, bool 
   std::cerr << std::flush;
   if (r.status == 1) return 1;
   report_files(std::cout, r.outcome);
-  for (const auto& [what, file] : out.written) {
+  for (const auto& [what, file] : out.plans.outcome.written) {
     const std::string label = what + ":";
     std::cout << "  " << label << std::string(label.size() < 22 ? 22 - label.size() : 1, ' ') << file << '\n';
   }

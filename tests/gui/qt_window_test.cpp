@@ -11,6 +11,7 @@
 #include <QSpinBox>
 #include <QTableView>
 #include <QToolTip>
+#include <QCheckBox>
 #include <QWheelEvent>
 #include <QFileDialog>
 #include <QLineEdit>
@@ -32,6 +33,7 @@
 #include "gui/scripted_window_layer.hpp"
 #include "gui/shell.hpp"
 #include "report/record_format.hpp"
+#include "fit_fixture.hpp"
 #include "run_fixture.hpp"
 
 using namespace kaven_test;
@@ -135,7 +137,8 @@ class QtWindowTest : public QObject {
     QCOMPARE(w->windowTitle(), QStringLiteral("kaven-99"));
     QStringList captions;
     for (QAction* a : w->menuBar()->actions()) captions << a->text();
-    QCOMPARE(captions, QStringList({"&Start KAVEN-99", "Open &CIF", "&Ghostview",
+    QCOMPARE(captions, QStringList({"&Start KAVEN-99", "Open &CIF", "Energy &map...",
+                                    "&Fit measured scan...", "&Index peaks", "&Ghostview",
                                     "&Edit input-file", "&Help input-file", "&Edit output-file",
                                     "&Exit"}));
     // Width 0: 80 % of the screen; height as given.
@@ -526,6 +529,135 @@ class QtWindowTest : public QObject {
     layer.clear_pages();
     QCOMPARE(t->model()->rowCount(), 0);
     QVERIFY(!v->data().has_scan());
+  }
+
+  // The energy map of a synchrotron input: the files proposed, the dialog's energies
+  // given, the map page in a tab of its own; a tube input is refused with the library's
+  // reason before any dialog.
+  void energyMapDialogAndItsTab() {
+    ScratchDir dir;
+    const fs::path syn = dir.path() / "si.inp", tube = dir.path() / "yig.inp";
+    write_lines(syn, si_synchrotron_lines());
+    write_lines(tube, yig_lines());
+    std::ofstream(dir.path() / "si.out").flush();  // existing: no question about creating it
+    std::ofstream(dir.path() / "yig.out").flush();
+    gui::QtWindowLayer layer;
+    gui::ScriptedPrograms programs;
+    gui::ShellEnvironment env;
+    env.help_dir = dir.path();
+    env.threads = 1;
+    gui::Shell shell(layer, programs, env);
+    QString refused;
+    bool tab_before = true, shown = false;
+    std::optional<gui::Page> page;
+    // Chooses the input and accepts the proposed listing, then calls `next` with the
+    // window's next modal dialog, or after `status_prefix` is in the status bar.
+    auto command = [&](int id, const fs::path& input, std::function<void()> then) {
+      layer.menu_action(id)->trigger();
+      when_modal([&, input, then](QWidget* w) {
+        choose_file(w, q(input.string()));
+        when_modal([&, input, then](QWidget* w2) {
+          choose_file(w2, q(fs::path(input).replace_extension(".out").string()));
+          QTimer::singleShot(0, then);
+        });
+      });
+    };
+    auto wait_status = [&](const QString& prefix, std::function<void()> then) {
+      auto* poll = new QTimer;
+      poll->setInterval(20);
+      QObject::connect(poll, &QTimer::timeout, [&, poll, prefix, then] {
+        if (!layer.status_text().startsWith(prefix)) return;
+        poll->stop();
+        poll->deleteLater();
+        then();
+      });
+      poll->start();
+    };
+    QTimer::singleShot(0, [&] {
+      tab_before = layer.energy_map_shown();
+      command(gui::menu_id::energy_map, tube, [&] {
+        wait_status(QStringLiteral("no energy map: "), [&] {
+          refused = layer.status_text();
+          command(gui::menu_id::energy_map, syn, [&] {
+            when_modal([&](QWidget* d) {
+              QCOMPARE(d->objectName(), QStringLiteral("kaven-energy-map-dialog"));
+              auto* e1 = d->findChild<QDoubleSpinBox*>(QStringLiteral("e1"));
+              auto* e2 = d->findChild<QDoubleSpinBox*>(QStringLiteral("e2"));
+              auto* n = d->findChild<QSpinBox*>(QStringLiteral("n"));
+              QVERIFY(e1 && e2 && n);
+              QCOMPARE(n->value(), 101);
+              e1->setValue(22.0);
+              e2->setValue(22.2);
+              n->setValue(5);
+              static_cast<QDialog*>(d)->accept();
+              wait_status(QStringLiteral("energy map: "), [&] {
+                shown = layer.energy_map_shown();
+                page = layer.current_page();
+                layer.menu_action(gui::menu_id::exit)->trigger();
+              });
+            });
+          });
+        });
+      });
+    });
+    QCOMPARE(shell.run(), 0);
+    QVERIFY(!tab_before);
+    QVERIFY2(refused.contains(QStringLiteral("X-ray tube")), qPrintable(refused));
+    QCOMPARE(q(shell.output_name()), q((dir.path() / "si.out").string()));
+    QVERIFY(shown);
+    QCOMPARE(page, std::optional<gui::Page>(gui::Page::energy_map));
+    QCOMPARE(layer.page_text(gui::Page::energy_map), q((dir.path() / "si-map.svg").string()));
+    QVERIFY(!fs::exists(dir.path() / "yig-map.svg"));
+  }
+
+  // The fit of a planted scan, driven through its dialog: the library's default
+  // parameters checked, R and the fitted energy in the status bar, the refined input
+  // taken as the current one on the user's word.
+  void fitDialogRunsTheFitAndOffersTheRefinedInput() {
+    ScratchDir dir;
+    const Planted p{0.02, 1.0002, 80.0, 150.0, std::nullopt};
+    const fs::path inp = dir.path() / "si.inp";
+    write_lines(inp, plant_scan(dir.path(), si_synchrotron_lines(), p, "si.obs", 21));
+    std::ofstream(dir.path() / "si.out").flush();
+    gui::QtWindowLayer layer;
+    gui::ScriptedPrograms programs;
+    gui::ShellEnvironment env;
+    env.help_dir = dir.path();
+    env.threads = 1;
+    gui::Shell shell(layer, programs, env);
+    QStringList checked;
+    QString status_at_question;
+    QTimer::singleShot(0, [&] {
+      layer.menu_action(gui::menu_id::fit)->trigger();
+      when_modal([&](QWidget* w) {
+        choose_file(w, q(inp.string()));
+        when_modal([&](QWidget* w2) {
+          choose_file(w2, q((dir.path() / "si.out").string()));
+          when_modal([&](QWidget* d) {
+            QCOMPARE(d->objectName(), QStringLiteral("kaven-fit-dialog"));
+            for (QCheckBox* b : d->findChildren<QCheckBox*>())
+              if (b->isChecked()) checked << b->objectName();
+            auto* nnn = d->findChild<QSpinBox*>(QStringLiteral("interference"));
+            QVERIFY(nnn);
+            QCOMPARE(nnn->value(), -1);  // the input's
+            static_cast<QDialog*>(d)->accept();
+            when_modal([&](QWidget* box) {
+              status_at_question = layer.status_text();
+              press(box, QMessageBox::Yes);
+              QTimer::singleShot(0, [&] { layer.menu_action(gui::menu_id::exit)->trigger(); });
+            });
+          });
+        });
+      });
+    });
+    QCOMPARE(shell.run(), 0);
+    checked.sort();
+    QCOMPARE(checked, (QStringList{"background", "lambda_a", "psi", "scale"}));
+    QVERIFY2(status_at_question.startsWith(QStringLiteral("fit: R 0.")), qPrintable(status_at_question));
+    QVERIFY2(status_at_question.contains(QStringLiteral(", energy 22.08")), qPrintable(status_at_question));
+    QVERIFY(status_at_question.endsWith(q("refined input written: " + (dir.path() / "si-fit.inp").string())));
+    QCOMPARE(q(shell.input_name()), q((dir.path() / "si-fit.inp").string()));
+    QVERIFY(layer.plot_valid());
   }
 
   void cifDialogWritesAnInputBesideTheCif() {

@@ -36,15 +36,18 @@ const char* const kInputDialog = "dialog inut file | Input file|*.inp;*.in;*.ein
 const char* const kOutputDialog = "dialog Print-output file | Output file|*.out;*.aus| mode 2";
 
 // The menu operations of a run: every command disabled in order, then enabled again
-// (the viewer only when there is one); the CIF command after the six.
+// (the viewer only when there is one); the commands of the CIF, the energy map and the
+// analysis after the six.
 Lines disable_all() {
   return {"menu 30002 1 0", "menu 30004 1 0", "menu 30005 1 0", "menu 30006 1 0",
-          "menu 30007 1 0", "menu 30003 1 0", "menu 30008 1 0"};
+          "menu 30007 1 0", "menu 30003 1 0", "menu 30008 1 0", "menu 30009 1 0",
+          "menu 30010 1 0", "menu 30011 1 0"};
 }
 Lines enable_all(bool with_viewer) {
   Lines l = {"menu 30002 1 1", "menu 30004 1 1", "menu 30005 1 1"};
   if (with_viewer) l.push_back("menu 30006 1 1");
-  l.insert(l.end(), {"menu 30007 1 1", "menu 30003 1 1", "menu 30008 1 1"});
+  l.insert(l.end(), {"menu 30007 1 1", "menu 30003 1 1", "menu 30008 1 1", "menu 30009 1 1",
+                     "menu 30010 1 1", "menu 30011 1 1"});
   return l;
 }
 
@@ -166,10 +169,11 @@ TEST(Shell, StartUpOpensTheWindowAndLooksForAViewerOnce) {
             std::vector<int>({39, 10, 10, 0, 250, 30001}));
   EXPECT_EQ(s.title, padded("kaven-99", 80));
   EXPECT_EQ(rig.layer.menu_order,
-            std::vector<int>({30002, 30008, 30006, 30004, 30007, 30005, 30003}));
+            std::vector<int>({30002, 30008, 30009, 30010, 30011, 30006, 30004, 30007, 30005, 30003}));
   std::vector<std::string> captions;
   for (const gui::MenuItem& item : gui::menu_resource(30001)) captions.push_back(item.caption);
-  EXPECT_EQ(captions, (std::vector<std::string>{"&Start KAVEN-99", "Open &CIF", "&Ghostview",
+  EXPECT_EQ(captions, (std::vector<std::string>{"&Start KAVEN-99", "Open &CIF", "Energy &map...",
+                                                "&Fit measured scan...", "&Index peaks", "&Ghostview",
                                                 "&Edit input-file", "&Help input-file",
                                                 "&Edit output-file", "&Exit"}));
   EXPECT_TRUE(gui::menu_resource(30000).empty());
@@ -177,8 +181,8 @@ TEST(Shell, StartUpOpensTheWindowAndLooksForAViewerOnce) {
 
 TEST(Shell, MessageLoopEndsOnExitOrCloseAndIgnoresOtherMessages) {
   ShellRig rig;
-  rig.script({{5, 30002}, command(29999), command(30009), command(30003), command(start)}, {});
-  EXPECT_EQ(rig.play(), (Lines{"message 5 30002", "message 2 29999", "message 2 30009",
+  rig.script({{5, 30002}, command(29999), command(30099), command(30003), command(start)}, {});
+  EXPECT_EQ(rig.play(), (Lines{"message 5 30002", "message 2 29999", "message 2 30099",
                                "message 2 30003", "close"}));
   EXPECT_EQ(rig.layer.messages.size(), 1u);  // nothing was read after the exit
 }
@@ -378,7 +382,7 @@ TEST(Shell, ARealRunToItsEndGivesTheCompletionReport) {
                    "text 100 5000 Calculated-scan file: si222.cal",
                    "status kaven-99 finished:  graphical output file: si222.ps;  print output file:" +
                        out}));
-  EXPECT_EQ(tail(log, 8), (enable_all(false) + Lines{"message 9 0", "close"}));
+  EXPECT_EQ(tail(log, 11), (enable_all(false) + Lines{"message 9 0", "close"}));
   // The scan to explore in front when the run drew one, the listing otherwise; the scan
   // view holds every step of the calculated scan.
   const bool drawn = !rig.layer.pages[gui::Page::plot].empty();
@@ -589,22 +593,35 @@ TEST(Shell, TheCifCommandReplacesNoFileUnaskedAndSaysWhatItCannotRead) {
   std::ofstream(rig.path("si.inp")) << "a hand-written input\n";
   std::ofstream(rig.path("broken.cif")) << "data_x\n_cell_length_a 5.43\n";
   auto si111 = [](gui::CifDialogValues& v) { v.hkl = {1, 1, 1}; };
-  rig.layer.cif_answers = {
-      si111,                                                           // si.inp exists: no
-      [](gui::CifDialogValues& v) { v.input_name = "../si.inp"; },     // not beside the CIF
-      [](gui::CifDialogValues& v) { v.input_name = "si.cif"; },        // the CIF itself
-      {},                                                              // cancelled
+  auto named = [si111](const char* name) {
+    return [si111, name](gui::CifDialogValues& v) { si111(v), v.input_name = name; };
   };
-  rig.layer.answers = {false};
-  rig.script({command(open_cif), command(open_cif)}, {cif, rig.path("broken.cif").string()});
+  // First si2.inp is written (and not run); then the hand-written si.inp is refused
+  // outright, as are names off the CIF's folder and the CIF itself, and si2.inp, which
+  // kaven wrote, is replaced only when the user says so.
+  rig.layer.cif_answers = {
+      named("si2.inp"),
+      si111,                     // si.inp is the user's
+      named("../si.inp"),        // not beside the CIF
+      named("si.cif"),           // the CIF itself
+      named("si2.inp"),          // kaven's: asked, and not replaced
+      {},                        // cancelled
+  };
+  rig.layer.answers = {false, false};
+  rig.script({command(open_cif), command(open_cif), command(open_cif)},
+             {cif, cif, rig.path("broken.cif").string()});
   const Lines log = rig.play();
-  EXPECT_TRUE(contains(log, "question Input file from a CIF: " + rig.path("si.inp").string() +
-                                "\nexists. Replace it?"));
+  const std::string si2 = rig.path("si2.inp").string();
+  const std::string si2_text = file_text(si2);
+  EXPECT_TRUE(contains(log, "cif dialog '" + rig.path("si.inp").string() +
+                                " exists and is not an input file written by kaven (or it was "
+                                "changed since)'"));
   EXPECT_TRUE(contains(log, "cif dialog 'name the new input file (a name, without a folder: it "
                             "is written beside the CIF)'"));
   EXPECT_TRUE(contains(log, "cif dialog '" + cif + " is the CIF itself'"));
+  EXPECT_TRUE(contains(log, "question Input file from a CIF: " + si2 + "\nexists. Replace it?"));
+  EXPECT_EQ(file_text(si2), si2_text);
   EXPECT_EQ(file_text(rig.path("si.inp")), "a hand-written input\n");
-  EXPECT_EQ(rig.input_name, "");
   // A CIF that cannot be converted is named with the reason; nothing is written.
   ASSERT_FALSE(rig.layer.texts.empty());
   const std::string said = rig.layer.texts.back().text;
@@ -612,4 +629,23 @@ TEST(Shell, TheCifCommandReplacesNoFileUnaskedAndSaysWhatItCannotRead) {
   EXPECT_NE(said.find("; no input file written"), std::string::npos) << said;
   EXPECT_EQ(rig.layer.status, said);
   EXPECT_FALSE(fs::exists(rig.path("broken.inp")));
+}
+
+TEST(Shell, TheCifCommandShowsWhatWasMendedWhileReadingTheCif) {
+  ShellRig rig;
+  Lines cif = read_lines(fs::path(KAVEN_SOURCE_DIR) / "examples/si/si.cif");
+  cif.insert(cif.begin() + 10, "_cell_length_a 5.0");  // given twice: the first value stays
+  write_lines(rig.path("si.cif"), cif);
+  rig.layer.cif_answers = {[](gui::CifDialogValues& v) { v.hkl = {1, 1, 1}; }};
+  rig.script({command(open_cif)}, {rig.path("si.cif").string()});
+  rig.play();
+  ASSERT_EQ(rig.layer.cif_dialog_shown.size(), 1u);
+  const std::vector<std::string>& mended = rig.layer.cif_dialog_shown[0].warnings;
+  ASSERT_EQ(mended.size(), 1u);
+  EXPECT_EQ(mended[0].rfind("line 11: ", 0), 0u) << mended[0];
+  const auto said = std::find_if(rig.layer.texts.begin(), rig.layer.texts.end(),
+                                 [](const gui::PlacedText& t) { return t.y == 4000; });
+  ASSERT_NE(said, rig.layer.texts.end());
+  EXPECT_EQ(said->text, "Warning: " + rig.path("si.cif").string() + " " + mended[0]);
+  EXPECT_EQ(read_lines(rig.path("si.inp"))[2].substr(0, 6), "5.4309");
 }
