@@ -24,18 +24,6 @@ using namespace kaven_test;
 
 namespace {
 
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kSanitized = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kSanitized = true;
-#else
-constexpr bool kSanitized = false;
-#endif
-#else
-constexpr bool kSanitized = false;
-#endif
-
 struct Ran {
   int status = -1;
   Lines err;
@@ -582,5 +570,7 @@ TEST(BadInputs, NonNumbersInEveryNumericFieldAreReadErrorsOfTheirLine) {
   setenv("SOURCE_DATE_EPOCH", kEpoch, 1);
   const std::vector<Case> cases = non_numbers();
   EXPECT_GT(cases.size(), 300u);
-  for (const Case& k : cases) check(k);
+  // Three non-numbers per field; under the sanitizers one of them per field, in turn.
+  for (std::size_t i = 0; i < cases.size(); ++i)
+    if (!kSanitized || i % 3 == (i / 3) % 3) check(cases[i]);
 }

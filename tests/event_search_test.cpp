@@ -882,6 +882,12 @@ TEST(EventSearch, FastSearchEqualsThePlainOneToTheBitWhateverTheThreads) {
       const SearchedPass parallel = search_pass(*pr, n, parallel_cache, 2);
       const SearchedPass serial = search_pass(*pr, n, serial_cache, 1);
       expect_same_search(parallel.result, serial.result);
+      // The plain search is the slow reference: under the sanitizers, which look for
+      // faults of the fast path, it is formed for two cases only.
+      if (kSanitized && c.name != "Si" && c.name != "YIG as given") {
+        crossings += parallel.result.full_turn;
+        continue;
+      }
       const EventPassResult plain = search_events_plain(par, parallel.pp, n == 0);
       if (every_crossing) {
         ASSERT_GT(plain.events.size(), 1000u);

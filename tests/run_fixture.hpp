@@ -20,6 +20,20 @@ namespace kaven_test {
 namespace fs = std::filesystem;
 using Lines = std::vector<std::string>;
 
+// Whether this build runs under AddressSanitizer: its shadow memory and checks make
+// every run several times slower, so the longest tests take a sample of their cases.
+#if defined(__SANITIZE_ADDRESS__)
+inline constexpr bool kSanitized = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+inline constexpr bool kSanitized = true;
+#else
+inline constexpr bool kSanitized = false;
+#endif
+#else
+inline constexpr bool kSanitized = false;
+#endif
+
 // 2001-09-09 01:46:40 UTC: the date block of every listing below.
 inline constexpr const char* kEpoch = "1000000000";
 
