@@ -141,12 +141,8 @@ void add_energy(py::module_& m) {
       [](const fs::path& input, double e1, double e2, int n, const std::optional<fs::path>& output, bool csv,
          bool json, const py::object& progress, int threads) {
         EnergyRunRequest request;
+        request.run = file_run_request(input, output, csv, json, threads);
         request.map = grid(e1, e2, n);
-        request.run.csv = csv;
-        request.run.json = json;
-        request.run.input = input;
-        request.run.output = output.value_or(fs::path());
-        request.run.threads = threads;
         // The energies arrive one at a time, in the grid's order, on a working thread.
         std::vector<EnergyPoint> points;
         request.map_point = [&points](const EnergyPoint& p) { points.push_back(p); };
@@ -186,12 +182,8 @@ void add_energy(py::module_& m) {
       [](const fs::path& input, float psi, double e1, double e2, int n, const std::optional<fs::path>& output,
          bool csv, bool json, const py::object& progress, int threads) {
         EnergyRunRequest request;
+        request.run = file_run_request(input, output, csv, json, threads);
         request.scan = EnergyScanRequest{psi, grid(e1, e2, n)};
-        request.run.csv = csv;
-        request.run.json = json;
-        request.run.input = input;
-        request.run.output = output.value_or(fs::path());
-        request.run.threads = threads;
         std::vector<EnergyScanPoint> points;
         request.scan_point = [&points](const EnergyScanPoint& p) { points.push_back(p); };
         EnergyRunResult out;

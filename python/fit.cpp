@@ -353,11 +353,7 @@ void add_fit(py::module_& m) {
           if (*interference < 0) throw py::value_error("interference is a count (0 or more)");
           request.options.nnn = *interference;
         }
-        request.run.input = input;
-        request.run.output = output.value_or(fs::path());
-        request.run.csv = csv;
-        request.run.json = json;
-        request.run.threads = threads;
+        request.run = file_run_request(input, output, csv, json, threads);
         const AnalysisResult a = analyse(std::move(request), progress);
         FitResult out;
         out.result = run_result(a.run);
@@ -376,11 +372,7 @@ void add_fit(py::module_& m) {
          const py::object& progress, int threads) {
         AnalysisRequest request;
         request.index = true;
-        request.run.input = input;
-        request.run.output = output.value_or(fs::path());
-        request.run.csv = csv;
-        request.run.json = json;
-        request.run.threads = threads;
+        request.run = file_run_request(input, output, csv, json, threads);
         const AnalysisResult a = analyse(std::move(request), progress);
         PeakTableResult out;
         out.result = run_result(a.run);

@@ -4,6 +4,7 @@
 #include <pybind11/pybind11.h>
 
 #include <atomic>
+#include <filesystem>
 #include <functional>
 #include <optional>
 #include <string>
@@ -49,6 +50,12 @@ pybind11::dict table(const std::vector<ResultColumn>& columns,
 // the work has ended. TypeError for a progress that cannot be called.
 void run_without_gil(RunRequest& request, const pybind11::object& progress,
                      const std::function<void(const RunRequest&)>& work);
+
+// The run of the input file `input` as the keywords the calls share ask for it: the
+// listing `output` (None: beside the input), the CSV and JSON exports, the threads.
+RunRequest file_run_request(const std::filesystem::path& input,
+                            const std::optional<std::filesystem::path>& output, bool csv, bool json,
+                            int threads);
 
 // The Result of a finished run; raises InputError or OSError for a run that finished
 // with an error (status 1).

@@ -135,6 +135,17 @@ void run_without_gil(RunRequest& request, const py::object& progress_callback,
 
 std::string stop_text(const RunCommandResult& r) { return joined(message_lines(r.outcome.stop_message)); }
 
+RunRequest file_run_request(const fs::path& input, const std::optional<fs::path>& output, bool csv,
+                            bool json, int threads) {
+  RunRequest request;
+  request.input = input;
+  request.output = output.value_or(fs::path());
+  request.csv = csv;
+  request.json = json;
+  request.threads = threads;
+  return request;
+}
+
 Result run_result(const RunCommandResult& r) {
   if (r.status == 1) raise_failure(r);
   Result out;
@@ -233,13 +244,7 @@ void add_run(py::module_& m) {
       "run",
       [](const fs::path& input, const std::optional<fs::path>& output, bool csv, bool json,
          const py::object& progress, int threads) {
-        RunRequest request;
-        request.input = input;
-        request.output = output.value_or(fs::path());
-        request.csv = csv;
-        request.json = json;
-        request.threads = threads;
-        return run_request(std::move(request), progress);
+        return run_request(file_run_request(input, output, csv, json, threads), progress);
       },
       kRunDoc, py::arg("input"), py::arg("output") = py::none(), py::arg("csv") = false,
       py::arg("json") = false, py::arg("progress") = py::none(), py::arg("threads") = 0);
@@ -248,13 +253,9 @@ void add_run(py::module_& m) {
       "run_text",
       [](const std::string& text, const fs::path& folder, const std::optional<fs::path>& output,
          bool csv, bool json, const py::object& progress, int threads) {
-        RunRequest request;
+        RunRequest request = file_run_request(fs::path(), output, csv, json, threads);
         request.input_text = text;
         request.folder = folder;
-        request.output = output.value_or(fs::path());
-        request.csv = csv;
-        request.json = json;
-        request.threads = threads;
         return run_request(std::move(request), progress);
       },
       kRunTextDoc, py::arg("text"), py::arg("folder"), py::arg("output") = py::none(),
